@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace platform {
+
+/// Where a started program's standard streams go: a file descriptor of the caller (kept
+/// open by the caller), or /dev/null when -1.
+struct StandardStreams {
+    int input = -1;
+    int output = -1;
+    int error = -1;
+};
+
+/// Starts `args[0]` with the remaining arguments, without a shell and without a window of
+/// its own. A program name without a `/` is looked up in PATH. Returns the process id, or
+/// -1 with `*errorCode` set to the errno of the failure (program missing, not executable).
+qint64 StartProgram(const QStringList& args, const StandardStreams& streams = {},
+                    int* errorCode = nullptr);
+
+/// StartProgram of a command line split by the Windows rules (SplitCommandLine), its
+/// streams bound to /dev/null: the host's form of starting a command line hidden.
+qint64 StartHidden(const QString& commandLine, int* errorCode = nullptr);
+
+/// Waits until the process `pid` no longer exists, handling every pending event of the
+/// calling thread meanwhile (the window stays alive) without using a processor while idle.
+/// There is no time limit. Returns the exit status when `pid` is a child of this process,
+/// 128 + signal when a signal ended it, and -1 otherwise.
+int WaitForProcessEnd(qint64 pid);
+
+/// Reaps the child `pid` once it exits, without waiting for it now, so a child that is left
+/// running does not stay behind as a zombie.
+void ReapWhenDone(qint64 pid);
+
+} // namespace platform
