@@ -1,0 +1,76 @@
+/* The export library: opens PDF documents and exports page ranges as RTF or images.
+ *
+ * A plain C interface, loaded at run time by the converter. Texts are NUL-terminated UTF-8;
+ * numbers are 32-bit signed integers; pages count from 1. Every function may be called from
+ * any one thread at a time per handle; the progress routine is called on the calling thread.
+ */
+#ifndef LUMADOC_PDFTOX_H
+#define LUMADOC_PDFTOX_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define PDFTOX_EXPORT __attribute__((visibility("default")))
+
+/* Called after each page of an export with the first page of the range, the last page of the
+ * range and the pages done so far (1, 2, ... in increasing order). Returns 1. */
+typedef int (*ExportProgressFn)(int firstPage, int lastPage, int pagesDone);
+
+/* Results of OpenPDF besides a handle (a positive number). */
+#define PDFTOX_CANNOT_OPEN (-1)     /* missing, not a PDF, damaged beyond repair */
+#define PDFTOX_NEEDS_PASSWORD (-2)  /* protected and no password was given */
+#define PDFTOX_WRONG_PASSWORD (-3)  /* neither the user nor the owner password */
+
+/* Results of the exports: the number of image files or pages written (0 or more), or one of
+ * these. */
+#define PDFTOX_BAD_HANDLE (-10)
+#define PDFTOX_BAD_ARGUMENT (-11)
+#define PDFTOX_WRITE_FAILED (-12)   /* the output could not be written (folder, disk full) */
+
+/* Image type codes of ExportIMG. */
+#define PDFTOX_BMP 1
+#define PDFTOX_JPEG 2
+#define PDFTOX_TIFF 3
+#define PDFTOX_PNG 4
+#define PDFTOX_GIF 5
+
+/* Opens the PDF at `path`. `password` may be NULL or empty for none; it is tried as user and
+ * as owner password. A damaged file that can be repaired opens. */
+PDFTOX_EXPORT int OpenPDF(const char* path, const char* password);
+
+/* The number of pages, or PDFTOX_BAD_HANDLE. */
+PDFTOX_EXPORT int GetPageNum(int handle);
+
+/* Page size in points (1/72 inch) as displayed (after the page's rotation), or 0. */
+PDFTOX_EXPORT int GetPageWidth(int handle, int page);
+PDFTOX_EXPORT int GetPageHeight(int handle, int page);
+
+/* Writes the pages first..last as one RTF document at `outputPath`: the text in reading order
+ * as paragraphs with font family, size, bold, italic and colour, the pictures where they stand,
+ * a page break between pages. Pages outside the document are skipped; first > last writes a
+ * document without pages. The file appears under its name only when complete. */
+PDFTOX_EXPORT int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
+                            ExportProgressFn progress);
+
+/* Writes one image per page first..last into `folder` (which must exist), rendered at
+ * `resolution` dots per inch, in the type of `imageTypeCode`. `colorDepth` 24 gives true
+ * colour; 8 or less gives a 256-colour palette (JPEG: grey). `namePrefix` (NULL or empty:
+ * "page-") starts every file name, followed by the page number padded with zeros to at least
+ * four digits, so names sort in page order: page-0001.png. Pages outside the document are
+ * skipped; a page that fails to render part of its content is written with what rendered. */
+PDFTOX_EXPORT int ExportIMG(int handle, const char* folder, const char* namePrefix,
+                            int imageTypeCode, int resolution, int colorDepth, int firstPage,
+                            int lastPage, ExportProgressFn progress);
+
+/* Releases the document; unknown handles are ignored. */
+PDFTOX_EXPORT void ClosePDF(int handle);
+
+/* Accepted for compatibility; the library keeps no resource files. Returns 1. */
+PDFTOX_EXPORT int SetRCPath(const char* path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

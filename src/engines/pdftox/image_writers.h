@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pdftox {
+
+/// Rows of 8-bit pixels: 1 channel (grey) or 3 (RGB), top row first.
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    int channels = 3;
+    std::ptrdiff_t stride = 0;
+    const uint8_t* pixels = nullptr;
+    int dpi = 72;
+
+    const uint8_t* row(int y) const { return pixels + stride * y; }
+};
+
+enum class ImageType { Bmp = 1, Jpeg = 2, Tiff = 3, Png = 4, Gif = 5 };
+
+/// The file extension of a type, with its dot.
+const char* extensionOf(ImageType type);
+
+/// Writes `bitmap` to `path` in `type`. `paletted` asks for a 256-colour palette made for the
+/// image (GIF always has one; JPEG then writes grey). Throws std::runtime_error on failure.
+void writeImage(const Bitmap& bitmap, ImageType type, bool paletted, const std::string& path);
+
+/// The bitmap as PNG file bytes (true colour or grey). Throws std::runtime_error on failure.
+std::string encodePng(const Bitmap& bitmap);
+
+/// The bitmap as JPEG file bytes at `quality` (1-100). Throws std::runtime_error on failure.
+std::string encodeJpeg(const Bitmap& bitmap, int quality);
+
+} // namespace pdftox

@@ -1,0 +1,97 @@
+#include "mupdf.h"
+
+#include <mupdf/pdf.h>
+
+#include <mutex>
+
+namespace pdftox {
+namespace {
+
+std::mutex g_locks[FZ_LOCK_MAX];
+
+void lockFn(void*, int lock) { g_locks[lock].lock(); }
+void unlockFn(void*, int lock) { g_locks[lock].unlock(); }
+
+// Damaged files make MuPDF report what it repairs; the caller learns of real failures through
+// results, so these messages stay quiet.
+void quiet(void*, const char*) {}
+
+// The resource store is kept modest so that long exports stay within a bounded footprint.
+constexpr size_t StoreSize = 96u << 20;
+
+} // namespace
+
+fz_context* rootContext()
+{
+    static fz_locks_context locks{nullptr, lockFn, unlockFn};
+    static fz_context* root = [] {
+        fz_context* ctx = fz_new_context(nullptr, &locks, StoreSize);
+        if (ctx) {
+            fz_set_warning_callback(ctx, quiet, nullptr);
+            fz_set_error_callback(ctx, quiet, nullptr);
+            fz_try(ctx) { fz_register_document_handlers(ctx); }
+            fz_catch(ctx) {}
+        }
+        return ctx;
+    }();
+    return root;
+}
+
+ThreadContext::ThreadContext() : m_ctx(nullptr)
+{
+    if (fz_context* root = rootContext()) {
+        m_ctx = fz_clone_context(root);
+    }
+    if (!m_ctx) {
+        throw MuError("cannot create a MuPDF context", FZ_ERROR_GENERIC);
+    }
+    fz_set_warning_callback(m_ctx, quiet, nullptr);
+    fz_set_error_callback(m_ctx, quiet, nullptr);
+}
+
+ThreadContext::~ThreadContext() { fz_drop_context(m_ctx); }
+
+DocumentPtr openPdf(fz_context* ctx, const std::string& path)
+{
+    fz_document* doc = nullptr;
+    // Only PDF: a file of another kind under a .pdf name is not opened as that kind.
+    guarded(ctx, [&] { doc = &pdf_open_document(ctx, path.c_str())->super; });
+    auto owned = own<DocumentPtr>(ctx, doc);
+    int pages = 0;
+    guarded(ctx, [&] {
+        if (!fz_needs_password(ctx, doc)) {
+            pages = fz_count_pages(ctx, doc);
+        } else {
+            pages = 1;
+        }
+    });
+    if (pages <= 0) {
+        throw MuError("no pages", FZ_ERROR_GENERIC);
+    }
+    return owned;
+}
+
+Access unlock(fz_context* ctx, fz_document* doc, const std::string& password)
+{
+    int needs = 0;
+    guarded(ctx, [&] { needs = fz_needs_password(ctx, doc); });
+    if (!needs) {
+        return Access::Open;
+    }
+    if (password.empty()) {
+        return Access::NeedsPassword;
+    }
+    int ok = 0;
+    guarded(ctx, [&] { ok = fz_authenticate_password(ctx, doc, password.c_str()); });
+    if (!ok) {
+        return Access::WrongPassword;
+    }
+    int pages = 0;
+    guarded(ctx, [&] { pages = fz_count_pages(ctx, doc); });
+    if (pages <= 0) {
+        throw MuError("no pages", FZ_ERROR_GENERIC);
+    }
+    return Access::Open;
+}
+
+} // namespace pdftox

@@ -1,0 +1,88 @@
+#pragma once
+
+// Small C++ wrappers over MuPDF: contexts for threads, MuPDF errors as exceptions, owning
+// pointers that drop through their context.
+#include <mupdf/fitz.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace pdftox {
+
+/// A MuPDF error, carried past its fz_try as a C++ exception.
+class MuError : public std::runtime_error {
+public:
+    MuError(const std::string& message, int code) : std::runtime_error(message), m_code(code) {}
+    int code() const { return m_code; }
+
+private:
+    int m_code;
+};
+
+/// The root context, shared by all threads through clones (its locks make that safe).
+fz_context* rootContext();
+
+/// A context of its own for one thread, dropped with the object.
+class ThreadContext {
+public:
+    ThreadContext();
+    ~ThreadContext();
+    ThreadContext(const ThreadContext&) = delete;
+    ThreadContext& operator=(const ThreadContext&) = delete;
+    fz_context* get() const { return m_ctx; }
+
+private:
+    fz_context* m_ctx;
+};
+
+/// Runs `body` inside fz_try and turns a MuPDF error into MuError after fz_catch. The body
+/// must hold no objects with destructors: a MuPDF error leaves it by longjmp.
+template <typename Body>
+void guarded(fz_context* ctx, Body&& body)
+{
+    char message[256] = "";
+    volatile int code = 0;
+    fz_try(ctx) { body(); }
+    fz_catch(ctx)
+    {
+        code = fz_caught(ctx);
+        fz_strlcpy(message, fz_caught_message(ctx), sizeof message);
+    }
+    if (code != 0) {
+        throw MuError(message, code);
+    }
+}
+
+template <typename T, void (*Drop)(fz_context*, T*)>
+struct Dropper {
+    fz_context* ctx;
+    void operator()(T* p) const { Drop(ctx, p); }
+};
+
+template <typename T, void (*Drop)(fz_context*, T*)>
+using Owned = std::unique_ptr<T, Dropper<T, Drop>>;
+
+using DocumentPtr = Owned<fz_document, fz_drop_document>;
+using PagePtr = Owned<fz_page, fz_drop_page>;
+using PixmapPtr = Owned<fz_pixmap, fz_drop_pixmap>;
+using DevicePtr = Owned<fz_device, fz_drop_device>;
+using BufferPtr = Owned<fz_buffer, fz_drop_buffer>;
+using TextPagePtr = Owned<fz_stext_page, fz_drop_stext_page>;
+
+template <typename Ptr, typename T>
+Ptr own(fz_context* ctx, T* p)
+{
+    return Ptr(p, {ctx});
+}
+
+/// Opens a PDF file; throws MuError when it cannot be opened or repaired.
+DocumentPtr openPdf(fz_context* ctx, const std::string& path);
+
+/// The result of trying a password on an open document.
+enum class Access { Open, NeedsPassword, WrongPassword };
+
+/// Unlocks `doc` with `password` (user or owner) when it needs one.
+Access unlock(fz_context* ctx, fz_document* doc, const std::string& password);
+
+} // namespace pdftox

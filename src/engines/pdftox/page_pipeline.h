@@ -1,0 +1,114 @@
+#pragma once
+
+#include "mupdf.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pdftox {
+
+/// What a worker needs to open its own copy of a document.
+struct DocumentSource {
+    std::string path;
+    std::string password;
+};
+
+/// Works off the pages first..last (all inside the document) on worker threads, each with a
+/// cloned context and its own copy of the document, and hands the results to `deliver` on the
+/// calling thread in page order. A page whose work failed arrives as an empty optional.
+/// `deliver` returns false to stop the run early. At most a few pages beyond the one awaited
+/// are in flight, so memory stays bounded whatever the page count.
+template <typename Result>
+void runPages(const DocumentSource& source, int first, int last,
+              const std::function<Result(fz_context*, fz_document*, int page)>& work,
+              const std::function<bool(int page, std::optional<Result>&&)>& deliver)
+{
+    if (first > last) {
+        return;
+    }
+    const int pages = last - first + 1;
+    const int workers =
+        std::max(1, std::min<int>(pages, int(std::max(1u, std::thread::hardware_concurrency()))));
+    const int window = 2 * workers;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<int, std::optional<Result>> ready;
+    int nextPage = first;
+    int awaited = first;
+    bool stop = false;
+
+    auto workerMain = [&] {
+        std::optional<ThreadContext> context;
+        DocumentPtr doc(nullptr, {nullptr});
+        try {
+            context.emplace();
+            doc = openPdf(context->get(), source.path);
+            if (unlock(context->get(), doc.get(), source.password) != Access::Open) {
+                doc.reset();
+            }
+        } catch (const std::exception&) {
+            doc.reset();
+        }
+        while (true) {
+            int page = 0;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || nextPage > last || nextPage < awaited + window; });
+                if (stop || nextPage > last) {
+                    return;
+                }
+                page = nextPage++;
+            }
+            std::optional<Result> result;
+            if (doc) {
+                try {
+                    result = work(context->get(), doc.get(), page);
+                } catch (const std::exception&) {
+                    result.reset();
+                }
+            }
+            {
+                std::lock_guard lock(mutex);
+                ready.emplace(page, std::move(result));
+            }
+            changed.notify_all();
+        }
+    };
+
+    std::vector<std::jthread> threads;
+    threads.reserve(size_t(workers));
+    for (int i = 0; i < workers; ++i) {
+        threads.emplace_back(workerMain);
+    }
+
+    for (int page = first; page <= last; ++page) {
+        std::optional<Result> result;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return ready.count(page) != 0; });
+            auto it = ready.find(page);
+            result = std::move(it->second);
+            ready.erase(it);
+            awaited = page + 1;
+        }
+        changed.notify_all();
+        if (!deliver(page, std::move(result))) {
+            break;
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+}
+
+} // namespace pdftox

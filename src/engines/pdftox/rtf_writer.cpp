@@ -1,0 +1,262 @@
+#include "rtf_writer.h"
+
+#include "atomic_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace pdftox {
+namespace {
+
+// Half an inch around the text, less on small pages.
+int marginFor(int widthTwips, int heightTwips) { return std::min({720, widthTwips / 8, heightTwips / 8}); }
+
+const char* classWord(FontClass cls)
+{
+    switch (cls) {
+    case FontClass::Swiss:
+        return "\\fswiss";
+    case FontClass::Modern:
+        return "\\fmodern";
+    case FontClass::Tech:
+        return "\\ftech";
+    case FontClass::Roman:
+        break;
+    }
+    return "\\froman";
+}
+
+std::u32string fromUtf8(const std::string& s)
+{
+    std::u32string out;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = s[i];
+        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (len == 0 || i + size_t(len) > s.size()) {
+            ++i;
+            continue;
+        }
+        char32_t cp = len == 1 ? c : c & (0x7F >> len);
+        for (int k = 1; k < len; ++k) {
+            cp = (cp << 6) | (s[i + size_t(k)] & 0x3F);
+        }
+        out.push_back(cp);
+        i += size_t(len);
+    }
+    return out;
+}
+
+void appendHex(std::string& out, const std::string& data)
+{
+    static const char digits[] = "0123456789abcdef";
+    out.reserve(out.size() + data.size() * 2 + data.size() / 64 + 2);
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (i % 64 == 0) {
+            out += '\n';
+        }
+        const unsigned char b = data[i];
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+}
+
+} // namespace
+
+RtfWriter::RtfWriter() : m_body(std::tmpfile())
+{
+    if (!m_body) {
+        throw std::runtime_error("cannot create a temporary file");
+    }
+}
+
+RtfWriter::~RtfWriter() { std::fclose(m_body); }
+
+void RtfWriter::put(const std::string& s)
+{
+    if (!s.empty() && std::fwrite(s.data(), 1, s.size(), m_body) != s.size()) {
+        throw std::runtime_error("write failed");
+    }
+}
+
+int RtfWriter::fontIndex(const FontFace& face)
+{
+    auto [it, inserted] = m_fonts.emplace(face, int(m_fontOrder.size()));
+    if (inserted) {
+        m_fontOrder.push_back(face);
+    }
+    return it->second;
+}
+
+int RtfWriter::colorIndex(uint32_t color)
+{
+    auto [it, inserted] = m_colors.emplace(color, int(m_colorOrder.size()) + 1);
+    if (inserted) {
+        m_colorOrder.push_back(color);
+    }
+    return it->second;
+}
+
+std::string RtfWriter::escapeText(const std::u32string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    auto unicode = [&out](int value) {
+        out += "\\u";
+        out += std::to_string(value > 32767 ? value - 65536 : value);
+        out += '?';
+    };
+    for (const char32_t c : text) {
+        if (c == U'\\' || c == U'{' || c == U'}') {
+            out += '\\';
+            out += char(c);
+        } else if (c == U'\t') {
+            out += "\\tab ";
+        } else if (c == 0xA0) {
+            out += "\\~";
+        } else if (c < 0x20) {
+            continue;
+        } else if (c < 0x80) {
+            out += char(c);
+        } else if (c <= 0xFFFF) {
+            unicode(int(c));
+        } else if (c <= 0x10FFFF) {
+            const char32_t v = c - 0x10000;
+            unicode(int(0xD800 + (v >> 10)));
+            unicode(int(0xDC00 + (v & 0x3FF)));
+        }
+    }
+    return out;
+}
+
+void RtfWriter::addPage(const PageModel& page)
+{
+    const int margin = marginFor(page.widthTwips, page.heightTwips);
+    const int textWidth = page.widthTwips - 2 * margin;
+    const int textHeight = page.heightTwips - 2 * margin;
+    std::string out;
+    if (m_pages == 0) {
+        m_firstWidth = page.widthTwips;
+        m_firstHeight = page.heightTwips;
+    } else {
+        out += "\\sect";
+    }
+    // Each page is a section of its own size, so landscape pages stay landscape.
+    out += "\\sectd\\sbkpage\\pgwsxn" + std::to_string(page.widthTwips) + "\\pghsxn" +
+           std::to_string(page.heightTwips) + "\\marglsxn" + std::to_string(margin) + "\\margrsxn" +
+           std::to_string(margin) + "\\margtsxn" + std::to_string(margin) + "\\margbsxn" +
+           std::to_string(margin);
+    if (page.widthTwips > page.heightTwips) {
+        out += "\\lndscpsxn";
+    }
+    out += '\n';
+
+    if (page.items.empty()) {
+        out += "\\pard\\plain\\par\n";
+    }
+    for (const auto& item : page.items) {
+        if (const auto* para = std::get_if<Paragraph>(&item)) {
+            out += "\\pard\\plain\\sa120";
+            out += para->centered ? "\\qc" : "\\ql";
+            for (const Run& run : para->runs) {
+                out += "{\\f" + std::to_string(fontIndex(run.face)) + "\\fs" + std::to_string(run.halfPoints);
+                if (run.bold) {
+                    out += "\\b";
+                }
+                if (run.italic) {
+                    out += "\\i";
+                }
+                if (run.color != 0) {
+                    out += "\\cf" + std::to_string(colorIndex(run.color));
+                }
+                out += ' ';
+                out += escapeText(run.text);
+                out += '}';
+            }
+            out += "\\par\n";
+        } else {
+            const Picture& pic = std::get<Picture>(item);
+            // Scaled down, keeping its shape, when it would not fit between the margins.
+            double scale = 1.0;
+            if (pic.widthTwips > textWidth) {
+                scale = double(textWidth) / pic.widthTwips;
+            }
+            if (pic.heightTwips * scale > textHeight) {
+                scale = double(textHeight) / pic.heightTwips;
+            }
+            const int goalW = std::max(1, int(pic.widthTwips * scale));
+            const int goalH = std::max(1, int(pic.heightTwips * scale));
+            out += "\\pard\\plain\\ql{\\pict";
+            out += pic.jpeg ? "\\jpegblip" : "\\pngblip";
+            out += "\\picw" + std::to_string(pic.pixelWidth) + "\\pich" + std::to_string(pic.pixelHeight) +
+                   "\\picwgoal" + std::to_string(goalW) + "\\pichgoal" + std::to_string(goalH);
+            appendHex(out, pic.data);
+            out += "}\\par\n";
+        }
+        if (out.size() > (1u << 20)) {
+            put(out);
+            out.clear();
+        }
+    }
+    put(out);
+    ++m_pages;
+}
+
+void RtfWriter::finish(const std::string& path)
+{
+    std::string head = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl";
+    if (m_fontOrder.empty()) {
+        fontIndex(FontFace{"Times New Roman", FontClass::Roman, "Times New Roman"});
+    }
+    for (size_t i = 0; i < m_fontOrder.size(); ++i) {
+        const FontFace& f = m_fontOrder[i];
+        head += "{\\f" + std::to_string(i) + classWord(f.cls) + "\\fcharset0\\fprq2 " +
+                escapeText(fromUtf8(f.family));
+        if (!f.fallback.empty() && f.fallback != f.family) {
+            head += "{\\*\\falt " + escapeText(fromUtf8(f.fallback)) + "}";
+        }
+        head += ";}";
+    }
+    head += "}\n{\\colortbl;";
+    for (const uint32_t c : m_colorOrder) {
+        head += "\\red" + std::to_string((c >> 16) & 255) + "\\green" + std::to_string((c >> 8) & 255) +
+                "\\blue" + std::to_string(c & 255) + ";";
+    }
+    head += "}\n";
+    if (!m_title.empty()) {
+        head += "{\\info{\\title " + escapeText(fromUtf8(m_title)) + "}}\n";
+    }
+    const int margin = marginFor(m_firstWidth, m_firstHeight);
+    head += "\\paperw" + std::to_string(m_firstWidth) + "\\paperh" + std::to_string(m_firstHeight) +
+            "\\margl" + std::to_string(margin) + "\\margr" + std::to_string(margin) + "\\margt" +
+            std::to_string(margin) + "\\margb" + std::to_string(margin) + "\\viewkind1\n";
+
+    if (m_pages == 0) {
+        put("\\pard\\plain\\par\n");
+    }
+    if (std::fflush(m_body) != 0 || std::ferror(m_body)) {
+        throw std::runtime_error("write failed");
+    }
+
+    AtomicFile file(path);
+    std::FILE* out = std::fopen(file.tempPath().c_str(), "wb");
+    if (!out) {
+        throw std::runtime_error("cannot create " + path);
+    }
+    bool ok = std::fwrite(head.data(), 1, head.size(), out) == head.size();
+    std::rewind(m_body);
+    char buffer[1 << 16];
+    size_t n = 0;
+    while (ok && (n = std::fread(buffer, 1, sizeof buffer, m_body)) > 0) {
+        ok = std::fwrite(buffer, 1, n, out) == n;
+    }
+    ok = ok && std::fputs("}\n", out) >= 0;
+    ok = std::fflush(out) == 0 && ok;
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok) {
+        throw std::runtime_error("write failed");
+    }
+    file.commit();
+}
+
+} // namespace pdftox

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "mupdf.h"
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace pdftox {
+
+/// Font classes of the RTF font table.
+enum class FontClass { Roman, Swiss, Modern, Tech };
+
+struct FontFace {
+    std::string family; ///< a family name a word processor can find ("Times New Roman")
+    FontClass cls = FontClass::Roman;
+    std::string fallback; ///< a common family of the same class, for readers without `family`
+
+    bool operator<(const FontFace& o) const { return family < o.family || (family == o.family && cls < o.cls); }
+};
+
+/// A PostScript font name taken apart: "ABCDEF+TimesNewRomanPS-BoldItalicMT" gives the family
+/// "Times New Roman" and the bold and italic hints. `serif` and `mono` come from the font
+/// program where known.
+struct FontNameInfo {
+    FontFace face;
+    bool bold = false;
+    bool italic = false;
+};
+FontNameInfo describeFontName(const std::string& postscriptName, bool serif, bool mono);
+
+struct Run {
+    FontFace face;
+    bool bold = false;
+    bool italic = false;
+    int halfPoints = 24;
+    uint32_t color = 0; ///< 0xRRGGBB
+    std::u32string text;
+};
+
+struct Paragraph {
+    std::vector<Run> runs;
+    bool centered = false;
+};
+
+struct Picture {
+    std::string data; ///< PNG or JPEG file bytes
+    bool jpeg = false;
+    int pixelWidth = 0;
+    int pixelHeight = 0;
+    int widthTwips = 0; ///< size on the page
+    int heightTwips = 0;
+};
+
+/// What one page holds, in reading order.
+struct PageModel {
+    int widthTwips = 12240;
+    int heightTwips = 15840;
+    std::vector<std::variant<Paragraph, Picture>> items;
+};
+
+/// Extracts the text and pictures of `page` (counting from 1).
+PageModel extractPage(fz_context* ctx, fz_document* doc, int page);
+
+} // namespace pdftox

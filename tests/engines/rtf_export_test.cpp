@@ -1,0 +1,250 @@
+// RTF export: text per page against an independent extractor, character formatting, pictures,
+// page breaks, escapes, progress and bad input.
+#include "engine_test_support.h"
+#include "rtf_reader.h"
+#include "rtf_writer.h"
+#include "text_model.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace engine_tests;
+using testing_support::readRtf;
+using testing_support::RtfDocument;
+using testing_support::RtfRun;
+
+namespace {
+
+int g_calls = 0;
+int g_lastDone = 0;
+int countProgress(int, int, int done)
+{
+    ++g_calls;
+    EXPECT_GT(done, g_lastDone);
+    g_lastDone = done;
+    return 1;
+}
+
+std::u32string toUtf32(const std::string& s)
+{
+    std::u32string out;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = s[i];
+        const int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
+        char32_t cp = len == 1 ? c : c & (0x7F >> len);
+        for (int k = 1; k < len && i + size_t(k) < s.size(); ++k) {
+            cp = (cp << 6) | (s[i + size_t(k)] & 0x3F);
+        }
+        out.push_back(cp);
+        i += size_t(len);
+    }
+    return out;
+}
+
+/// The share of the reference's visible characters (blanks and hyphens aside) that the
+/// candidate holds too, counted as multisets: order and line breaks do not matter.
+double characterRecall(const std::string& reference, const std::string& candidate)
+{
+    std::map<char32_t, int> have;
+    for (const char32_t c : toUtf32(candidate)) {
+        ++have[c];
+    }
+    int total = 0;
+    int found = 0;
+    for (const char32_t c : toUtf32(reference)) {
+        if (c <= U' ' || c == U'-' || c == 0xAD || c == 0x2010 || c == 0xC) {
+            continue;
+        }
+        ++total;
+        if (have[c] > 0) {
+            --have[c];
+            ++found;
+        }
+    }
+    return total == 0 ? 1.0 : double(found) / total;
+}
+
+const RtfRun* findRun(const testing_support::RtfPage& page, const std::string& text)
+{
+    for (const RtfRun& run : page.runs) {
+        if (run.text.find(text) != std::string::npos) {
+            return &run;
+        }
+    }
+    return nullptr;
+}
+
+class RtfExport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        pdf = dir.file("styled.pdf");
+        ASSERT_TRUE(testing_support::writeFixturePdf(pdf, styledPages(), "Styled fixture"));
+        handle = OpenPDF(pdf.c_str(), "");
+        ASSERT_GT(handle, 0);
+        g_calls = 0;
+        g_lastDone = 0;
+    }
+    void TearDown() override { ClosePDF(handle); }
+
+    TempFolder dir;
+    std::string pdf;
+    int handle = 0;
+};
+
+TEST_F(RtfExport, TextStylesPicturesAndPagesSurvive)
+{
+    const std::string out = dir.file("letter é.rtf");
+    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 3, countProgress), 3);
+    EXPECT_EQ(g_calls, 3);
+    EXPECT_EQ(g_lastDone, 3);
+    EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"letter é.rtf", "styled.pdf"}));
+
+    const std::string raw = readFile(out);
+    const RtfDocument doc = readRtf(raw);
+    ASSERT_TRUE(doc.valid);
+    ASSERT_EQ(doc.pages.size(), 3u);
+
+    const auto& page = doc.pages[0];
+    const RtfRun* heading = findRun(page, "Heading Bold");
+    ASSERT_NE(heading, nullptr);
+    EXPECT_TRUE(heading->bold);
+    EXPECT_FALSE(heading->italic);
+    EXPECT_EQ(heading->halfPoints, 40);
+    EXPECT_EQ(heading->font, "Arial");
+
+    const RtfRun* italic = findRun(page, "Italic words here");
+    ASSERT_NE(italic, nullptr);
+    EXPECT_TRUE(italic->italic);
+    EXPECT_FALSE(italic->bold);
+    EXPECT_EQ(italic->halfPoints, 24);
+    EXPECT_EQ(italic->font, "Times New Roman");
+
+    const RtfRun* plain = findRun(page, "Plain body text in Times.");
+    ASSERT_NE(plain, nullptr);
+    EXPECT_FALSE(plain->bold || plain->italic);
+
+    EXPECT_NE(findRun(page, "Café naïve façade € 5"), nullptr) << "non-ASCII letters intact";
+    EXPECT_NE(raw.find("\\u233?"), std::string::npos) << "written as \\u escapes";
+    EXPECT_NE(raw.find("\\u8364?"), std::string::npos);
+
+    const RtfRun* red = findRun(page, "Red warning");
+    ASSERT_NE(red, nullptr);
+    EXPECT_EQ(red->red, 255);
+    EXPECT_EQ(red->green, 0);
+    EXPECT_EQ(red->blue, 0);
+
+    EXPECT_EQ(page.pictures, 1);
+    const size_t before = page.text.find("Red warning");
+    const size_t picture = page.text.find("[picture]");
+    const size_t after = page.text.find("After the picture");
+    EXPECT_LT(before, picture);
+    EXPECT_LT(picture, after) << "the picture stands where it is in the flow";
+
+    EXPECT_NE(doc.pages[1].text.find("Second page text"), std::string::npos);
+    EXPECT_NE(doc.pages[2].text.find("Rotated page words"), std::string::npos);
+    EXPECT_NE(raw.find("\\pgwsxn15840\\pghsxn12240"), std::string::npos) << "landscape page keeps its shape";
+    EXPECT_NE(raw.find("{\\title Styled fixture}"), std::string::npos);
+}
+
+TEST_F(RtfExport, RangesProgressAndFailures)
+{
+    const std::string out = dir.file("range.doc");
+    EXPECT_EQ(ExportRTF(handle, out.c_str(), 0, 2, countProgress), 2);
+    EXPECT_EQ(g_lastDone, 3) << "page 0 counts as done";
+    RtfDocument doc = readRtf(readFile(out));
+    ASSERT_TRUE(doc.valid);
+    ASSERT_EQ(doc.pages.size(), 2u);
+    EXPECT_EQ(doc.pages[1].text.find("Rotated"), std::string::npos);
+
+    EXPECT_EQ(ExportRTF(handle, out.c_str(), 3, 1, nullptr), 0);
+    doc = readRtf(readFile(out));
+    EXPECT_TRUE(doc.valid) << "an empty range still gives a document a word processor opens";
+
+    EXPECT_EQ(ExportRTF(handle, dir.file("missing/x.rtf").c_str(), 1, 3, nullptr), PDFTOX_WRITE_FAILED);
+    EXPECT_EQ(ExportRTF(handle, "", 1, 3, nullptr), PDFTOX_BAD_ARGUMENT);
+    EXPECT_EQ(ExportRTF(-4, out.c_str(), 1, 3, nullptr), PDFTOX_BAD_HANDLE);
+}
+
+TEST(RtfText, EscapesAndFontNames)
+{
+    using pdftox::RtfWriter;
+    EXPECT_EQ(RtfWriter::escapeText(U"a\\b{c}d"), "a\\\\b\\{c\\}d");
+    EXPECT_EQ(RtfWriter::escapeText(U"é\u00a0\t"), "\\u233?\\~\\tab ");
+    EXPECT_EQ(RtfWriter::escapeText(U"日"), "\\u26085?");
+    EXPECT_EQ(RtfWriter::escapeText(U"\uFFFF"), "\\u-1?");
+    EXPECT_EQ(RtfWriter::escapeText(U"\U0001F600"), "\\u-10179?\\u-8704?");
+
+    struct Case {
+        const char* name;
+        const char* family;
+        bool bold;
+        bool italic;
+    };
+    for (const Case& c : {Case{"ABCDEF+TimesNewRomanPS-BoldItalicMT", "Times New Roman", true, true},
+                          Case{"Helvetica-Oblique", "Arial", false, true},
+                          Case{"ArialMT", "Arial", false, false},
+                          Case{"CMBX10", "Times New Roman", true, false},
+                          Case{"CMTI10", "Times New Roman", false, true},
+                          Case{"Courier-Bold", "Courier New", true, false},
+                          Case{"MinionPro-Regular", "Minion Pro", false, false},
+                          Case{"QWERTY+KozMinPro-Regular", "Koz Min Pro", false, false}}) {
+        const pdftox::FontNameInfo info = pdftox::describeFontName(c.name, true, false);
+        EXPECT_EQ(info.face.family, c.family) << c.name;
+        EXPECT_EQ(info.bold, c.bold) << c.name;
+        EXPECT_EQ(info.italic, c.italic) << c.name;
+    }
+}
+
+TEST(RtfCorpus, TextOfEachPageMatchesAnIndependentExtractor)
+{
+    if (!haveCorpus()) {
+        GTEST_SKIP() << "corpus not present";
+    }
+    TempFolder dir;
+    struct Case {
+        const char* file;
+        int first;
+        int last;
+    };
+    for (const Case& c : {Case{"tracemonkey.pdf", 1, 4}, Case{"TAMReview.pdf", 1, 1}, Case{"issue16063.pdf", 1, 1},
+                          Case{"javauninstall-7r.pdf", 1, 1}, Case{"prefilled_f1040.pdf", 1, 1}}) {
+        const int h = OpenPDF(corpus(c.file).c_str(), "");
+        ASSERT_GT(h, 0) << c.file;
+        const std::string out = dir.file(std::string(c.file) + ".rtf");
+        EXPECT_EQ(ExportRTF(h, out.c_str(), c.first, c.last, nullptr), c.last - c.first + 1);
+        ClosePDF(h);
+        const RtfDocument doc = readRtf(readFile(out));
+        ASSERT_TRUE(doc.valid) << c.file;
+        ASSERT_EQ(doc.pages.size(), size_t(c.last - c.first + 1)) << c.file;
+        for (int p = c.first; p <= c.last; ++p) {
+            const std::string reference = output("pdftotext -q -enc UTF-8 -f " + std::to_string(p) + " -l " +
+                                                 std::to_string(p) + " '" + corpus(c.file) + "' -");
+            const double recall = characterRecall(reference, doc.pages[size_t(p - c.first)].text);
+            EXPECT_GT(recall, 0.97) << c.file << " page " << p;
+        }
+    }
+}
+
+TEST(RtfCorpus, WordProcessorReadsTheOutput)
+{
+    if (run("command -v soffice >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "LibreOffice is not installed";
+    }
+    TempFolder dir;
+    const std::string pdf = dir.file("styled.pdf");
+    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, styledPages()));
+    const int h = OpenPDF(pdf.c_str(), "");
+    ASSERT_EQ(ExportRTF(h, dir.file("styled.doc").c_str(), 1, 3, nullptr), 3);
+    ClosePDF(h);
+    ASSERT_EQ(run("cd '" + dir.path() + "' && soffice -env:UserInstallation=file://" + dir.path() +
+                  "/profile --headless --convert-to txt:Text styled.doc >/dev/null 2>&1"),
+              0);
+    const std::string text = readFile(dir.file("styled.txt"));
+    for (const char* words : {"Heading Bold", "Café naïve façade € 5", "After the picture", "Rotated page words"}) {
+        EXPECT_NE(text.find(words), std::string::npos) << words;
+    }
+}
+
+} // namespace
