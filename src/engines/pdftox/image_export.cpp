@@ -2,8 +2,11 @@
 
 #include "atomic_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <thread>
+#include <vector>
 #include <string>
 
 namespace pdftox {
@@ -15,7 +18,78 @@ constexpr double MaxPixels = 120e6;
 
 enum class PageStatus { Written, WriteFailed };
 
-PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJob& job)
+// A damaged content stream stops drawing where it breaks; what was drawn is kept.
+void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix)
+{
+    fz_device* dev = nullptr;
+    guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
+    DevicePtr device(dev, {ctx});
+    try {
+        guarded(ctx, [&] { fz_run_page(ctx, page, dev, ctm, nullptr); });
+    } catch (const MuError&) {
+    }
+    try {
+        guarded(ctx, [&] { fz_close_device(ctx, dev); });
+    } catch (const MuError&) {
+    }
+}
+
+void drawList(fz_context* ctx, fz_display_list* list, fz_matrix ctm, fz_pixmap* band)
+{
+    fz_device* dev = nullptr;
+    guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, band); });
+    DevicePtr device(dev, {ctx});
+    const fz_rect area = fz_rect_from_irect(fz_pixmap_bbox(ctx, band));
+    try {
+        guarded(ctx, [&] { fz_run_display_list(ctx, list, dev, ctm, area, nullptr); });
+    } catch (const MuError&) {
+    }
+    try {
+        guarded(ctx, [&] { fz_close_device(ctx, dev); });
+    } catch (const MuError&) {
+    }
+}
+
+// One page drawn by several threads at once, each into a horizontal band of the pixmap, from
+// a display list made once: used when there are fewer pages than processors.
+void drawInBands(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix, int bands)
+{
+    fz_display_list* raw = nullptr;
+    try {
+        guarded(ctx, [&] { raw = fz_new_display_list_from_page(ctx, page); });
+    } catch (const MuError&) {
+        drawPage(ctx, page, ctm, pix);
+        return;
+    }
+    Owned<fz_display_list, fz_drop_display_list> list(raw, {ctx});
+    const fz_irect whole = fz_pixmap_bbox(ctx, pix);
+    const int height = whole.y1 - whole.y0;
+    std::vector<PixmapPtr> parts;
+    for (int i = 0; i < bands; ++i) {
+        fz_irect r = whole;
+        r.y0 = whole.y0 + height * i / bands;
+        r.y1 = whole.y0 + height * (i + 1) / bands;
+        fz_pixmap* part = nullptr;
+        guarded(ctx, [&] { part = fz_new_pixmap_from_pixmap(ctx, pix, &r); });
+        parts.emplace_back(part, Dropper<fz_pixmap, fz_drop_pixmap>{ctx});
+    }
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < bands; ++i) {
+        helpers.emplace_back([&, i] {
+            try {
+                ThreadContext own;
+                drawList(own.get(), raw, ctm, parts[size_t(i)].get());
+            } catch (const std::exception&) {
+            }
+        });
+    }
+    drawList(ctx, raw, ctm, parts[0].get());
+    for (std::thread& t : helpers) {
+        t.join();
+    }
+}
+
+PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJob& job, int bands)
 {
     PagePtr pagePtr(nullptr, {ctx});
     fz_page* p = nullptr;
@@ -36,27 +110,24 @@ PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJo
     const fz_irect box = fz_round_rect(fz_transform_rect(bounds, ctm));
     const bool grey = job.type == ImageType::Jpeg && job.paletted;
 
+    // Each worker draws into one buffer that it keeps from page to page: fresh memory for
+    // every page would cost the time of faulting in megabytes of pages again.
+    thread_local std::vector<unsigned char> samples;
+    const size_t components = grey ? 1 : 3;
+    samples.resize(std::max(samples.size(), size_t(box.x1 - box.x0) * size_t(box.y1 - box.y0) * components));
     fz_pixmap* pix = nullptr;
     guarded(ctx, [&] {
-        pix = fz_new_pixmap_with_bbox(ctx, grey ? fz_device_gray(ctx) : fz_device_rgb(ctx), box,
-                                      nullptr, 0);
+        pix = fz_new_pixmap_with_bbox_and_data(ctx, grey ? fz_device_gray(ctx) : fz_device_rgb(ctx), box,
+                                               nullptr, 0, samples.data());
         fz_clear_pixmap_with_value(ctx, pix, 255);
     });
     PixmapPtr pixmap(pix, {ctx});
 
-    // A damaged content stream stops drawing where it breaks; what was drawn is kept.
-    fz_device* dev = nullptr;
-    guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
-    DevicePtr device(dev, {ctx});
-    try {
-        guarded(ctx, [&] { fz_run_page(ctx, p, dev, ctm, nullptr); });
-    } catch (const MuError&) {
+    if (bands > 1) {
+        drawInBands(ctx, p, ctm, pix, bands);
+    } else {
+        drawPage(ctx, p, ctm, pix);
     }
-    try {
-        guarded(ctx, [&] { fz_close_device(ctx, dev); });
-    } catch (const MuError&) {
-    }
-    device.reset();
 
     Bitmap bitmap;
     bitmap.width = fz_pixmap_width(ctx, pix);
@@ -94,10 +165,13 @@ int exportImages(const DocumentSource& source, const ImageJob& job, int first, i
 {
     int written = 0;
     bool writeFailed = false;
+    const int processors = int(std::max(1u, std::thread::hardware_concurrency()));
+    const int pages = last - first + 1;
+    const int bands = pages < processors ? std::min(processors / std::max(pages, 1), 8) : 1;
     runPages<PageStatus>(
         source, first, last,
-        [&job](fz_context* ctx, fz_document* doc, int page) {
-            return renderPage(ctx, doc, page, job);
+        [&job, bands](fz_context* ctx, fz_document* doc, int page) {
+            return renderPage(ctx, doc, page, job, bands);
         },
         [&](int, std::optional<PageStatus>&& status) {
             if (status == PageStatus::WriteFailed) {

@@ -1,0 +1,241 @@
+// Measures the export library against the peer tools on the same files in one run:
+//   export_bench CORPUS_DIR LIBPDFTOX [--quick]
+// For each file: pages per second of PDF to images at 120 dpi (PNG, JPEG, TIFF) against
+// poppler's pdftoppm and MuPDF's mutool draw, with output sizes; RTF export of 100 text pages;
+// peak memory of exporting a 500-page document. Prints one line per measurement with ratios;
+// each figure is the fastest of three runs. --quick leaves out the 500-page run.
+#include <dlfcn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using OpenFn = int (*)(const char*, const char*);
+using PagesFn = int (*)(int);
+using ImgFn = int (*)(int, const char*, const char*, int, int, int, int, int, int (*)(int, int, int));
+using RtfFn = int (*)(int, const char*, int, int, int (*)(int, int, int));
+using CloseFn = void (*)(int);
+
+struct Library {
+    OpenFn open;
+    PagesFn pages;
+    ImgFn img;
+    RtfFn rtf;
+    CloseFn close;
+};
+
+struct Measure {
+    double seconds = 0;
+    long peakKiB = 0;
+    bool ok = false;
+};
+
+/// Runs `body` in a child process and returns its time and peak memory.
+template <typename Body>
+Measure inChild(Body body)
+{
+    Measure m;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        _exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.peakKiB = usage.ru_maxrss;
+    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return m;
+}
+
+Measure command(const std::string& line)
+{
+    return inChild([&] { return std::system((line + " >/dev/null 2>&1").c_str()) == 0; });
+}
+
+/// The fastest of `runs` runs (after `prepare` each time), against noise from other work.
+template <typename Run, typename Prepare>
+Measure best(int runs, Prepare prepare, Run run)
+{
+    Measure fastest;
+    for (int i = 0; i < runs; ++i) {
+        prepare();
+        const Measure m = run();
+        if (i == 0 || m.seconds < fastest.seconds) {
+            fastest = m;
+        }
+    }
+    return fastest;
+}
+
+uintmax_t folderSize(const fs::path& folder)
+{
+    uintmax_t total = 0;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        total += e.file_size();
+    }
+    return total;
+}
+
+void fresh(const fs::path& folder)
+{
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+}
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+struct Row {
+    std::string what;
+    int pages;
+    Measure ours;
+    uintmax_t ourBytes;
+    std::string peer;
+    Measure theirs;
+    uintmax_t peerBytes;
+};
+
+void print(const Row& r)
+{
+    const double ourRate = r.pages / r.ours.seconds;
+    const double peerRate = r.pages / r.theirs.seconds;
+    std::printf("%-34s %4d p  ours %7.1f p/s %8.1f MB | %-18s %7.1f p/s %8.1f MB | speed x%5.2f  size x%4.2f%s\n",
+                r.what.c_str(), r.pages, ourRate, r.ourBytes / 1e6, r.peer.c_str(), peerRate, r.peerBytes / 1e6,
+                ourRate / peerRate, r.peerBytes ? double(r.ourBytes) / double(r.peerBytes) : 0.0,
+                r.ours.ok && r.theirs.ok ? "" : "  (a run failed)");
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: export_bench CORPUS_DIR LIBPDFTOX [--quick]\n");
+        return 2;
+    }
+    const std::string corpus = argv[1];
+    const bool quick = argc > 3 && std::string(argv[3]) == "--quick";
+    const int runs = 3;
+    void* so = dlopen(argv[2], RTLD_NOW);
+    if (!so) {
+        std::fprintf(stderr, "%s\n", dlerror());
+        return 1;
+    }
+    Library lib{reinterpret_cast<OpenFn>(dlsym(so, "OpenPDF")), reinterpret_cast<PagesFn>(dlsym(so, "GetPageNum")),
+                reinterpret_cast<ImgFn>(dlsym(so, "ExportIMG")), reinterpret_cast<RtfFn>(dlsym(so, "ExportRTF")),
+                reinterpret_cast<CloseFn>(dlsym(so, "ClosePDF"))};
+    const fs::path work = fs::temp_directory_path() / ("lumadoc-bench-" + std::to_string(getpid()));
+    fs::create_directories(work);
+
+    struct Input {
+        const char* file;
+        const char* kind;
+    };
+    const std::vector<Input> inputs = {{"tracemonkey.pdf", "text"},     {"TAMReview.pdf", "text"},
+                                       {"issue7229.pdf", "image"},      {"cmykjpeg.pdf", "image"},
+                                       {"personwithdog.pdf", "vector"}, {"bug1721218_reduced.pdf", "vector"}};
+    struct Format {
+        int code;
+        const char* name;
+        const char* popplerFlag;
+    };
+    const Format formats[] = {{4, "PNG", "-png"}, {2, "JPEG", "-jpeg"}, {3, "TIFF", "-tiff"}};
+
+    std::printf("PDF to images at 120 dpi: pages per second and output size, ours against the peer\n");
+    for (const Input& in : inputs) {
+        const std::string pdf = corpus + "/" + in.file;
+        const int h = lib.open(pdf.c_str(), "");
+        if (h <= 0) {
+            std::printf("%s: cannot open\n", in.file);
+            continue;
+        }
+        const int pages = lib.pages(h);
+        for (const Format& f : formats) {
+            const fs::path ours = work / "ours";
+            const fs::path peer = work / "peer";
+            const Measure m = best(
+                runs, [&] { fresh(ours); },
+                [&] {
+                    return inChild([&] {
+                        return lib.img(h, (ours.string() + "/").c_str(), "", f.code, 120, 24, 1, pages,
+                                       nullptr) == pages;
+                    });
+                });
+            const uintmax_t ourBytes = folderSize(ours);
+
+            const Measure p = best(
+                runs, [&] { fresh(peer); },
+                [&] {
+                    return command("pdftoppm -r 120 " + std::string(f.popplerFlag) + " " + quoted(pdf) + " " +
+                                   quoted((peer / "p").string()));
+                });
+            print({std::string(in.kind) + " " + in.file + " " + f.name, pages, m, ourBytes, "pdftoppm", p,
+                   folderSize(peer)});
+            if (f.code == 4) {
+                const Measure mu = best(
+                    runs, [&] { fresh(peer); },
+                    [&] {
+                        return command("mutool draw -q -r 120 -o " + quoted((peer / "p%d.png").string()) + " " +
+                                       quoted(pdf));
+                    });
+                print({std::string(in.kind) + " " + in.file + " " + f.name, pages, m, ourBytes, "mutool draw", mu,
+                       folderSize(peer)});
+            }
+        }
+        lib.close(h);
+    }
+
+    // RTF export of 100 pages of a text book.
+    const fs::path hundred = work / "hundred.pdf";
+    if (command("qpdf --empty --pages " + quoted(corpus + "/freeculture.pdf") + " 1-100 -- " +
+                quoted(hundred.string()))
+            .ok) {
+        const int h = lib.open(hundred.c_str(), "");
+        const Measure m = best(runs, [] {}, [&] {
+            return inChild([&] { return lib.rtf(h, (work / "hundred.rtf").c_str(), 1, 100, nullptr) == 100; });
+        });
+        const Measure t = best(runs, [] {}, [&] {
+            return command("pdftotext " + quoted(hundred.string()) + " " + quoted((work / "h.txt").string()));
+        });
+        std::printf("\nRTF export of 100 text pages: %.2f s (%.0f pages/s), %.1f MB; pdftotext on the same: %.2f s\n",
+                    m.seconds, 100 / m.seconds, fs::file_size(work / "hundred.rtf") / 1e6, t.seconds);
+        lib.close(h);
+    }
+
+    // Peak memory over a long document.
+    if (!quick) {
+        const fs::path big = work / "big.pdf";
+        const std::string fc = quoted(corpus + "/freeculture.pdf");
+        if (command("qpdf --empty --pages " + fc + " " + fc + " 1-148 -- " + quoted(big.string())).ok) {
+            const fs::path out = work / "big";
+            fresh(out);
+            const Measure m = inChild([&] {
+                const int h = lib.open(big.c_str(), "");
+                const bool ok = lib.img(h, (out.string() + "/").c_str(), "", 4, 120, 24, 1, 500, nullptr) == 500;
+                lib.close(h);
+                return ok;
+            });
+            fresh(out);
+            const Measure mu = command("mutool draw -q -r 120 -o " + quoted((out / "p%d.png").string()) + " " +
+                                       quoted(big.string()));
+            std::printf("\n500-page PNG export: ours %.1f s, peak %.0f MiB | mutool draw %.1f s, peak %.0f MiB | "
+                        "speed x%.2f%s\n",
+                        m.seconds, m.peakKiB / 1024.0, mu.seconds, mu.peakKiB / 1024.0, mu.seconds / m.seconds,
+                        m.ok ? "" : "  (our run failed)");
+        }
+    }
+    fs::remove_all(work);
+    return 0;
+}

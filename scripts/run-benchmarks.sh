@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Runs the benchmarks against the peer tools on the shared corpus: make bench
+set -euo pipefail
+build=${1:-build}
+corpus=${LUMADOC_CORPUS:-$(cd "$(dirname "$0")/../.." && pwd)/shared/corpus}
+"$build/bench/export_bench" "$corpus" "$build/app/libpdftox.so" ${BENCH_ARGS:-}
