@@ -475,6 +475,8 @@ void writeGif(const Bitmap& bm, const std::string& path)
 
 std::string encodePng(const Bitmap& bitmap) { return pngBytes(bitmap, false); }
 
+bool looksPhotographic(const Bitmap& bitmap) { return predictionPays(bitmap); }
+
 std::string encodeJpeg(const Bitmap& bitmap, int quality) { return jpegBytes(bitmap, false, quality); }
 
 const char* extensionOf(ImageType type)

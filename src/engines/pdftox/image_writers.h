@@ -32,4 +32,8 @@ std::string encodePng(const Bitmap& bitmap);
 /// The bitmap as JPEG file bytes at `quality` (1-100). Throws std::runtime_error on failure.
 std::string encodeJpeg(const Bitmap& bitmap, int quality);
 
+/// True when the bitmap is more like a photograph than like rendered text and line art
+/// (prediction shrinks it noticeably): such pictures are better stored as JPEG.
+bool looksPhotographic(const Bitmap& bitmap);
+
 } // namespace pdftox

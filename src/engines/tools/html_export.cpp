@@ -1,0 +1,426 @@
+#include "html_export.h"
+
+#include "atomic_file.h"
+#include "image_writers.h"
+#include "mupdf.h"
+#include "page_pipeline.h"
+#include "text_model.h"
+#include "textless_device.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <stdexcept>
+
+using namespace pdftox;
+
+namespace tools {
+namespace {
+
+// The background is drawn at twice the CSS resolution, sharp on high-density screens.
+constexpr double BackgroundZoom = 2.0;
+
+struct TextStyle {
+    std::string family; // CSS font-family list
+    bool bold = false;
+    bool italic = false;
+    int tenthPoints = 120;
+    uint32_t color = 0;
+    auto operator<=>(const TextStyle&) const = default;
+};
+
+struct Span {
+    TextStyle style;
+    float x = 0, y = 0, width = 0;
+    float angle = 0; // degrees
+    std::string text; // UTF-8
+};
+
+struct Link {
+    fz_rect area;
+    std::string href;
+};
+
+struct HtmlPage {
+    int number = 0;
+    float width = 612, height = 792;
+    std::string background; // file name, empty when the page has nothing but text
+    std::vector<Span> spans;
+    std::vector<Link> links;
+};
+
+void appendUtf8(std::string& out, int c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+std::string escape(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+struct FontLook {
+    std::string family; // CSS font-family list
+    bool bold = false;
+    bool italic = false;
+};
+
+FontLook lookOf(fz_context* ctx, fz_font* font)
+{
+    const char* name = font ? fz_font_name(ctx, font) : "";
+    const bool serif = font && fz_font_is_serif(ctx, font);
+    const bool mono = font && fz_font_is_monospaced(ctx, font);
+    const FontNameInfo info = describeFontName(name ? name : "", serif, mono);
+    const char* generic = info.face.cls == FontClass::Modern  ? "monospace"
+                          : info.face.cls == FontClass::Swiss ? "sans-serif"
+                                                              : "serif";
+    FontLook look;
+    look.family = "'" + info.face.family + "'";
+    if (info.face.fallback != info.face.family) {
+        look.family += ",'" + info.face.fallback + "'";
+    }
+    look.family += std::string(",") + generic;
+    look.bold = info.bold || (font && fz_font_is_bold(ctx, font));
+    look.italic = info.italic || (font && fz_font_is_italic(ctx, font));
+    return look;
+}
+
+std::string fileStem(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+void collectText(fz_context* ctx, fz_page* page, HtmlPage& out)
+{
+    fz_stext_options options{};
+    options.flags = FZ_STEXT_MEDIABOX_CLIP;
+    fz_stext_page* raw = nullptr;
+    guarded(ctx, [&] { raw = fz_new_stext_page_from_page(ctx, page, &options); });
+    TextPagePtr text(raw, {ctx});
+    std::map<fz_font*, FontLook> looks;
+
+    for (fz_stext_block* block = raw->first_block; block; block = block->next) {
+        if (block->type != FZ_STEXT_BLOCK_TEXT) {
+            continue;
+        }
+        for (fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
+            const float angle = float(std::atan2(line->dir.y, line->dir.x) * 180.0 / M_PI);
+            Span* span = nullptr;
+            fz_point lastEnd{0, 0};
+            for (fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
+                if (ch->c == 0 || ch->c == 0xFFFD) {
+                    continue;
+                }
+                auto look = looks.find(ch->font);
+                if (look == looks.end()) {
+                    look = looks.emplace(ch->font, lookOf(ctx, ch->font)).first;
+                }
+                TextStyle style;
+                style.family = look->second.family;
+                style.bold = look->second.bold;
+                style.italic = look->second.italic;
+                style.tenthPoints = std::max(1, int(std::lround(ch->size * 10)));
+                style.color = uint32_t(ch->color) & 0xFFFFFFu;
+                // A new span where the style changes or where the text jumps ahead (columns).
+                const bool jump = span && std::fabs(ch->quad.ll.x - lastEnd.x) > ch->size * 1.5f &&
+                                  std::fabs(angle) < 0.5f;
+                if (!span || span->style != style || jump) {
+                    out.spans.push_back(Span{});
+                    span = &out.spans.back();
+                    span->style = style;
+                    span->x = ch->quad.ul.x;
+                    span->y = ch->quad.ul.y;
+                    span->angle = angle;
+                }
+                appendUtf8(span->text, ch->c);
+                span->width = std::max(span->width, std::hypot(ch->quad.ur.x - span->x, ch->quad.ur.y - span->y));
+                lastEnd = ch->quad.lr;
+            }
+        }
+    }
+}
+
+void collectLinks(fz_context* ctx, fz_document* doc, fz_page* page, HtmlPage& out)
+{
+    fz_link* links = nullptr;
+    guarded(ctx, [&] { links = fz_load_links(ctx, page); });
+    Owned<fz_link, fz_drop_link> owned(links, {ctx});
+    for (fz_link* link = links; link; link = link->next) {
+        if (!link->uri) {
+            continue;
+        }
+        Link l;
+        l.area = link->rect;
+        if (fz_is_external_link(ctx, link->uri)) {
+            l.href = link->uri;
+        } else {
+            int target = -1;
+            try {
+                guarded(ctx, [&] {
+                    const fz_location loc = fz_resolve_link(ctx, doc, link->uri, nullptr, nullptr);
+                    target = fz_page_number_from_location(ctx, doc, loc);
+                });
+            } catch (const MuError&) {
+            }
+            if (target < 0) {
+                continue;
+            }
+            l.href = "#p" + std::to_string(target + 1);
+        }
+        out.links.push_back(l);
+    }
+}
+
+std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds, const std::string& folder,
+                           const std::string& stem, int number)
+{
+    const fz_matrix ctm = fz_scale(float(BackgroundZoom), float(BackgroundZoom));
+    const fz_irect box = fz_round_rect(fz_transform_rect(bounds, ctm));
+    fz_pixmap* raw = nullptr;
+    guarded(ctx, [&] {
+        raw = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 0);
+        fz_clear_pixmap_with_value(ctx, raw, 255);
+    });
+    PixmapPtr pix(raw, {ctx});
+    fz_device* draw = nullptr;
+    guarded(ctx, [&] { draw = fz_new_draw_device(ctx, fz_identity, raw); });
+    DevicePtr drawOwner(draw, {ctx});
+    bool painted = false;
+    fz_device* textless = nullptr;
+    guarded(ctx, [&] { textless = newTextlessDevice(ctx, draw, &painted); });
+    DevicePtr textlessOwner(textless, {ctx});
+    try {
+        guarded(ctx, [&] { fz_run_page(ctx, page, textless, ctm, nullptr); });
+    } catch (const MuError&) {
+    }
+    try {
+        guarded(ctx, [&] {
+            fz_close_device(ctx, textless);
+            fz_close_device(ctx, draw);
+        });
+    } catch (const MuError&) {
+    }
+    if (!painted) {
+        return {};
+    }
+    Bitmap bm;
+    bm.width = fz_pixmap_width(ctx, raw);
+    bm.height = fz_pixmap_height(ctx, raw);
+    bm.channels = 3;
+    bm.stride = fz_pixmap_stride(ctx, raw);
+    bm.pixels = fz_pixmap_samples(ctx, raw);
+    bm.dpi = int(72 * BackgroundZoom);
+    const bool photo = looksPhotographic(bm);
+    const std::string name = stem + "-" + std::to_string(number) + (photo ? ".jpg" : ".png");
+    const std::string bytes = photo ? encodeJpeg(bm, 80) : encodePng(bm);
+    AtomicFile file(folder + name);
+    FILE* f = std::fopen(file.tempPath().c_str(), "wb");
+    const bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (f) {
+        std::fclose(f);
+    }
+    if (!ok) {
+        throw std::runtime_error("cannot write " + folder + name);
+    }
+    file.commit();
+    return name;
+}
+
+HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::string& folder, const std::string& stem)
+{
+    HtmlPage out;
+    out.number = number;
+    fz_page* raw = nullptr;
+    fz_rect bounds{};
+    guarded(ctx, [&] {
+        raw = fz_load_page(ctx, doc, number - 1);
+        bounds = fz_bound_page(ctx, raw);
+    });
+    PagePtr page(raw, {ctx});
+    out.width = bounds.x1 - bounds.x0;
+    out.height = bounds.y1 - bounds.y0;
+    out.background = drawBackground(ctx, raw, bounds, folder, stem, number);
+    collectText(ctx, raw, out);
+    try {
+        collectLinks(ctx, doc, raw, out);
+    } catch (const MuError&) {
+    }
+    return out;
+}
+
+std::string number(float v)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f", double(v));
+    std::string s = buffer;
+    while (s.back() == '0') {
+        s.pop_back();
+    }
+    if (s.back() == '.') {
+        s.pop_back();
+    }
+    return s;
+}
+
+std::string colorText(uint32_t c)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "#%06x", unsigned(c & 0xFFFFFFu));
+    return buffer;
+}
+
+// Browsers draw the text in their own fonts; this script stretches each span to the width
+// the text has on the PDF page, so lines keep their length and columns stay apart.
+const char* fitScript = R"(<script>
+(function(){var s=document.querySelectorAll('span[data-w]');var pt=96/72;
+for(var i=0;i<s.length;i++){var e=s[i],w=e.offsetWidth;if(!w)continue;
+var k=parseFloat(e.getAttribute('data-w'))*pt/w;if(k>0.5&&k<2){var r=e.getAttribute('data-r');
+e.style.transform=(r?'rotate('+r+'deg) ':'')+'scaleX('+k.toFixed(3)+')';}}})();
+</script>
+)";
+
+} // namespace
+
+int convertToHtml(const std::string& source, const std::string& output, int first, int last)
+{
+    ThreadContext context;
+    fz_context* ctx = context.get();
+    DocumentPtr doc(nullptr, {nullptr});
+    try {
+        doc = openPdf(ctx, source);
+    } catch (const MuError& e) {
+        throw std::runtime_error(source + ": cannot open the PDF: " + e.what());
+    }
+    if (unlock(ctx, doc.get(), "") != Access::Open) {
+        throw std::runtime_error(source + ": the PDF is protected by a password");
+    }
+    int pages = 0;
+    guarded(ctx, [&] { pages = fz_count_pages(ctx, doc.get()); });
+    first = std::max(first, 1);
+    last = std::min(last, pages);
+    if (first > last) {
+        throw std::runtime_error("no pages in the range asked for");
+    }
+    char title[512] = "";
+    try {
+        guarded(ctx, [&] { fz_lookup_metadata(ctx, doc.get(), FZ_META_INFO_TITLE, title, sizeof title); });
+    } catch (const MuError&) {
+    }
+    const std::string folder = folderOf(output);
+    const std::string stem = fileStem(output);
+
+    std::map<TextStyle, int> classes;
+    std::string body;
+    runPages<HtmlPage>(
+        DocumentSource{source, ""}, first, last,
+        [&](fz_context* c, fz_document* d, int n) { return convertPage(c, d, n, folder, stem); },
+        [&](int n, std::optional<HtmlPage>&& page) {
+            if (!page) {
+                // A page that cannot be read keeps its place, empty.
+                body += "<div class=\"page\" id=\"p" + std::to_string(n) + "\" style=\"width:612pt;height:792pt\"></div>\n";
+                return true;
+            }
+            body += "<div class=\"page\" id=\"p" + std::to_string(n) + "\" style=\"width:" + number(page->width) +
+                    "pt;height:" + number(page->height) + "pt\">\n";
+            if (!page->background.empty()) {
+                body += "<img class=\"bg\" src=\"" + escape(page->background) + "\" alt=\"\">\n";
+            }
+            for (const Span& span : page->spans) {
+                auto [it, inserted] = classes.emplace(span.style, int(classes.size()));
+                body += "<span class=\"s" + std::to_string(it->second) + "\" style=\"left:" + number(span.x) +
+                        "pt;top:" + number(span.y) + "pt";
+                if (std::fabs(span.angle) >= 0.5f) {
+                    body += ";transform:rotate(" + number(span.angle) + "deg)\" data-r=\"" + number(span.angle);
+                }
+                body += "\" data-w=\"" + number(span.width) + "\">" + escape(span.text) + "</span>\n";
+            }
+            for (const Link& link : page->links) {
+                body += "<a href=\"" + escape(link.href) + "\" style=\"left:" + number(link.area.x0) + "pt;top:" +
+                        number(link.area.y0) + "pt;width:" + number(link.area.x1 - link.area.x0) + "pt;height:" +
+                        number(link.area.y1 - link.area.y0) + "pt\"></a>\n";
+            }
+            body += "</div>\n";
+            return true;
+        });
+
+    std::string html = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+                       escape(*title ? std::string(title) : stem) +
+                       "</title>\n<style>\n"
+                       "body{margin:0;padding:8px 0;background:#7f7f7f}\n"
+                       ".page{position:relative;margin:8px auto;background:#fff;overflow:hidden;"
+                       "box-shadow:0 1px 6px rgba(0,0,0,.5)}\n"
+                       ".page img.bg{position:absolute;left:0;top:0;width:100%;height:100%;user-select:none}\n"
+                       ".page span{position:absolute;white-space:pre;line-height:1;transform-origin:0 0}\n"
+                       ".page a{position:absolute;display:block}\n";
+    for (const auto& [style, id] : classes) {
+        html += ".s" + std::to_string(id) + "{font-family:" + style.family + ";font-size:" +
+                number(style.tenthPoints / 10.0f) + "pt";
+        if (style.bold) {
+            html += ";font-weight:bold";
+        }
+        if (style.italic) {
+            html += ";font-style:italic";
+        }
+        if (style.color != 0) {
+            html += ";color:" + colorText(style.color);
+        }
+        html += "}\n";
+    }
+    html += "</style>\n</head>\n<body>\n" + body + fitScript + "</body>\n</html>\n";
+
+    AtomicFile file(output);
+    FILE* f = std::fopen(file.tempPath().c_str(), "wb");
+    bool ok = f && std::fwrite(html.data(), 1, html.size(), f) == html.size();
+    ok = f && std::fclose(f) == 0 && ok;
+    if (!ok) {
+        throw std::runtime_error("cannot write " + output);
+    }
+    file.commit();
+    return last - first + 1;
+}
+
+} // namespace tools

@@ -1,0 +1,25 @@
+// pdftk-compatible tool: decryption, joining and document information, with pdftk's grammar.
+#include "pdftk_tool.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    // First of all: the passwords leave the argument memory that the process list shows.
+    const std::vector<std::string> passwords = tools::takePasswords(argc, argv);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        tools::PdftkCommand command = tools::parsePdftkArgs(args);
+        command.passwords = passwords;
+        tools::runPdftk(command);
+    } catch (const tools::UsageError& e) {
+        std::fprintf(stderr, "pdftk: %s\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pdftk: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,291 @@
+#include "pdftk_tool.h"
+
+#include "atomic_file.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <set>
+
+namespace tools {
+namespace {
+
+const std::set<std::string> keywords = {"input_pw", "cat", "update_info", "output", "dont_ask",
+                                        "do_ask"};
+
+// Windows-1252 characters 0x80-0x9F.
+const char16_t cp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+void appendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// Length of a valid UTF-8 sequence starting at s[i], or 0.
+size_t utf8Length(const std::string& s, size_t i)
+{
+    const unsigned char c = s[i];
+    const size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > s.size()) {
+        return 0;
+    }
+    for (size_t k = 1; k < len; ++k) {
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return len;
+}
+
+std::string decodeValue(const std::string& raw)
+{
+    std::string text;
+    for (size_t i = 0; i < raw.size();) {
+        const size_t len = utf8Length(raw, i);
+        if (len > 0) {
+            text.append(raw, i, len);
+            i += len;
+            continue;
+        }
+        const unsigned char c = raw[i++];
+        appendUtf8(text, c >= 0x80 && c < 0xA0 ? char32_t(cp1252High[c - 0x80]) : char32_t(c));
+    }
+    // XML character references, as pdftk writes non-ASCII letters.
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        if (text.compare(i, 2, "&#") == 0) {
+            const size_t end = text.find(';', i);
+            if (end != std::string::npos && end - i <= 10) {
+                const bool hex = i + 2 < end && (text[i + 2] == 'x' || text[i + 2] == 'X');
+                const std::string digits = text.substr(i + (hex ? 3 : 2), end - i - (hex ? 3 : 2));
+                char* stop = nullptr;
+                const unsigned long value = std::strtoul(digits.c_str(), &stop, hex ? 16 : 10);
+                if (!digits.empty() && stop && *stop == '\0' && value > 0 && value <= 0x10FFFF) {
+                    appendUtf8(out, char32_t(value));
+                    i = end + 1;
+                    continue;
+                }
+            }
+        }
+        out += text[i++];
+    }
+    return out;
+}
+
+std::string shortMessage(const std::exception& e)
+{
+    std::string message = e.what();
+    const size_t newline = message.find('\n');
+    return newline == std::string::npos ? message : message.substr(0, newline);
+}
+
+std::unique_ptr<QPDF> open(const std::string& path, const std::string& password)
+{
+    auto pdf = std::make_unique<QPDF>();
+    pdf->setSuppressWarnings(true);
+    try {
+        pdf->processFile(path.c_str(), password.empty() ? nullptr : password.c_str());
+    } catch (const QPDFExc& e) {
+        if (e.getErrorCode() == qpdf_e_password) {
+            throw std::runtime_error(path + ": the password is not right");
+        }
+        throw std::runtime_error(path + ": cannot read the PDF: " + shortMessage(e));
+    } catch (const std::exception& e) {
+        throw std::runtime_error(path + ": cannot read the PDF: " + shortMessage(e));
+    }
+    return pdf;
+}
+
+void write(QPDF& pdf, const std::string& output)
+{
+    pdftox::AtomicFile file(output);
+    try {
+        QPDFWriter writer(pdf, file.tempPath().c_str());
+        writer.setPreserveEncryption(false);
+        writer.write();
+    } catch (const std::exception& e) {
+        throw std::runtime_error(output + ": cannot write: " + shortMessage(e));
+    }
+    file.commit();
+}
+
+} // namespace
+
+PdftkCommand parsePdftkArgs(const std::vector<std::string>& args)
+{
+    PdftkCommand cmd;
+    size_t i = 0;
+    while (i < args.size() && !keywords.count(args[i])) {
+        if (args[i].size() > 2 && args[i][1] == '=' && std::isupper(static_cast<unsigned char>(args[i][0]))) {
+            throw UsageError("input handles (" + args[i] + ") are not supported");
+        }
+        cmd.inputs.push_back(args[i++]);
+    }
+    if (cmd.inputs.empty()) {
+        throw UsageError("no input PDF given");
+    }
+    if (i < args.size() && args[i] == "input_pw") {
+        ++i;
+        while (i < args.size() && !keywords.count(args[i])) {
+            cmd.passwords.push_back(args[i++]);
+        }
+        if (cmd.passwords.empty()) {
+            throw UsageError("input_pw needs a password");
+        }
+    }
+    if (i < args.size() && args[i] == "cat") {
+        cmd.operation = PdftkCommand::Operation::Cat;
+        ++i;
+        if (i < args.size() && !keywords.count(args[i])) {
+            throw UsageError("page ranges after cat are not supported");
+        }
+    } else if (i < args.size() && args[i] == "update_info") {
+        cmd.operation = PdftkCommand::Operation::UpdateInfo;
+        if (++i >= args.size() || keywords.count(args[i])) {
+            throw UsageError("update_info needs an information file");
+        }
+        cmd.infoFile = args[i++];
+    }
+    if (i >= args.size() || args[i] != "output") {
+        throw UsageError("expected 'output' and a file name");
+    }
+    if (++i >= args.size() || keywords.count(args[i])) {
+        throw UsageError("output needs a file name");
+    }
+    cmd.output = args[i++];
+    if (cmd.output == "-" || cmd.output == "PROMPT") {
+        throw UsageError("output must be a file name");
+    }
+    if (i < args.size() && (args[i] == "dont_ask" || args[i] == "do_ask")) {
+        ++i;
+    }
+    if (i < args.size()) {
+        throw UsageError("unexpected argument '" + args[i] + "'");
+    }
+    if (cmd.operation != PdftkCommand::Operation::Cat && cmd.inputs.size() != 1) {
+        throw UsageError("this operation takes one input PDF");
+    }
+    return cmd;
+}
+
+std::vector<std::pair<std::string, std::string>> readInfoFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error(path + ": cannot read the information file");
+    }
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::string line;
+    std::string key;
+    bool haveKey = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.rfind("InfoKey:", 0) == 0) {
+            key = decodeValue(line.substr(line.size() > 8 && line[8] == ' ' ? 9 : 8));
+            haveKey = true;
+        } else if (line.rfind("InfoValue:", 0) == 0 && haveKey) {
+            entries.emplace_back(key, decodeValue(line.substr(line.size() > 10 && line[10] == ' ' ? 11 : 10)));
+            haveKey = false;
+        }
+    }
+    return entries;
+}
+
+std::vector<std::string> takePasswords(int argc, char** argv)
+{
+    std::vector<std::string> passwords;
+    bool inPasswords = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "input_pw") {
+            inPasswords = true;
+            continue;
+        }
+        if (keywords.count(arg)) {
+            inPasswords = false;
+        }
+        if (inPasswords) {
+            passwords.push_back(arg);
+            std::memset(argv[i], 'x', std::strlen(argv[i]));
+        }
+    }
+    return passwords;
+}
+
+void runPdftk(const PdftkCommand& command)
+{
+    auto passwordOf = [&command](size_t input) {
+        return input < command.passwords.size() ? command.passwords[input] : std::string();
+    };
+    switch (command.operation) {
+    case PdftkCommand::Operation::Copy: {
+        auto pdf = open(command.inputs[0], passwordOf(0));
+        write(*pdf, command.output);
+        return;
+    }
+    case PdftkCommand::Operation::Cat: {
+        QPDF out;
+        out.emptyPDF();
+        QPDFPageDocumentHelper outPages(out);
+        std::vector<std::unique_ptr<QPDF>> sources;
+        for (size_t i = 0; i < command.inputs.size(); ++i) {
+            sources.push_back(open(command.inputs[i], passwordOf(i)));
+            for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(*sources.back()).getAllPages()) {
+                outPages.addPage(page, false);
+            }
+        }
+        write(out, command.output);
+        return;
+    }
+    case PdftkCommand::Operation::UpdateInfo: {
+        const auto entries = readInfoFile(command.infoFile);
+        auto pdf = open(command.inputs[0], passwordOf(0));
+        QPDFObjectHandle trailer = pdf->getTrailer();
+        QPDFObjectHandle info = trailer.getKey("/Info");
+        if (!info.isDictionary()) {
+            info = pdf->makeIndirectObject(QPDFObjectHandle::newDictionary());
+            trailer.replaceKey("/Info", info);
+        }
+        for (const auto& [key, value] : entries) {
+            if (key.empty()) {
+                continue;
+            }
+            if (value.empty()) {
+                info.removeKey("/" + key);
+            } else {
+                info.replaceKey("/" + key, QPDFObjectHandle::newUnicodeString(value));
+            }
+        }
+        // XMP metadata would contradict the new information: it is dropped.
+        pdf->getRoot().removeKey("/Metadata");
+        write(*pdf, command.output);
+        return;
+    }
+    }
+}
+
+} // namespace tools

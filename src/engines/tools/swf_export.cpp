@@ -1,0 +1,128 @@
+#include "swf_export.h"
+
+#include "image_writers.h"
+#include "mupdf.h"
+#include "page_pipeline.h"
+#include "swf_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <stdexcept>
+
+using namespace pdftox;
+
+namespace tools {
+namespace {
+
+// Pages are drawn at twice the stage's resolution so that zooming in the player stays sharp.
+constexpr double Zoom = 2.0;
+constexpr int Quality = 85;
+
+struct Frame {
+    std::string jpeg;
+    int width = 0;
+    int height = 0;
+};
+
+Frame renderFrame(fz_context* ctx, fz_document* doc, int number)
+{
+    fz_page* raw = nullptr;
+    fz_rect bounds{};
+    guarded(ctx, [&] {
+        raw = fz_load_page(ctx, doc, number - 1);
+        bounds = fz_bound_page(ctx, raw);
+    });
+    PagePtr page(raw, {ctx});
+    const fz_matrix ctm = fz_scale(float(Zoom), float(Zoom));
+    const fz_irect box = fz_round_rect(fz_transform_rect(bounds, ctm));
+    fz_pixmap* pix = nullptr;
+    guarded(ctx, [&] {
+        pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 0);
+        fz_clear_pixmap_with_value(ctx, pix, 255);
+    });
+    PixmapPtr owned(pix, {ctx});
+    fz_device* dev = nullptr;
+    guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
+    DevicePtr device(dev, {ctx});
+    try {
+        guarded(ctx, [&] { fz_run_page(ctx, raw, dev, ctm, nullptr); });
+    } catch (const MuError&) {
+    }
+    try {
+        guarded(ctx, [&] { fz_close_device(ctx, dev); });
+    } catch (const MuError&) {
+    }
+    Bitmap bm;
+    bm.width = fz_pixmap_width(ctx, pix);
+    bm.height = fz_pixmap_height(ctx, pix);
+    bm.channels = 3;
+    bm.stride = fz_pixmap_stride(ctx, pix);
+    bm.pixels = fz_pixmap_samples(ctx, pix);
+    bm.dpi = int(72 * Zoom);
+    return Frame{encodeJpeg(bm, Quality), bm.width, bm.height};
+}
+
+} // namespace
+
+int convertToSwf(const std::string& source, const std::string& output, const SwfOptions& options)
+{
+    if (swfFrameRate(options.frameRate) == 0) {
+        throw std::runtime_error("the frame rate must be above 0 and below 256");
+    }
+    ThreadContext context;
+    fz_context* ctx = context.get();
+    DocumentPtr doc(nullptr, {nullptr});
+    try {
+        doc = openPdf(ctx, source);
+    } catch (const MuError& e) {
+        throw std::runtime_error(source + ": cannot open the PDF: " + e.what());
+    }
+    if (unlock(ctx, doc.get(), "") != Access::Open) {
+        throw std::runtime_error(source + ": the PDF is protected by a password");
+    }
+    int pages = 0;
+    fz_rect firstBounds{};
+    const int first = std::max(options.first, 1);
+    guarded(ctx, [&] { pages = fz_count_pages(ctx, doc.get()); });
+    const int last = std::min(options.last, pages);
+    if (first > last) {
+        throw std::runtime_error("no pages in the range asked for");
+    }
+    guarded(ctx, [&] {
+        fz_page* p = fz_load_page(ctx, doc.get(), first - 1);
+        fz_try(ctx) { firstBounds = fz_bound_page(ctx, p); }
+        fz_always(ctx) { fz_drop_page(ctx, p); }
+        fz_catch(ctx) { fz_rethrow(ctx); }
+    });
+    const int stageW = std::max(1, int(std::lround(firstBounds.x1 - firstBounds.x0)));
+    const int stageH = std::max(1, int(std::lround(firstBounds.y1 - firstBounds.y0)));
+
+    SwfMovie movie(stageW, stageH, options.frameRate, options.viewer);
+    std::string failure;
+    runPages<Frame>(
+        DocumentSource{source, ""}, first, last, renderFrame,
+        [&](int n, std::optional<Frame>&& frame) {
+            try {
+                if (frame) {
+                    movie.addFrame(frame->jpeg, frame->width, frame->height);
+                } else {
+                    // A page that cannot be read still takes its frame, blank.
+                    std::vector<uint8_t> white(size_t(stageW) * size_t(stageH) * 3, 255);
+                    Bitmap bm{stageW, stageH, 3, stageW * 3, white.data(), 72};
+                    movie.addFrame(encodeJpeg(bm, Quality), stageW, stageH);
+                }
+            } catch (const std::exception& e) {
+                failure = "page " + std::to_string(n) + ": " + e.what();
+                return false;
+            }
+            return true;
+        });
+    if (!failure.empty()) {
+        throw std::runtime_error(failure);
+    }
+    movie.finish(output, options.compress);
+    return last - first + 1;
+}
+
+} // namespace tools

@@ -1,0 +1,427 @@
+#include "swf_writer.h"
+
+#include "atomic_file.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+namespace tools {
+namespace {
+
+constexpr int Twips = 20;
+
+enum Tag : int {
+    End = 0,
+    ShowFrame = 1,
+    DefineShape = 2,
+    SetBackgroundColor = 9,
+    DoAction = 12,
+    DefineBitsJPEG2 = 21,
+    PlaceObject2 = 26,
+    RemoveObject2 = 28,
+    DefineShape3 = 32,
+    DefineButton2 = 34,
+    FileAttributes = 69,
+};
+
+enum Action : uint8_t { NextFrame = 0x04, PreviousFrame = 0x05, Play = 0x06, Stop = 0x07 };
+
+/// Bit-packed fields (RECT, MATRIX, shape records), most significant bit first.
+class Bits {
+public:
+    void put(uint32_t value, int count)
+    {
+        for (int i = count - 1; i >= 0; --i) {
+            if (m_used == 0) {
+                m_bytes.push_back(0);
+            }
+            if ((value >> i) & 1u) {
+                m_bytes.back() |= uint8_t(0x80u >> m_used);
+            }
+            m_used = (m_used + 1) % 8;
+        }
+    }
+    void putSigned(int32_t value, int count) { put(uint32_t(value) & ((count >= 32) ? ~0u : ((1u << count) - 1)), count); }
+    void align() { m_used = 0; }
+    std::vector<uint8_t>& bytes() { return m_bytes; }
+
+private:
+    std::vector<uint8_t> m_bytes;
+    int m_used = 0;
+};
+
+int signedBits(int32_t v)
+{
+    int n = 1;
+    while (v < -(1 << (n - 1)) || v >= (1 << (n - 1))) {
+        ++n;
+    }
+    return n;
+}
+
+int signedBits(std::initializer_list<int32_t> values)
+{
+    int n = 1;
+    for (const int32_t v : values) {
+        n = std::max(n, signedBits(v));
+    }
+    return n;
+}
+
+void rect(Bits& b, int32_t xmin, int32_t xmax, int32_t ymin, int32_t ymax)
+{
+    const int n = signedBits({xmin, xmax, ymin, ymax});
+    b.put(uint32_t(n), 5);
+    b.putSigned(xmin, n);
+    b.putSigned(xmax, n);
+    b.putSigned(ymin, n);
+    b.putSigned(ymax, n);
+    b.align();
+}
+
+/// A MATRIX with a scale (16.16 fixed point) and a translation in twips.
+void matrix(Bits& b, double scaleX, double scaleY, int32_t tx, int32_t ty)
+{
+    const bool scaled = scaleX != 1.0 || scaleY != 1.0;
+    b.put(scaled ? 1 : 0, 1);
+    if (scaled) {
+        const int32_t sx = int32_t(std::lround(scaleX * 65536));
+        const int32_t sy = int32_t(std::lround(scaleY * 65536));
+        const int n = signedBits({sx, sy});
+        b.put(uint32_t(n), 5);
+        b.putSigned(sx, n);
+        b.putSigned(sy, n);
+    }
+    b.put(0, 1); // no rotation
+    const int n = (tx == 0 && ty == 0) ? 0 : signedBits({tx, ty});
+    b.put(uint32_t(n), 5);
+    if (n > 0) {
+        b.putSigned(tx, n);
+        b.putSigned(ty, n);
+    }
+    b.align();
+}
+
+void u16(std::vector<uint8_t>& v, uint32_t x)
+{
+    v.push_back(uint8_t(x));
+    v.push_back(uint8_t(x >> 8));
+}
+
+void u32(std::vector<uint8_t>& v, uint32_t x)
+{
+    u16(v, x & 0xFFFF);
+    u16(v, x >> 16);
+}
+
+void append(std::vector<uint8_t>& v, Bits& b) { v.insert(v.end(), b.bytes().begin(), b.bytes().end()); }
+
+/// Shape records of a closed polygon (points in twips), filled with fill style 1.
+void polygon(Bits& b, const std::vector<std::pair<int32_t, int32_t>>& points)
+{
+    // Style change: move to the first point, fill style 1.
+    b.put(0, 1);                             // non-edge record
+    b.put(0b00101, 5);                       // new styles 0, line 0, fill1 1, fill0 0, move to 1
+    const int n = signedBits({points[0].first, points[0].second});
+    b.put(uint32_t(n), 5);
+    b.putSigned(points[0].first, n);
+    b.putSigned(points[0].second, n);
+    b.put(1, 1); // fill style 1 (one fill bit)
+    for (size_t i = 1; i <= points.size(); ++i) {
+        const auto& from = points[i - 1];
+        const auto& to = points[i % points.size()];
+        const int32_t dx = to.first - from.first;
+        const int32_t dy = to.second - from.second;
+        const int bits = std::max(2, signedBits({dx, dy}));
+        b.put(1, 1); // edge
+        b.put(1, 1); // straight
+        b.put(uint32_t(bits - 2), 4);
+        b.put(1, 1); // general line: both deltas
+        b.putSigned(dx, bits);
+        b.putSigned(dy, bits);
+    }
+    b.put(0, 6); // end of shape
+    b.align();
+}
+
+} // namespace
+
+uint16_t swfFrameRate(double frameRate)
+{
+    if (!(frameRate > 0) || frameRate >= 256) {
+        return 0;
+    }
+    return uint16_t(std::max(1L, std::lround(frameRate * 256)));
+}
+
+SwfMovie::SwfMovie(int stageWidth, int stageHeight, double frameRate, bool viewer)
+    : m_width(std::max(1, stageWidth)), m_height(std::max(1, stageHeight)), m_rate(swfFrameRate(frameRate)),
+      m_viewer(viewer), m_body(std::tmpfile())
+{
+    if (!m_body) {
+        throw std::runtime_error("cannot create a temporary file");
+    }
+    if (m_rate == 0) {
+        throw std::invalid_argument("frame rate out of range");
+    }
+    std::vector<uint8_t> attributes;
+    u32(attributes, 0); // ActionScript 1/2, no network access
+    tag(FileAttributes, attributes);
+    tag(SetBackgroundColor, {0xFF, 0xFF, 0xFF});
+    if (m_viewer) {
+        defineViewer();
+    }
+}
+
+SwfMovie::~SwfMovie() { std::fclose(m_body); }
+
+void SwfMovie::tag(int code, const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> header;
+    // Bitmaps always take the long header, as some players expect.
+    if (data.size() < 63 && code != DefineBitsJPEG2) {
+        u16(header, uint32_t(code << 6) | uint32_t(data.size()));
+    } else {
+        u16(header, uint32_t(code << 6) | 0x3F);
+        u32(header, uint32_t(data.size()));
+    }
+    if (std::fwrite(header.data(), 1, header.size(), m_body) != header.size() ||
+        (!data.empty() && std::fwrite(data.data(), 1, data.size(), m_body) != data.size())) {
+        throw std::runtime_error("write failed");
+    }
+}
+
+// Three buttons at the bottom of the stage over the pages: previous, play, next. The movie
+// stops on its first frame until one is pressed.
+void SwfMovie::defineViewer()
+{
+    const int32_t size = std::max(24, std::min(m_width, m_height) / 12) * Twips;
+    const int32_t gap = size / 4;
+    const int32_t top = m_height * Twips - size - gap;
+    const int32_t left = m_width * Twips / 2 - (3 * size + 2 * gap) / 2;
+
+    // The shared round-cornered backdrop: semi-transparent dark grey.
+    const uint16_t backdrop = m_nextId++;
+    {
+        std::vector<uint8_t> d;
+        u16(d, backdrop);
+        Bits bounds;
+        rect(bounds, 0, size, 0, size);
+        append(d, bounds);
+        d.push_back(1);                               // one fill style
+        d.insert(d.end(), {0x00, 0x30, 0x30, 0x30, 0xB0}); // solid RGBA
+        d.push_back(0);                               // no line styles
+        d.push_back(0x10);                            // 1 fill bit, 0 line bits
+        const int32_t r = size / 6;
+        Bits shape;
+        polygon(shape, {{r, 0}, {size - r, 0}, {size, r}, {size, size - r}, {size - r, size}, {r, size}, {0, size - r},
+                        {0, r}});
+        append(d, shape);
+        tag(DefineShape3, d);
+    }
+    auto icon = [&](const std::vector<std::pair<int32_t, int32_t>>& points) {
+        const uint16_t id = m_nextId++;
+        std::vector<uint8_t> d;
+        u16(d, id);
+        Bits bounds;
+        rect(bounds, 0, size, 0, size);
+        append(d, bounds);
+        d.push_back(1);
+        d.insert(d.end(), {0x00, 0xFF, 0xFF, 0xFF, 0xFF});
+        d.push_back(0);
+        d.push_back(0x10);
+        Bits shape;
+        polygon(shape, points);
+        append(d, shape);
+        tag(DefineShape3, d);
+        return id;
+    };
+    const int32_t a = size / 4;
+    const int32_t b = size * 3 / 4;
+    const int32_t m = size / 2;
+    const uint16_t previousIcon = icon({{b, a}, {b, b}, {a, m}});
+    const uint16_t playIcon = icon({{a + a / 3, a}, {b + a / 3, m}, {a + a / 3, b}});
+    const uint16_t nextIcon = icon({{a, a}, {b, m}, {a, b}});
+
+    auto button = [&](uint16_t glyph, uint8_t action, int32_t x) {
+        const uint16_t id = m_nextId++;
+        std::vector<uint8_t> d;
+        u16(d, id);
+        d.push_back(0); // not a menu button
+        const size_t offsetAt = d.size();
+        u16(d, 0); // action offset, filled in below
+        for (const auto& [character, depth] : {std::pair<uint16_t, int>{backdrop, 1}, {glyph, 2}}) {
+            d.push_back(0x0F); // up, over, down and hit states
+            u16(d, character);
+            u16(d, uint32_t(depth));
+            Bits place;
+            matrix(place, 1, 1, 0, 0);
+            append(d, place);
+            d.push_back(0); // colour transform without terms
+        }
+        d.push_back(0); // end of button records
+        const size_t actions = d.size();
+        d[offsetAt] = uint8_t(actions - offsetAt);
+        d[offsetAt + 1] = uint8_t((actions - offsetAt) >> 8);
+        u16(d, 0);          // last condition
+        d.push_back(0x08);  // on release (OverDownToOverUp)
+        d.push_back(0x00);
+        d.push_back(action);
+        d.push_back(0); // end of actions
+        tag(DefineButton2, d);
+
+        std::vector<uint8_t> place;
+        place.push_back(0x06); // has character, has matrix
+        u16(place, uint32_t(m_nextDepth++));
+        u16(place, id);
+        Bits at;
+        matrix(at, 1, 1, x, top);
+        append(place, at);
+        tag(PlaceObject2, place);
+    };
+    button(previousIcon, PreviousFrame, left);
+    button(playIcon, Play, left + size + gap);
+    button(nextIcon, NextFrame, left + 2 * (size + gap));
+}
+
+void SwfMovie::addFrame(const std::string& jpeg, int pixelWidth, int pixelHeight)
+{
+    const uint16_t bitmap = m_nextId++;
+    std::vector<uint8_t> bits;
+    u16(bits, bitmap);
+    bits.insert(bits.end(), jpeg.begin(), jpeg.end());
+    tag(DefineBitsJPEG2, bits);
+
+    // Scaled to fit the stage, keeping its shape, centred.
+    const double scale = std::min(double(m_width) / pixelWidth, double(m_height) / pixelHeight);
+    const int32_t w = int32_t(std::lround(pixelWidth * scale * Twips));
+    const int32_t h = int32_t(std::lround(pixelHeight * scale * Twips));
+    const int32_t x = (m_width * Twips - w) / 2;
+    const int32_t y = (m_height * Twips - h) / 2;
+
+    const uint16_t shape = m_nextId++;
+    std::vector<uint8_t> d;
+    u16(d, shape);
+    Bits bounds;
+    rect(bounds, x, x + w, y, y + h);
+    append(d, bounds);
+    d.push_back(1);    // one fill style
+    d.push_back(0x41); // clipped bitmap fill
+    u16(d, bitmap);
+    Bits fill;
+    matrix(fill, scale * Twips, scale * Twips, x, y);
+    append(d, fill);
+    d.push_back(0);    // no line styles
+    d.push_back(0x10); // 1 fill bit, 0 line bits
+    Bits edges;
+    polygon(edges, {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}});
+    append(d, edges);
+    tag(DefineShape, d);
+
+    if (m_pendingShow) {
+        tag(ShowFrame, {});
+    }
+    if (m_frames > 0) {
+        std::vector<uint8_t> remove;
+        u16(remove, 1);
+        tag(RemoveObject2, remove);
+    }
+    std::vector<uint8_t> place;
+    place.push_back(0x06); // has character, has matrix
+    u16(place, 1);         // depth
+    u16(place, shape);
+    Bits identity;
+    matrix(identity, 1, 1, 0, 0);
+    append(place, identity);
+    tag(PlaceObject2, place);
+    if (m_viewer && m_frames == 0) {
+        tag(DoAction, {Stop, 0});
+    }
+    // The frame is shown once the next one begins or the movie ends, so that the last frame can
+    // still receive the viewer's stop.
+    m_pendingShow = true;
+    ++m_frames;
+    if (m_nextId > 65000) {
+        throw std::runtime_error("too many pages for one movie");
+    }
+}
+
+void SwfMovie::finish(const std::string& path, bool compress)
+{
+    if (m_viewer && m_frames > 1) {
+        // The last page stays up once the movie has played through.
+        tag(DoAction, {Stop, 0});
+    }
+    if (m_pendingShow) {
+        tag(ShowFrame, {});
+        m_pendingShow = false;
+    }
+    tag(End, {});
+    if (std::fflush(m_body) != 0 || std::ferror(m_body)) {
+        throw std::runtime_error("write failed");
+    }
+    const long bodySize = std::ftell(m_body);
+
+    std::vector<uint8_t> head; // everything after the 8-byte header that precedes the tags
+    Bits stage;
+    rect(stage, 0, m_width * Twips, 0, m_height * Twips);
+    append(head, stage);
+    u16(head, m_rate);
+    u16(head, uint32_t(m_frames));
+
+    std::vector<uint8_t> header = {uint8_t(compress ? 'C' : 'F'), 'W', 'S', uint8_t(Version)};
+    u32(header, uint32_t(8 + head.size() + size_t(bodySize)));
+
+    pdftox::AtomicFile file(path);
+    std::FILE* out = std::fopen(file.tempPath().c_str(), "wb");
+    if (!out) {
+        throw std::runtime_error("cannot create " + path);
+    }
+    bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size();
+    std::rewind(m_body);
+    std::vector<unsigned char> in(1 << 16);
+    std::vector<unsigned char> zbuf(1 << 16);
+    z_stream z{};
+    if (compress) {
+        ok = ok && deflateInit(&z, 6) == Z_OK;
+    }
+    auto emit = [&](const unsigned char* data, size_t n, bool last) {
+        if (!compress) {
+            return n == 0 || std::fwrite(data, 1, n, out) == n;
+        }
+        z.next_in = const_cast<unsigned char*>(data);
+        z.avail_in = uInt(n);
+        do {
+            z.next_out = zbuf.data();
+            z.avail_out = uInt(zbuf.size());
+            if (deflate(&z, last ? Z_FINISH : Z_NO_FLUSH) == Z_STREAM_ERROR) {
+                return false;
+            }
+            const size_t produced = zbuf.size() - z.avail_out;
+            if (std::fwrite(zbuf.data(), 1, produced, out) != produced) {
+                return false;
+            }
+        } while (z.avail_out == 0);
+        return true;
+    };
+    ok = ok && emit(head.data(), head.size(), false);
+    size_t n = 0;
+    while (ok && (n = std::fread(in.data(), 1, in.size(), m_body)) > 0) {
+        ok = emit(in.data(), n, false);
+    }
+    ok = ok && emit(nullptr, 0, true);
+    if (compress) {
+        deflateEnd(&z);
+    }
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    file.commit();
+}
+
+} // namespace tools
