@@ -4,10 +4,9 @@
 // poppler's pdftoppm and MuPDF's mutool draw, with output sizes; RTF export of 100 text pages;
 // peak memory of exporting a 500-page document. Prints one line per measurement with ratios;
 // each figure is the fastest of three runs. --quick leaves out the 500-page run.
+#include "bench_util.h"
+
 #include <dlfcn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
+using namespace bench;
 
 namespace {
 
@@ -33,68 +32,6 @@ struct Library {
     RtfFn rtf;
     CloseFn close;
 };
-
-struct Measure {
-    double seconds = 0;
-    long peakKiB = 0;
-    bool ok = false;
-};
-
-/// Runs `body` in a child process and returns its time and peak memory.
-template <typename Body>
-Measure inChild(Body body)
-{
-    Measure m;
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        _exit(body() ? 0 : 1);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m.peakKiB = usage.ru_maxrss;
-    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return m;
-}
-
-Measure command(const std::string& line)
-{
-    return inChild([&] { return std::system((line + " >/dev/null 2>&1").c_str()) == 0; });
-}
-
-/// The fastest of `runs` runs (after `prepare` each time), against noise from other work.
-template <typename Run, typename Prepare>
-Measure best(int runs, Prepare prepare, Run run)
-{
-    Measure fastest;
-    for (int i = 0; i < runs; ++i) {
-        prepare();
-        const Measure m = run();
-        if (i == 0 || m.seconds < fastest.seconds) {
-            fastest = m;
-        }
-    }
-    return fastest;
-}
-
-uintmax_t folderSize(const fs::path& folder)
-{
-    uintmax_t total = 0;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        total += e.file_size();
-    }
-    return total;
-}
-
-void fresh(const fs::path& folder)
-{
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-}
-
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 struct Row {
     std::string what;

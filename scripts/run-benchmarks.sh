@@ -4,3 +4,5 @@ set -euo pipefail
 build=${1:-build}
 corpus=${LUMADOC_CORPUS:-$(cd "$(dirname "$0")/../.." && pwd)/shared/corpus}
 "$build/bench/export_bench" "$corpus" "$build/app/libpdftox.so" ${BENCH_ARGS:-}
+echo
+"$build/bench/tools_bench" "$corpus" "$build/app"

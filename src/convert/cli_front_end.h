@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringList>
+
+namespace convert {
+
+/// `lumadoc-cli convert`: converts PDF files from the terminal through the same conversion
+/// run as the window. `args` are the arguments after "convert". Prints a line per file saying
+/// what it wrote or why it wrote nothing. Returns 0 when every file produced its output, 1
+/// otherwise, 2 for a usage error.
+int convertCommand(const QStringList& args);
+
+/// The usage text of the command.
+QString convertUsage();
+
+} // namespace convert

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "command_lines.h"
+#include "conversion_queue.h"
+#include "export_library.h"
+#include "output_format.h"
+
+#include "platform/conventions.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace convert {
+
+/// What a conversion run shows and does outside itself: the progress display of the
+/// converter window (or a terminal), the request buttons, and the finishing touches.
+class ConversionHost {
+public:
+    virtual ~ConversionHost() = default;
+
+    virtual void setStatus(const QString& text) = 0;       ///< the status label
+    virtual void setProgress(int percent) = 0;             ///< the progress bar, 0 to 100
+    virtual void setProgressWidth(int twips) = 0;          ///< the bar picture, full at 5415
+    virtual void setAnimation(bool running) = 0;           ///< the waiting animation
+    virtual void setRequestsEnabled(bool enabled) = 0;     ///< buttons that start work
+    virtual void openFolder(const QString& folder) = 0;    ///< show the output folder
+    virtual void playSound(const QString& wavFile) = 0;    ///< returns when the sound is over
+    virtual void showExportFinished() = 0;                 ///< the "pro" window
+
+    /// How one queued file ended, for hosts that report per file.
+    struct FileReport {
+        enum class Outcome { CannotOpen, NoPassword, NoFormat, Dispatched };
+        QString path;
+        Outcome outcome = Outcome::Dispatched;
+        int format = -1;
+        QString output;       ///< the file or folder the back-end was told to write
+        bool outputIsFolder = false;
+    };
+    virtual void fileDone(const FileReport&) {}
+};
+
+/// The full width of the progress picture, in twips.
+constexpr int ProgressWidthTwips = 5415;
+
+/// Works off the queue head by head into the chosen format: probe, password, the decrypted
+/// copy of a protected file, the back-end of the format (the export library for Word, RTF and
+/// images; a command-line tool for text, HTML and Flash), then the next file; at the end the
+/// output folder is opened and the finishing sound played. Runs on the calling thread and keeps
+/// its events flowing at every step, so the window stays usable and the queue may grow.
+class ConversionRun {
+public:
+    struct Setup {
+        platform::Conventions conventions;
+        QString appFolder;
+        std::function<QString()> outputFolderText; ///< the output folder box, read at start and end
+        QString defaultOutputFolder;                ///< used when the box is empty
+        bool finishSoundOff = false;
+    };
+
+    ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings, ConversionHost& host,
+                  ExportLibrary& library);
+
+    /// Converts every queued file; returns when the queue is empty.
+    void RunConversion();
+
+    /// The export library's progress call: percent shown below 100, "Exporting File..." and
+    /// the finished window at 100. Returns 1.
+    int ExportProgress(int firstPage, int lastPage, int pagesDone);
+
+    /// The page range for a document of `pages` pages from the settings rows 1 and 2: values at
+    /// or above the page count give the page count, others are made whole; no lower bound.
+    static std::pair<int, int> pageRange(const QString& row1, const QString& row2, int pages);
+
+private:
+    void processHead();
+    void dispatch(const QString& queuedPath, const QString& source, const QString& password);
+    void exportWithLibrary(int format, const QString& queuedPath, const QString& password, const QString& stem);
+    void runTool(const QString& commandLine);
+    QString decrypt(const QString& queuedPath, const QString& password);
+    RowValues rowValues() const;
+    void pump();
+
+    Setup m_setup;
+    ConversionQueue& m_queue;
+    ConversionSettings& m_settings;
+    ConversionHost& m_host;
+    ExportLibrary& m_library;
+    QString m_outputFolder;
+    QString m_commandLine;
+    ConversionHost::FileReport m_report;
+};
+
+} // namespace convert

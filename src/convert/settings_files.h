@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace convert {
+
+/// What "setup.ini" carries from one start of the program to the next.
+struct SetupFields {
+    std::optional<QString> outputFolder; ///< field 4, when it could be read
+    std::optional<int> formatIndex;      ///< field 5, when it could be read as an integer
+};
+
+/// Reads the five quoted fields of `path` (fields 1 to 3 are ignored). A missing file or
+/// field leaves the member empty.
+SetupFields readSetupIni(const QString& path);
+
+/// Writes "setup.ini": three empty fields, the output folder and the format index, each
+/// between double quotes on a line ending in CR LF. Returns false when it cannot be written.
+bool writeSetupIni(const QString& path, const QString& outputFolder, int formatIndex);
+
+/// The end-of-run sound switch from "options.ini": its first field read as a number, made
+/// whole (halves to even) and kept when it fits in 16 bits. 0 when the file is missing or the
+/// field is not such a number.
+int readFinishSoundOff(const QString& path);
+
+/// The fields of a file in the quoted-field form: fields separated by commas or line ends, a
+/// field in double quotes taken between them (commas included), others trimmed.
+QStringList readQuotedFields(const QByteArray& content);
+
+} // namespace convert

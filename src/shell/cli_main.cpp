@@ -1,0 +1,19 @@
+// lumadoc-cli: Lumadoc's conversions from the terminal.
+#include "convert/cli_front_end.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty() || args.front() != QStringLiteral("convert")) {
+        std::fprintf(stderr, "usage: lumadoc-cli convert --to FORMAT [options] FILE.pdf...\n"
+                             "       lumadoc-cli convert --help\n");
+        return 2;
+    }
+    args.removeFirst();
+    return convert::convertCommand(args);
+}
