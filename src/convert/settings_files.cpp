@@ -112,4 +112,23 @@ int readFinishSoundOff(const QString& path)
     return int(whole);
 }
 
+ConverterSettingsState LoadSettings(const QString& setupPath, const QString& optionsPath,
+                                    const QString& defaultOutputFolder, int formatCount)
+{
+    ConverterSettingsState state;
+    state.outputFolder = defaultOutputFolder;
+    const SetupFields setup = readSetupIni(setupPath);
+    if (setup.outputFolder) {
+        state.outputFolder = *setup.outputFolder;
+    }
+    if (setup.formatIndex && *setup.formatIndex >= -1 && *setup.formatIndex < formatCount) {
+        state.formatIndex = *setup.formatIndex;
+    }
+    if (state.outputFolder.isEmpty()) {
+        state.outputFolder = defaultOutputFolder;
+    }
+    state.finishSoundOff = readFinishSoundOff(optionsPath);
+    return state;
+}
+
 } // namespace convert

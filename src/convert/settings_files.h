@@ -25,6 +25,19 @@ bool writeSetupIni(const QString& path, const QString& outputFolder, int formatI
 /// field is not such a number.
 int readFinishSoundOff(const QString& path);
 
+/// What the converter window starts with.
+struct ConverterSettingsState {
+    QString outputFolder;
+    std::optional<int> formatIndex; ///< a selection to make; -1 clears it; empty: keep the first
+    int finishSoundOff = 0;
+};
+
+/// The loading steps of the converter window: the default output folder, then "setup.ini"
+/// (field 4 the folder, field 5 the format, an index beyond the list ignored), the default
+/// again when the folder came out empty, then "options.ini".
+ConverterSettingsState LoadSettings(const QString& setupPath, const QString& optionsPath,
+                                    const QString& defaultOutputFolder, int formatCount);
+
 /// The fields of a file in the quoted-field form: fields separated by commas or line ends, a
 /// field in double quotes taken between them (commas included), others trimmed.
 QStringList readQuotedFields(const QByteArray& content);

@@ -1,0 +1,97 @@
+// lumadoc-cli convert: exit statuses and the line per file.
+#include "pdf_fixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+namespace {
+
+const QString cli = QStringLiteral(LUMADOC_APP_DIR "/lumadoc-cli");
+
+struct Outcome {
+    int status;
+    QString out;
+    QString err;
+};
+
+Outcome convert(const QStringList& args)
+{
+    QProcess p;
+    p.setProgram(cli);
+    p.setArguments(QStringList{"convert"} + args);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start();
+    p.waitForFinished(120000);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        pdf = dir.path() + "/report v2.final.pdf";
+        testing_support::FixturePage page;
+        page.content = testing_support::textLine("F1", 20, 72, 700, "Hello terminal");
+        ASSERT_TRUE(testing_support::writeFixturePdf(pdf.toStdString(), {page, page}));
+        out = dir.path() + "/out";
+    }
+    QTemporaryDir dir;
+    QString pdf, out;
+};
+
+TEST_F(Cli, ConvertsAndSaysWhatItWrote)
+{
+    const Outcome r = convert({"--to", "txt", "-o", out, "--page-breaks=no", pdf});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, pdf + ": wrote " + out + "/report v2.txt\n");
+    QFile f(out + "/report v2.txt");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("Hello terminal"));
+
+    const Outcome images = convert({"--to", "png", "--first", "2", "-o", out, pdf});
+    EXPECT_EQ(images.status, 0);
+    EXPECT_EQ(QDir(out + "/report v2").entryList(QDir::Files), QStringList{"page-0002.png"});
+}
+
+TEST_F(Cli, FailuresGiveStatusOne)
+{
+    const QString missing = dir.path() + "/missing.pdf";
+    const Outcome r = convert({"--to", "rtf", "-o", out, pdf, missing});
+    EXPECT_EQ(r.status, 1);
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith("wrote " + out + "/report v2.rtf"));
+    EXPECT_EQ(lines[1], missing + ": skipped: it cannot be opened as a PDF file");
+
+    const QString locked = dir.path() + "/locked.pdf";
+    ASSERT_EQ(QProcess::execute("qpdf", {"--encrypt", "pw", "owner", "256", "--", pdf, locked}), 0);
+    const Outcome noPassword = convert({"--to", "doc", "-o", out, locked});
+    EXPECT_EQ(noPassword.status, 1);
+    EXPECT_TRUE(noPassword.out.contains("skipped: it is protected")) << noPassword.out.toStdString();
+    const Outcome wrong = convert({"--to", "doc", "-o", out, "--password", "nope", locked});
+    EXPECT_EQ(wrong.status, 1);
+    const Outcome right = convert({"--to", "swf", "-o", out, "--password", "pw", "--play-button", locked});
+    EXPECT_EQ(right.status, 0) << right.out.toStdString() << right.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(out + "/locked.swf"));
+}
+
+TEST_F(Cli, UsageErrorsGiveStatusTwo)
+{
+    for (const QStringList& args :
+         {QStringList{}, QStringList{pdf}, QStringList{"--to", "pdf", pdf}, QStringList{"--to", "txt"},
+          QStringList{"--to", "txt", "--first", "x", pdf}, QStringList{"--to", "txt", "--fps", "2", pdf},
+          QStringList{"--to", "swf", "--fps", "11", pdf}, QStringList{"--to", "txt", "--bogus", pdf},
+          QStringList{"--to", "swf", "--compress=maybe", pdf}}) {
+        const Outcome r = convert(args);
+        EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+}
+
+} // namespace

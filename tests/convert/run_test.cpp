@@ -1,0 +1,344 @@
+// The conversion run end to end, with the real export library and programs of the application
+// folder, on generated and real PDF files; prompts are answered by a recorder.
+#include "convert/conversion_run.h"
+
+#include "pdf_fixture.h"
+#include "recording_prompts.h"
+
+#include "platform/app_folders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include "qt_printers.h"
+
+using namespace convert;
+using testing_support::FixturePage;
+using testing_support::RecordingPrompts;
+using testing_support::textLine;
+using testing_support::writeFixturePdf;
+
+namespace {
+
+const QString app = QStringLiteral(LUMADOC_APP_DIR);
+const QString corpus = QStringLiteral(LUMADOC_CORPUS);
+
+class RecordingHost : public ConversionHost {
+public:
+    void setStatus(const QString& text) override
+    {
+        statuses << text;
+        if (onStatus) {
+            onStatus(text);
+        }
+    }
+    void setProgress(int percent) override { progress << percent; }
+    void setProgressWidth(int twips) override { widths << twips; }
+    void setAnimation(bool on) override { animation << on; }
+    void setRequestsEnabled(bool enabled) override { requests << enabled; }
+    void openFolder(const QString& folder) override { opened << folder; }
+    void playSound(const QString& wav) override { sounds << wav; }
+    void showExportFinished() override { ++finishedWindows; }
+    void fileDone(const FileReport& r) override { reports << r; }
+
+    QStringList statuses, opened, sounds;
+    QList<int> progress, widths;
+    QList<bool> animation, requests;
+    int finishedWindows = 0;
+    QList<FileReport> reports;
+    std::function<void(const QString&)> onStatus;
+};
+
+FixturePage marked(const char* word)
+{
+    FixturePage p;
+    p.content = textLine("F1", 24, 72, 700, word);
+    return p;
+}
+
+class Run : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        platform::SetAppFolder(app);
+        out = dir.path() + "/out put";
+        in = dir.path() + "/in";
+        QDir().mkpath(in);
+        threePages = in + "/a.b é.pdf";
+        ASSERT_TRUE(writeFixturePdf(threePages.toStdString(), {marked("PageOne"), marked("PageTwo"), marked("PageThree")}));
+    }
+    void TearDown() override { platform::SetAppFolder(QString()); }
+
+    QString encrypted(const QString& user, const QString& name)
+    {
+        const QString path = in + "/" + name;
+        EXPECT_EQ(QProcess::execute("qpdf", {"--encrypt", user, "owner", "256", "--", threePages, path}), 0);
+        return path;
+    }
+
+    void run(int format, const QStringList& files, const QString& folder, std::function<void(ConversionSettings&)> edit = {})
+    {
+        settings.cmbOF_Click(format);
+        if (edit) {
+            edit(settings);
+        }
+        for (const QString& f : files) {
+            queue.append(f);
+        }
+        const platform::Conventions conv = platform::Conventions::host();
+        ExportLibrary library(app + "/libpdftox.so");
+        ConversionRun::Setup setup{conv, app, [folder] { return folder; }, dir.path() + "/default out", soundOff};
+        ConversionRun r(setup, queue, settings, host, library);
+        r.RunConversion();
+    }
+
+    static QString text(const QString& path)
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(f.readAll());
+    }
+    static QStringList files(const QString& folder) { return QDir(folder).entryList(QDir::Files, QDir::Name); }
+
+    QTemporaryDir dir;
+    QString out, in, threePages;
+    ConversionQueue queue;
+    ConversionSettings settings;
+    RecordingHost host;
+    RecordingPrompts prompts;
+    bool soundOff = false;
+};
+
+struct FormatCase {
+    int format;
+    const char* name;
+    const char* output; // relative to the output folder
+    bool folder;
+};
+
+class EveryFormat : public Run, public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(EveryFormat, WritesItsOutputUnderTheBaseName)
+{
+    const FormatCase& c = GetParam();
+    run(c.format, {threePages}, out);
+    const QFileInfo result(out + "/" + c.output);
+    ASSERT_TRUE(result.exists()) << c.output;
+    if (c.folder) {
+        EXPECT_EQ(files(result.filePath()).size(), 3) << "one image per page";
+    } else {
+        EXPECT_GT(result.size(), 20);
+    }
+    EXPECT_TRUE(queue.isEmpty());
+    EXPECT_EQ(host.statuses.last(), "Done.");
+    EXPECT_EQ(host.opened, QStringList{out});
+    EXPECT_EQ(host.sounds, QStringList{app + "/sound.wav"});
+    EXPECT_EQ(host.requests, (QList<bool>{false, true}));
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    ASSERT_EQ(host.reports.size(), 1);
+    EXPECT_EQ(host.reports[0].output, out + "/" + c.output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, EveryFormat,
+    ::testing::Values(FormatCase{Word, "Word", "a.doc", false}, FormatCase{Rtf, "Rtf", "a.rtf", false},
+                      FormatCase{Text, "Text", "a.txt", false}, FormatCase{Jpeg, "Jpeg", "a", true},
+                      FormatCase{Bmp, "Bmp", "a", true}, FormatCase{Gif, "Gif", "a", true},
+                      FormatCase{Png, "Png", "a", true}, FormatCase{Tif, "Tif", "a", true},
+                      FormatCase{Html, "Html", "a/a.html", false}, FormatCase{Flash, "Flash", "a.swf", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Run, AFileThatCannotBeOpenedIsSkippedSilently)
+{
+    const QString broken = in + "/broken.pdf";
+    QFile f(broken);
+    f.open(QIODevice::WriteOnly);
+    f.write("%PDF-1.4 this is not really a PDF\n");
+    f.close();
+    const QString third = in + "/third.pdf";
+    QFile::copy(threePages, third);
+    run(Text, {threePages, broken, third}, out);
+    EXPECT_TRUE(QFileInfo::exists(out + "/a.txt"));
+    EXPECT_TRUE(QFileInfo::exists(out + "/third.txt"));
+    EXPECT_FALSE(QFileInfo::exists(out + "/broken.txt"));
+    EXPECT_EQ(host.opened.size(), 1);
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    ASSERT_EQ(host.reports.size(), 3);
+    EXPECT_EQ(host.reports[1].outcome, ConversionHost::FileReport::Outcome::CannotOpen);
+    EXPECT_TRUE(queue.isEmpty());
+}
+
+TEST_F(Run, ProtectedFilesAskForThePasswordUntilRightOrGivenUp)
+{
+    const QString locked = encrypted("us\"er", "locked file.pdf");
+    // Right at once, for a tool format (through the decrypted copy) and a library format.
+    prompts.passwords = {"us\"er"};
+    run(Text, {locked}, out);
+    EXPECT_TRUE(text(out + "/locked file.txt").contains("PageTwo"));
+    EXPECT_EQ(prompts.passwordPrompts.size(), 1);
+
+    prompts.passwords = {"wrong", "owner"};
+    prompts.passwordPrompts.clear();
+    run(Png, {locked}, out);
+    EXPECT_EQ(files(out + "/locked file").size(), 3);
+    EXPECT_EQ(prompts.passwordPrompts.size(), 2) << "asked again after a wrong password";
+
+    // No password given: skipped without a message.
+    prompts.passwords.clear();
+    prompts.passwordPrompts.clear();
+    run(Rtf, {locked}, out);
+    EXPECT_FALSE(QFileInfo::exists(out + "/locked file.rtf"));
+    EXPECT_EQ(prompts.passwordPrompts.size(), 1);
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_EQ(host.reports.last().outcome, ConversionHost::FileReport::Outcome::NoPassword);
+}
+
+TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage)
+{
+    // An application folder whose decryption tool is missing: the copy is never made.
+    const QString bare = dir.path() + "/app without pdftk";
+    QDir().mkpath(bare + "/data");
+    for (const char* name : {"libpdftox.so", "pdftotext", "pro"}) {
+        QFile::link(app + "/" + QString(name), bare + "/" + QString(name));
+    }
+    QFile::link(app + "/data/pdf2htm", bare + "/data/pdf2htm");
+    const QString locked = encrypted("pw", "locked.pdf");
+
+    settings.cmbOF_Click(Text);
+    queue.append(locked);
+    queue.append(locked);
+    prompts.passwords = {"pw", "pw"};
+    ExportLibrary library(bare + "/libpdftox.so");
+    ConversionRun::Setup setup{platform::Conventions::host(), bare, [this] { return out; }, out, true};
+    ConversionRun r(setup, queue, settings, host, library);
+    settings.cmbOF_Click(Text);
+    r.RunConversion();
+    ASSERT_EQ(prompts.messages.size(), 2);
+    EXPECT_EQ(prompts.messages[0].text, "The password is User Password, not Owner Password.\r\nConverting Failed.");
+    EXPECT_EQ(prompts.messages[0].title, "Password");
+    EXPECT_EQ(prompts.messages[0].icon, platform::MessageIcon::Exclamation);
+    EXPECT_FALSE(QFileInfo::exists(out + "/locked.txt"));
+    EXPECT_TRUE(host.sounds.isEmpty()) << "the sound is off";
+
+    // Image formats go through the library with the password: no message, and output.
+    prompts.messages.clear();
+    prompts.passwords = {"pw"};
+    settings.cmbOF_Click(Jpeg);
+    queue.append(locked);
+    r.RunConversion();
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_EQ(files(out + "/locked").size(), 3);
+}
+
+TEST_F(Run, NoFormatWritesNothingButFinishes)
+{
+    settings.cmbOF_Click(Png);
+    settings.cmbOF_Click(-1);
+    queue.append(threePages);
+    ExportLibrary library(app + "/libpdftox.so");
+    ConversionRun::Setup setup{platform::Conventions::host(), app, [this] { return out; }, out, false};
+    ConversionRun(setup, queue, settings, host, library).RunConversion();
+    EXPECT_TRUE(queue.isEmpty());
+    EXPECT_TRUE(files(out).isEmpty());
+    EXPECT_TRUE(QDir(out).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_EQ(host.statuses.last(), "Done.");
+    EXPECT_EQ(host.opened.size(), 1);
+}
+
+TEST_F(Run, TheQueueMayGrowDuringTheRun)
+{
+    const QString late = in + "/late.pdf";
+    QFile::copy(threePages, late);
+    bool added = false;
+    host.onStatus = [&](const QString& status) {
+        if (!added && status == "Preparing File...") {
+            added = true;
+            queue.append(late);
+        }
+    };
+    run(Rtf, {threePages}, out);
+    EXPECT_TRUE(QFileInfo::exists(out + "/a.rtf"));
+    EXPECT_TRUE(QFileInfo::exists(out + "/late.rtf"));
+}
+
+TEST_F(Run, PageRangesReachTheOutputs)
+{
+    run(Png, {threePages}, out, [](ConversionSettings& s) {
+        s.setValue(1, "2");
+        s.setValue(2, "12");
+    });
+    EXPECT_EQ(files(out + "/a"), (QStringList{"page-0002.png", "page-0003.png"}));
+
+    run(Text, {threePages}, out, [](ConversionSettings& s) {
+        s.setValue(1, "2");
+        s.setValue(2, "2");
+        s.setValue(3, "NO");
+    });
+    const QString t = text(out + "/a.txt");
+    EXPECT_TRUE(t.contains("PageTwo"));
+    EXPECT_FALSE(t.contains("PageOne"));
+    EXPECT_FALSE(t.contains("PageThree"));
+    EXPECT_FALSE(t.contains('\f'));
+
+    run(Html, {threePages}, out, [](ConversionSettings& s) { s.setValue(1, "3"); });
+    const QString h = text(out + "/a/a.html");
+    EXPECT_TRUE(h.contains("PageThree"));
+    EXPECT_FALSE(h.contains("PageOne"));
+}
+
+TEST_F(Run, EmptyOutputFolderMeansTheDefaultOne)
+{
+    run(Rtf, {threePages}, QString());
+    EXPECT_TRUE(QFileInfo::exists(dir.path() + "/default out/a.rtf"));
+    EXPECT_EQ(host.opened, QStringList{dir.path() + "/default out"});
+}
+
+TEST_F(Run, ExportProgressDisplay)
+{
+    ExportLibrary library(app + "/libpdftox.so");
+    ConversionRun::Setup setup{platform::Conventions::host(), app, [this] { return out; }, out, true};
+    ConversionRun r(setup, queue, settings, host, library);
+    EXPECT_EQ(r.ExportProgress(1, 10, 5), 1);
+    EXPECT_EQ(host.statuses.last(), "50%");
+    EXPECT_EQ(host.widths.last(), 2708);
+    EXPECT_EQ(host.progress.last(), 50);
+    r.ExportProgress(1, 3, 1);
+    EXPECT_EQ(host.statuses.last(), "33%");
+    r.ExportProgress(1, 8, 1);
+    EXPECT_EQ(host.statuses.last(), "12%") << "12.5 rounds to the even 12";
+    EXPECT_EQ(host.finishedWindows, 0);
+    r.ExportProgress(1, 10, 10);
+    EXPECT_EQ(host.statuses.last(), "Exporting File...");
+    EXPECT_EQ(host.widths.last(), 5415);
+    EXPECT_EQ(host.progress.last(), 100);
+    EXPECT_EQ(host.finishedWindows, 1);
+    r.ExportProgress(5, 4, 0); // an empty range: complete, no division by zero
+    EXPECT_EQ(host.finishedWindows, 2);
+
+    EXPECT_EQ(ConversionRun::pageRange("1", "ALL PAGES", 10), std::make_pair(1, 10));
+    EXPECT_EQ(ConversionRun::pageRange("12", "ALL PAGES", 10), std::make_pair(10, 10));
+    EXPECT_EQ(ConversionRun::pageRange("1", "12", 10), std::make_pair(1, 10));
+    EXPECT_EQ(ConversionRun::pageRange("1", "4", 10), std::make_pair(1, 4));
+    EXPECT_EQ(ConversionRun::pageRange("0", "4", 10), std::make_pair(0, 4));
+    EXPECT_EQ(ConversionRun::pageRange("2.5", "3.5", 10), std::make_pair(2, 4));
+}
+
+TEST_F(Run, RealFilesOfTheCorpus)
+{
+    if (!QFileInfo::exists(corpus + "/tracemonkey.pdf")) {
+        GTEST_SKIP() << "corpus not present";
+    }
+    prompts.passwords = {"asdfasdf"};
+    run(Word, {corpus + "/tracemonkey.pdf", corpus + "/pr6531_1.pdf", corpus + "/issue16063.pdf"}, out);
+    for (const char* name : {"tracemonkey.doc", "pr6531_1.doc", "issue16063.doc"}) {
+        EXPECT_GT(QFileInfo(out + "/" + name).size(), 1000) << name;
+    }
+    EXPECT_TRUE(host.progress.contains(100));
+}
+
+} // namespace
