@@ -22,9 +22,7 @@ struct Measure {
 };
 
 /// Runs `body` in a child process and returns its time and peak memory.
-template <typename Body>
-Measure inChild(Body body)
-{
+template <typename Body> Measure inChild(Body body) {
     Measure m;
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
@@ -40,15 +38,12 @@ Measure inChild(Body body)
     return m;
 }
 
-inline Measure command(const std::string& line)
-{
+inline Measure command(const std::string& line) {
     return inChild([&] { return std::system((line + " >/dev/null 2>&1").c_str()) == 0; });
 }
 
 /// The fastest of `runs` runs (after `prepare` each time), against noise from other work.
-template <typename Run, typename Prepare>
-Measure best(int runs, Prepare prepare, Run run)
-{
+template <typename Run, typename Prepare> Measure best(int runs, Prepare prepare, Run run) {
     Measure fastest;
     for (int i = 0; i < runs; ++i) {
         prepare();
@@ -60,8 +55,7 @@ Measure best(int runs, Prepare prepare, Run run)
     return fastest;
 }
 
-inline uintmax_t folderSize(const fs::path& folder)
-{
+inline uintmax_t folderSize(const fs::path& folder) {
     uintmax_t total = 0;
     for (const auto& e : fs::directory_iterator(folder)) {
         total += e.file_size();
@@ -69,12 +63,13 @@ inline uintmax_t folderSize(const fs::path& folder)
     return total;
 }
 
-inline void fresh(const fs::path& folder)
-{
+inline void fresh(const fs::path& folder) {
     fs::remove_all(folder);
     fs::create_directories(folder);
 }
 
-inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
+inline std::string quoted(const std::string& s) {
+    return "'" + s + "'";
+}
 
 } // namespace bench

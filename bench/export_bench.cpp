@@ -21,7 +21,8 @@ namespace {
 
 using OpenFn = int (*)(const char*, const char*);
 using PagesFn = int (*)(int);
-using ImgFn = int (*)(int, const char*, const char*, int, int, int, int, int, int (*)(int, int, int));
+using ImgFn = int (*)(int, const char*, const char*, int, int, int, int, int,
+                      int (*)(int, int, int));
 using RtfFn = int (*)(int, const char*, int, int, int (*)(int, int, int));
 using CloseFn = void (*)(int);
 
@@ -43,21 +44,22 @@ struct Row {
     uintmax_t peerBytes;
 };
 
-void print(const Row& r)
-{
+void print(const Row& r) {
     const double ourRate = r.pages / r.ours.seconds;
     const double peerRate = r.pages / r.theirs.seconds;
-    std::printf("%-34s %4d p  ours %7.1f p/s %8.1f MB | %-18s %7.1f p/s %8.1f MB | speed x%5.2f  size x%4.2f%s\n",
-                r.what.c_str(), r.pages, ourRate, r.ourBytes / 1e6, r.peer.c_str(), peerRate, r.peerBytes / 1e6,
-                ourRate / peerRate, r.peerBytes ? double(r.ourBytes) / double(r.peerBytes) : 0.0,
+    std::printf("%-34s %4d p  ours %7.1f p/s %8.1f MB | %-18s %7.1f p/s %8.1f MB | speed x%5.2f  "
+                "size x%4.2f%s\n",
+                r.what.c_str(), r.pages, ourRate, r.ourBytes / 1e6, r.peer.c_str(), peerRate,
+                r.peerBytes / 1e6, ourRate / peerRate,
+                r.peerBytes ? double(r.ourBytes) / double(r.peerBytes) : 0.0,
                 r.ours.ok && r.theirs.ok ? "" : "  (a run failed)");
     std::fflush(stdout);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 3) {
         std::fprintf(stderr, "usage: export_bench CORPUS_DIR LIBPDFTOX [--quick]\n");
         return 2;
@@ -70,8 +72,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", dlerror());
         return 1;
     }
-    Library lib{reinterpret_cast<OpenFn>(dlsym(so, "OpenPDF")), reinterpret_cast<PagesFn>(dlsym(so, "GetPageNum")),
-                reinterpret_cast<ImgFn>(dlsym(so, "ExportIMG")), reinterpret_cast<RtfFn>(dlsym(so, "ExportRTF")),
+    Library lib{reinterpret_cast<OpenFn>(dlsym(so, "OpenPDF")),
+                reinterpret_cast<PagesFn>(dlsym(so, "GetPageNum")),
+                reinterpret_cast<ImgFn>(dlsym(so, "ExportIMG")),
+                reinterpret_cast<RtfFn>(dlsym(so, "ExportRTF")),
                 reinterpret_cast<CloseFn>(dlsym(so, "ClosePDF"))};
     const fs::path work = fs::temp_directory_path() / ("lumadoc-bench-" + std::to_string(getpid()));
     fs::create_directories(work);
@@ -80,9 +84,10 @@ int main(int argc, char** argv)
         const char* file;
         const char* kind;
     };
-    const std::vector<Input> inputs = {{"tracemonkey.pdf", "text"},     {"TAMReview.pdf", "text"},
-                                       {"issue7229.pdf", "image"},      {"cmykjpeg.pdf", "image"},
-                                       {"personwithdog.pdf", "vector"}, {"bug1721218_reduced.pdf", "vector"}};
+    const std::vector<Input> inputs = {
+        {"tracemonkey.pdf", "text"},     {"TAMReview.pdf", "text"},
+        {"issue7229.pdf", "image"},      {"cmykjpeg.pdf", "image"},
+        {"personwithdog.pdf", "vector"}, {"bug1721218_reduced.pdf", "vector"}};
     struct Format {
         int code;
         const char* name;
@@ -90,7 +95,8 @@ int main(int argc, char** argv)
     };
     const Format formats[] = {{4, "PNG", "-png"}, {2, "JPEG", "-jpeg"}, {3, "TIFF", "-tiff"}};
 
-    std::printf("PDF to images at 120 dpi: pages per second and output size, ours against the peer\n");
+    std::printf(
+        "PDF to images at 120 dpi: pages per second and output size, ours against the peer\n");
     for (const Input& in : inputs) {
         const std::string pdf = corpus + "/" + in.file;
         const int h = lib.open(pdf.c_str(), "");
@@ -106,8 +112,8 @@ int main(int argc, char** argv)
                 runs, [&] { fresh(ours); },
                 [&] {
                     return inChild([&] {
-                        return lib.img(h, (ours.string() + "/").c_str(), "", f.code, 120, 24, 1, pages,
-                                       nullptr) == pages;
+                        return lib.img(h, (ours.string() + "/").c_str(), "", f.code, 120, 24, 1,
+                                       pages, nullptr) == pages;
                     });
                 });
             const uintmax_t ourBytes = folderSize(ours);
@@ -115,20 +121,20 @@ int main(int argc, char** argv)
             const Measure p = best(
                 runs, [&] { fresh(peer); },
                 [&] {
-                    return command("pdftoppm -r 120 " + std::string(f.popplerFlag) + " " + quoted(pdf) + " " +
-                                   quoted((peer / "p").string()));
+                    return command("pdftoppm -r 120 " + std::string(f.popplerFlag) + " " +
+                                   quoted(pdf) + " " + quoted((peer / "p").string()));
                 });
-            print({std::string(in.kind) + " " + in.file + " " + f.name, pages, m, ourBytes, "pdftoppm", p,
-                   folderSize(peer)});
+            print({std::string(in.kind) + " " + in.file + " " + f.name, pages, m, ourBytes,
+                   "pdftoppm", p, folderSize(peer)});
             if (f.code == 4) {
                 const Measure mu = best(
                     runs, [&] { fresh(peer); },
                     [&] {
-                        return command("mutool draw -q -r 120 -o " + quoted((peer / "p%d.png").string()) + " " +
-                                       quoted(pdf));
+                        return command("mutool draw -q -r 120 -o " +
+                                       quoted((peer / "p%d.png").string()) + " " + quoted(pdf));
                     });
-                print({std::string(in.kind) + " " + in.file + " " + f.name, pages, m, ourBytes, "mutool draw", mu,
-                       folderSize(peer)});
+                print({std::string(in.kind) + " " + in.file + " " + f.name, pages, m, ourBytes,
+                       "mutool draw", mu, folderSize(peer)});
             }
         }
         lib.close(h);
@@ -140,14 +146,23 @@ int main(int argc, char** argv)
                 quoted(hundred.string()))
             .ok) {
         const int h = lib.open(hundred.c_str(), "");
-        const Measure m = best(runs, [] {}, [&] {
-            return inChild([&] { return lib.rtf(h, (work / "hundred.rtf").c_str(), 1, 100, nullptr) == 100; });
-        });
-        const Measure t = best(runs, [] {}, [&] {
-            return command("pdftotext " + quoted(hundred.string()) + " " + quoted((work / "h.txt").string()));
-        });
-        std::printf("\nRTF export of 100 text pages: %.2f s (%.0f pages/s), %.1f MB; pdftotext on the same: %.2f s\n",
-                    m.seconds, 100 / m.seconds, fs::file_size(work / "hundred.rtf") / 1e6, t.seconds);
+        const Measure m = best(
+            runs, [] {},
+            [&] {
+                return inChild([&] {
+                    return lib.rtf(h, (work / "hundred.rtf").c_str(), 1, 100, nullptr) == 100;
+                });
+            });
+        const Measure t = best(
+            runs, [] {},
+            [&] {
+                return command("pdftotext " + quoted(hundred.string()) + " " +
+                               quoted((work / "h.txt").string()));
+            });
+        std::printf("\nRTF export of 100 text pages: %.2f s (%.0f pages/s), %.1f MB; pdftotext on "
+                    "the same: %.2f s\n",
+                    m.seconds, 100 / m.seconds, fs::file_size(work / "hundred.rtf") / 1e6,
+                    t.seconds);
         lib.close(h);
     }
 
@@ -155,22 +170,26 @@ int main(int argc, char** argv)
     if (!quick) {
         const fs::path big = work / "big.pdf";
         const std::string fc = quoted(corpus + "/freeculture.pdf");
-        if (command("qpdf --empty --pages " + fc + " " + fc + " 1-148 -- " + quoted(big.string())).ok) {
+        if (command("qpdf --empty --pages " + fc + " " + fc + " 1-148 -- " + quoted(big.string()))
+                .ok) {
             const fs::path out = work / "big";
             fresh(out);
             const Measure m = inChild([&] {
                 const int h = lib.open(big.c_str(), "");
-                const bool ok = lib.img(h, (out.string() + "/").c_str(), "", 4, 120, 24, 1, 500, nullptr) == 500;
+                const bool ok = lib.img(h, (out.string() + "/").c_str(), "", 4, 120, 24, 1, 500,
+                                        nullptr) == 500;
                 lib.close(h);
                 return ok;
             });
             fresh(out);
-            const Measure mu = command("mutool draw -q -r 120 -o " + quoted((out / "p%d.png").string()) + " " +
-                                       quoted(big.string()));
-            std::printf("\n500-page PNG export: ours %.1f s, peak %.0f MiB | mutool draw %.1f s, peak %.0f MiB | "
+            const Measure mu =
+                command("mutool draw -q -r 120 -o " + quoted((out / "p%d.png").string()) + " " +
+                        quoted(big.string()));
+            std::printf("\n500-page PNG export: ours %.1f s, peak %.0f MiB | mutool draw %.1f s, "
+                        "peak %.0f MiB | "
                         "speed x%.2f%s\n",
-                        m.seconds, m.peakKiB / 1024.0, mu.seconds, mu.peakKiB / 1024.0, mu.seconds / m.seconds,
-                        m.ok ? "" : "  (our run failed)");
+                        m.seconds, m.peakKiB / 1024.0, mu.seconds, mu.peakKiB / 1024.0,
+                        mu.seconds / m.seconds, m.ok ? "" : "  (our run failed)");
         }
     }
     fs::remove_all(work);

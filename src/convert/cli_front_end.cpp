@@ -23,15 +23,17 @@
 namespace convert {
 namespace {
 
-void err(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
+void err(const QString& text) {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
 
 /// Progress on the terminal: the status of the file in work on one line that is rewritten.
 class TerminalHost : public ConversionHost {
 public:
-    explicit TerminalHost(const QDateTime& started) : m_started(started), m_tty(isatty(STDERR_FILENO)) {}
+    explicit TerminalHost(const QDateTime& started)
+        : m_started(started), m_tty(isatty(STDERR_FILENO)) {}
 
-    void setStatus(const QString& text) override
-    {
+    void setStatus(const QString& text) override {
         if (m_tty) {
             std::fprintf(stderr, "\r\033[K%s", text.toLocal8Bit().constData());
             std::fflush(stderr);
@@ -45,8 +47,7 @@ public:
     void playSound(const QString&) override {}
     void showExportFinished() override {}
 
-    void fileDone(const FileReport& report) override
-    {
+    void fileDone(const FileReport& report) override {
         if (m_tty) {
             std::fprintf(stderr, "\r\033[K");
         }
@@ -64,7 +65,8 @@ public:
             break;
         case FileReport::Outcome::Dispatched:
             wrote = produced(report);
-            line += wrote ? QStringLiteral("wrote ") + report.output : QStringLiteral("wrote nothing: the conversion failed");
+            line += wrote ? QStringLiteral("wrote ") + report.output
+                          : QStringLiteral("wrote nothing: the conversion failed");
             break;
         }
         std::printf("%s\n", line.toLocal8Bit().constData());
@@ -78,8 +80,7 @@ public:
 
 private:
     // An output counts when it was written during this run: a file, or a folder holding files.
-    bool produced(const FileReport& report) const
-    {
+    bool produced(const FileReport& report) const {
         const QFileInfo info(report.output);
         if (report.outputIsFolder) {
             const QFileInfoList files = QDir(report.output).entryInfoList(QDir::Files);
@@ -104,16 +105,16 @@ class TerminalPrompts : public platform::Prompts {
 public:
     explicit TerminalPrompts(QString password) : m_password(std::move(password)) {}
 
-    void showMessage(const QString& text, platform::MessageIcon, const QString& title) override
-    {
-        err(title + QStringLiteral(": ") + QString(text).replace(QStringLiteral("\r\n"), QStringLiteral(" ")));
+    void showMessage(const QString& text, platform::MessageIcon, const QString& title) override {
+        err(title + QStringLiteral(": ") +
+            QString(text).replace(QStringLiteral("\r\n"), QStringLiteral(" ")));
     }
 
-    QString askPassword(const QString& prompt, const QString&) override
-    {
+    QString askPassword(const QString& prompt, const QString&) override {
         // The given password is tried once per file; a wrong one is asked for again only on a
         // terminal.
-        const bool newFile = prompt != m_lastPrompt && !prompt.startsWith(QStringLiteral("The password was not right"));
+        const bool newFile = prompt != m_lastPrompt &&
+                             !prompt.startsWith(QStringLiteral("The password was not right"));
         m_lastPrompt = prompt;
         if (newFile && !m_password.isEmpty()) {
             return m_password;
@@ -144,8 +145,7 @@ private:
     QString m_lastPrompt;
 };
 
-bool digitsOnly(const QString& s)
-{
+bool digitsOnly(const QString& s) {
     if (s.isEmpty()) {
         return false;
     }
@@ -157,10 +157,10 @@ bool digitsOnly(const QString& s)
     return true;
 }
 
-std::optional<bool> yesNo(const QString& value)
-{
+std::optional<bool> yesNo(const QString& value) {
     const QString v = value.toLower();
-    if (v.isEmpty() || v == QStringLiteral("yes") || v == QStringLiteral("y") || v == QStringLiteral("on")) {
+    if (v.isEmpty() || v == QStringLiteral("yes") || v == QStringLiteral("y") ||
+        v == QStringLiteral("on")) {
         return true;
     }
     if (v == QStringLiteral("no") || v == QStringLiteral("n") || v == QStringLiteral("off")) {
@@ -171,24 +171,24 @@ std::optional<bool> yesNo(const QString& value)
 
 } // namespace
 
-QString convertUsage()
-{
+QString convertUsage() {
     return QStringLiteral(
-        "usage: lumadoc-cli convert --to FORMAT [options] FILE.pdf...\n"
-        "  --to FORMAT            doc, rtf, txt, jpg, bmp, gif, png, tif, html or swf\n"
-        "  -o, --output FOLDER    where the results go (default: %1)\n"
-        "  --first N              first page to convert (default 1)\n"
-        "  --last N               last page to convert (default: the last page)\n"
-        "  --password TEXT        password of protected files (otherwise asked on the terminal)\n"
-        "  --page-breaks[=yes|no] txt: page-break characters between pages (default yes)\n"
-        "  --fps N                swf: frames (pages) per second, up to 10 (default 0.5)\n"
-        "  --compress[=yes|no]    swf: compressed movie (default yes)\n"
-        "  --play-button[=yes|no] swf: a viewer with play, back and next buttons (default no)\n")
+               "usage: lumadoc-cli convert --to FORMAT [options] FILE.pdf...\n"
+               "  --to FORMAT            doc, rtf, txt, jpg, bmp, gif, png, tif, html or swf\n"
+               "  -o, --output FOLDER    where the results go (default: %1)\n"
+               "  --first N              first page to convert (default 1)\n"
+               "  --last N               last page to convert (default: the last page)\n"
+               "  --password TEXT        password of protected files (otherwise asked on the "
+               "terminal)\n"
+               "  --page-breaks[=yes|no] txt: page-break characters between pages (default yes)\n"
+               "  --fps N                swf: frames (pages) per second, up to 10 (default 0.5)\n"
+               "  --compress[=yes|no]    swf: compressed movie (default yes)\n"
+               "  --play-button[=yes|no] swf: a viewer with play, back and next buttons (default "
+               "no)\n")
         .arg(platform::DefaultOutputFolder());
 }
 
-int convertCommand(const QStringList& args)
-{
+int convertCommand(const QStringList& args) {
     int format = -1;
     QString output;
     QString first = QStringLiteral("1");
@@ -227,7 +227,8 @@ int convertCommand(const QStringList& args)
         QString v;
         if (arg == QStringLiteral("--to")) {
             if (!value(&v) || (format = formatFromExtension(v)) < 0) {
-                return usageError(QStringLiteral("--to needs one of doc, rtf, txt, jpg, bmp, gif, png, tif, html, swf"));
+                return usageError(QStringLiteral(
+                    "--to needs one of doc, rtf, txt, jpg, bmp, gif, png, tif, html, swf"));
             }
         } else if (arg == QStringLiteral("-o") || arg == QStringLiteral("--output")) {
             if (!value(&output) || output.isEmpty()) {
@@ -253,8 +254,9 @@ int convertCommand(const QStringList& args)
             if (!choice) {
                 return usageError(arg + QStringLiteral(" takes yes or no"));
             }
-            (arg == QStringLiteral("--page-breaks") ? pageBreaks : arg == QStringLiteral("--compress") ? compress : playButton) =
-                choice;
+            (arg == QStringLiteral("--page-breaks") ? pageBreaks
+             : arg == QStringLiteral("--compress")  ? compress
+                                                    : playButton) = choice;
         } else if (arg == QStringLiteral("-h") || arg == QStringLiteral("--help")) {
             std::printf("%s", convertUsage().toLocal8Bit().constData());
             return 0;
@@ -270,8 +272,10 @@ int convertCommand(const QStringList& args)
     if (files.isEmpty()) {
         return usageError(QStringLiteral("no PDF file given"));
     }
-    if ((pageBreaks && format != Text) || ((compress || playButton || !fps.isEmpty()) && format != Flash)) {
-        return usageError(QStringLiteral("--page-breaks is for txt; --fps, --compress and --play-button are for swf"));
+    if ((pageBreaks && format != Text) ||
+        ((compress || playButton || !fps.isEmpty()) && format != Flash)) {
+        return usageError(QStringLiteral(
+            "--page-breaks is for txt; --fps, --compress and --play-button are for swf"));
     }
 
     ConversionSettings settings;
@@ -297,7 +301,8 @@ int convertCommand(const QStringList& args)
     for (const QString& file : files) {
         queue.append(QFileInfo(file).absoluteFilePath());
     }
-    const QString folder = output.isEmpty() ? platform::DefaultOutputFolder() : QFileInfo(output).absoluteFilePath();
+    const QString folder =
+        output.isEmpty() ? platform::DefaultOutputFolder() : QFileInfo(output).absoluteFilePath();
     QDir().mkpath(folder);
 
     // File times have whole-second precision on some file systems.

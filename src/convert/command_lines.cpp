@@ -7,26 +7,32 @@ namespace {
 
 const QString allPages = QStringLiteral("ALL PAGES");
 
-QString program(const platform::Conventions& conv, const QString& appFolder, bool inData, const QString& name)
-{
+QString program(const platform::Conventions& conv, const QString& appFolder, bool inData,
+                const QString& name) {
     const QString folder = inData ? conv.join(appFolder, QStringLiteral("data")) : appFolder;
     return ProgramPath(conv, conv.join(folder, conv.exe(name)));
 }
 
 // A path the command line writes without quotes of its own: quoted only when a blank would
 // split it.
-QString bare(const QString& path) { return path.contains(QChar(' ')) || path.contains(QChar('\t')) ? platform::QuoteArg(path) : path; }
+QString bare(const QString& path) {
+    return path.contains(QChar(' ')) || path.contains(QChar('\t')) ? platform::QuoteArg(path)
+                                                                   : path;
+}
 
 } // namespace
 
-QString ProgramPath(const platform::Conventions&, const QString& path) { return bare(path); }
+QString ProgramPath(const platform::Conventions&, const QString& path) {
+    return bare(path);
+}
 
-ToolCommand TextCommandLine(const platform::Conventions& conv, const QString& appFolder, const QString& source,
-                            const QString& outputStem, const RowValues& rows)
-{
+ToolCommand TextCommandLine(const platform::Conventions& conv, const QString& appFolder,
+                            const QString& source, const QString& outputStem,
+                            const RowValues& rows) {
     using platform::QuoteArg;
-    QString line = program(conv, appFolder, false, QStringLiteral("pdftotext")) + QChar(' ') + QuoteArg(source) +
-                   QChar(' ') + QuoteArg(outputStem + QStringLiteral(".txt")) + QChar(' ');
+    QString line = program(conv, appFolder, false, QStringLiteral("pdftotext")) + QChar(' ') +
+                   QuoteArg(source) + QChar(' ') + QuoteArg(outputStem + QStringLiteral(".txt")) +
+                   QChar(' ');
     line += QStringLiteral("-f ") + rows(1) + QChar(' ');
     if (rows(2) != allPages) {
         line += QStringLiteral("-l ") + rows(2) + QChar(' ');
@@ -37,9 +43,9 @@ ToolCommand TextCommandLine(const platform::Conventions& conv, const QString& ap
     return {line, conv.exe(QStringLiteral("pdftotext"))};
 }
 
-ToolCommand HtmlCommandLine(const platform::Conventions& conv, const QString& appFolder, const QString& source,
-                            const QString& outputStem, const QString& baseName, const RowValues& rows)
-{
+ToolCommand HtmlCommandLine(const platform::Conventions& conv, const QString& appFolder,
+                            const QString& source, const QString& outputStem,
+                            const QString& baseName, const RowValues& rows) {
     using platform::QuoteArg;
     QString line = program(conv, appFolder, true, QStringLiteral("pdf2htm")) + QStringLiteral(" ") +
                    QStringLiteral(" -f ") + rows(1);
@@ -51,9 +57,9 @@ ToolCommand HtmlCommandLine(const platform::Conventions& conv, const QString& ap
     return {line, conv.exe(QStringLiteral("pdf2htm"))};
 }
 
-ToolCommand FlashCommandLine(const platform::Conventions& conv, const QString& appFolder, const QString& source,
-                             const QString& outputStem, const RowValues& rows)
-{
+ToolCommand FlashCommandLine(const platform::Conventions& conv, const QString& appFolder,
+                             const QString& source, const QString& outputStem,
+                             const RowValues& rows) {
     using platform::QuoteArg;
     QString line = program(conv, appFolder, true, QStringLiteral("pdf2swf"));
     if (rows(5) == QStringLiteral("YES")) {
@@ -66,17 +72,18 @@ ToolCommand FlashCommandLine(const platform::Conventions& conv, const QString& a
     if (!all) {
         line += QStringLiteral("-p ") + rows(1) + QChar('-') + rows(2) + QChar(' ');
     }
-    line += QuoteArg(source) + QStringLiteral(" -o ") + QuoteArg(outputStem + QStringLiteral(".swf")) + QChar(' ');
+    line += QuoteArg(source) + QStringLiteral(" -o ") +
+            QuoteArg(outputStem + QStringLiteral(".swf")) + QChar(' ');
     return {line, conv.exe(QStringLiteral("pdf2swf"))};
 }
 
 ToolCommand DecryptionCommandLine(const platform::Conventions& conv, const QString& appFolder,
-                                  const QString& password)
-{
-    const QString line = program(conv, appFolder, true, QStringLiteral("pdftk")) + QChar(' ') +
-                         bare(conv.join(conv.tmpFolder, QStringLiteral("tmp2.pdf"))) + QStringLiteral(" input_pw ") +
-                         platform::QuoteArg(password) + QStringLiteral(" output ") +
-                         bare(conv.join(conv.tmpFolder, QStringLiteral("tmp.pdf"))) + QStringLiteral(" dont_ask");
+                                  const QString& password) {
+    const QString line =
+        program(conv, appFolder, true, QStringLiteral("pdftk")) + QChar(' ') +
+        bare(conv.join(conv.tmpFolder, QStringLiteral("tmp2.pdf"))) + QStringLiteral(" input_pw ") +
+        platform::QuoteArg(password) + QStringLiteral(" output ") +
+        bare(conv.join(conv.tmpFolder, QStringLiteral("tmp.pdf"))) + QStringLiteral(" dont_ask");
     return {line, conv.exe(QStringLiteral("pdftk"))};
 }
 

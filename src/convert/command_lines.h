@@ -21,7 +21,8 @@ struct RowValues {
 
 /// Text: "pdftotext" SOURCE OUT.txt -f FIRST [-l LAST] [-nopgbrk].
 ToolCommand TextCommandLine(const platform::Conventions& conv, const QString& appFolder,
-                            const QString& source, const QString& outputStem, const RowValues& rows);
+                            const QString& source, const QString& outputStem,
+                            const RowValues& rows);
 
 /// HTML: data/pdf2htm  -f FIRST [-l LAST] SOURCE STEM/BASE.html.
 ToolCommand HtmlCommandLine(const platform::Conventions& conv, const QString& appFolder,
@@ -30,7 +31,8 @@ ToolCommand HtmlCommandLine(const platform::Conventions& conv, const QString& ap
 
 /// Flash: data/pdf2swf [-s simpleviewer] -s framerate=FPS -q [-z] [-p A-B] SOURCE -o STEM.swf.
 ToolCommand FlashCommandLine(const platform::Conventions& conv, const QString& appFolder,
-                             const QString& source, const QString& outputStem, const RowValues& rows);
+                             const QString& source, const QString& outputStem,
+                             const RowValues& rows);
 
 /// Decryption of the protected copy tmp2.pdf into tmp.pdf in the conventions' work folder.
 ToolCommand DecryptionCommandLine(const platform::Conventions& conv, const QString& appFolder,

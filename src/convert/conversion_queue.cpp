@@ -2,17 +2,17 @@
 
 namespace convert {
 
-QString ConversionQueue::formatCell(const QString& path) { return path.trimmed().right(3).toUpper(); }
+QString ConversionQueue::formatCell(const QString& path) {
+    return path.trimmed().right(3).toUpper();
+}
 
-void ConversionQueue::append(const QString& path)
-{
+void ConversionQueue::append(const QString& path) {
     m_paths.append(path);
     m_formats.append(formatCell(path));
     emit appended(count() - 1);
 }
 
-void ConversionQueue::appendSearchResults(const QStringList& found)
-{
+void ConversionQueue::appendSearchResults(const QStringList& found) {
     for (const QString& path : found) {
         if (path.right(3).toUpper() == QStringLiteral("PDF")) {
             append(path);
@@ -20,8 +20,7 @@ void ConversionQueue::appendSearchResults(const QStringList& found)
     }
 }
 
-void ConversionQueue::removeAt(int index)
-{
+void ConversionQueue::removeAt(int index) {
     if (index < 0 || index >= count()) {
         return;
     }
@@ -30,8 +29,7 @@ void ConversionQueue::removeAt(int index)
     emit removed(index);
 }
 
-void ConversionQueue::clear()
-{
+void ConversionQueue::clear() {
     m_paths.clear();
     m_formats.clear();
     emit cleared();

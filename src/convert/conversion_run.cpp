@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 namespace convert {
 namespace {
@@ -21,8 +22,7 @@ using platform::Conventions;
 // The run whose export is in progress: the export library calls back through a plain function.
 ConversionRun* g_exporting = nullptr;
 
-int exportProgressThunk(int first, int last, int done)
-{
+int exportProgressThunk(int first, int last, int done) {
     return g_exporting ? g_exporting->ExportProgress(first, last, done) : 1;
 }
 
@@ -30,21 +30,22 @@ const QString allPages = QStringLiteral("ALL PAGES");
 
 } // namespace
 
-ConversionRun::ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings,
-                             ConversionHost& host, ExportLibrary& library)
-    : m_setup(std::move(setup)), m_queue(queue), m_settings(settings), m_host(host), m_library(library)
-{
+bool StartExportFinishedWindow(const platform::Conventions& conv, const QString& appFolder) {
+    return QProcess::startDetached(conv.join(appFolder, conv.exe(QStringLiteral("pro"))), {});
 }
 
-void ConversionRun::pump()
-{
+ConversionRun::ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings,
+                             ConversionHost& host, ExportLibrary& library)
+    : m_setup(std::move(setup)), m_queue(queue), m_settings(settings), m_host(host),
+      m_library(library) {}
+
+void ConversionRun::pump() {
     if (QCoreApplication::instance()) {
         QCoreApplication::processEvents();
     }
 }
 
-std::pair<int, int> ConversionRun::pageRange(const QString& row1, const QString& row2, int pages)
-{
+std::pair<int, int> ConversionRun::pageRange(const QString& row1, const QString& row2, int pages) {
     const double firstValue = NumericValue(row1);
     const int first = firstValue >= pages ? pages : RoundToInt(firstValue);
     const double lastValue = NumericValue(row2);
@@ -52,8 +53,7 @@ std::pair<int, int> ConversionRun::pageRange(const QString& row1, const QString&
     return {first, last};
 }
 
-RowValues ConversionRun::rowValues() const
-{
+RowValues ConversionRun::rowValues() const {
     RowValues rows;
     for (int i = 1; i <= 5; ++i) {
         rows.row[i] = m_settings.value(i);
@@ -61,8 +61,7 @@ RowValues ConversionRun::rowValues() const
     return rows;
 }
 
-void ConversionRun::RunConversion()
-{
+void ConversionRun::RunConversion() {
     const Conventions& conv = m_setup.conventions;
     QString folder = m_setup.outputFolderText ? m_setup.outputFolderText() : QString();
     // An empty box means the default output folder, not the root of the file system.
@@ -94,8 +93,7 @@ void ConversionRun::RunConversion()
     m_host.setRequestsEnabled(true);
 }
 
-void ConversionRun::processHead()
-{
+void ConversionRun::processHead() {
     const Conventions& conv = m_setup.conventions;
     m_commandLine.clear();
     QString password;
@@ -156,8 +154,7 @@ void ConversionRun::processHead()
     m_host.fileDone(m_report);
 }
 
-QString ConversionRun::decrypt(const QString& queuedPath, const QString& password)
-{
+QString ConversionRun::decrypt(const QString& queuedPath, const QString& password) {
     const Conventions& conv = m_setup.conventions;
     m_host.setStatus(QStringLiteral("Preparing File..."));
     QDir().mkpath(conv.tmpFolder);
@@ -175,14 +172,16 @@ QString ConversionRun::decrypt(const QString& queuedPath, const QString& passwor
 
     const int format = m_settings.formatIndex();
     if ((format < Jpeg || format > Tif) && !QFileInfo::exists(decrypted)) {
-        platform::MsgBox(QStringLiteral("The password is User Password, not Owner Password.\r\nConverting Failed."),
-                         platform::MessageIcon::Exclamation, QStringLiteral("Password"));
+        platform::MsgBox(
+            QStringLiteral(
+                "The password is User Password, not Owner Password.\r\nConverting Failed."),
+            platform::MessageIcon::Exclamation, QStringLiteral("Password"));
     }
     return decrypted;
 }
 
-void ConversionRun::dispatch(const QString& queuedPath, const QString& source, const QString& password)
-{
+void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
+                             const QString& password) {
     const Conventions& conv = m_setup.conventions;
     const int format = m_settings.formatIndex();
     const QString base = platform::FileBaseName(queuedPath, conv);
@@ -229,9 +228,8 @@ void ConversionRun::dispatch(const QString& queuedPath, const QString& source, c
     }
 }
 
-void ConversionRun::exportWithLibrary(int format, const QString& queuedPath, const QString& password,
-                                      const QString& stem)
-{
+void ConversionRun::exportWithLibrary(int format, const QString& queuedPath,
+                                      const QString& password, const QString& stem) {
     const int handle = m_library.OpenPDF(queuedPath, password);
     const int pages = m_library.GetPageNum(handle);
     const auto [first, last] = pageRange(m_settings.value(1), m_settings.value(2), pages);
@@ -242,8 +240,9 @@ void ConversionRun::exportWithLibrary(int format, const QString& queuedPath, con
         QDir().mkdir(stem);
         m_report.output = stem;
         m_report.outputIsFolder = true;
-        m_library.ExportIMG(handle, stem + m_setup.conventions.separator, QString(), imageTypeCode(format), 120,
-                            imageColorDepth(format), first, last, exportProgressThunk);
+        m_library.ExportIMG(handle, stem + m_setup.conventions.separator, QString(),
+                            imageTypeCode(format), 120, imageColorDepth(format), first, last,
+                            exportProgressThunk);
     } else {
         m_report.output = stem + outputExtension(format);
         m_library.ExportRTF(handle, m_report.output, first, last, exportProgressThunk);
@@ -252,8 +251,7 @@ void ConversionRun::exportWithLibrary(int format, const QString& queuedPath, con
     m_library.ClosePDF(handle);
 }
 
-int ConversionRun::ExportProgress(int firstPage, int lastPage, int pagesDone)
-{
+int ConversionRun::ExportProgress(int firstPage, int lastPage, int pagesDone) {
     const long long span = (long long)lastPage - firstPage + 1;
     // A range without pages counts as complete rather than dividing by zero.
     const int percent = span > 0 ? RoundToInt(double(pagesDone) / double(span) * 100.0) : 100;
@@ -273,8 +271,7 @@ int ConversionRun::ExportProgress(int firstPage, int lastPage, int pagesDone)
     return 1;
 }
 
-void ConversionRun::runTool(const QString& commandLine)
-{
+void ConversionRun::runTool(const QString& commandLine) {
     pump();
     const qint64 pid = platform::StartHidden(commandLine);
     platform::WaitForProcessEnd(pid);

@@ -19,14 +19,14 @@ class ConversionHost {
 public:
     virtual ~ConversionHost() = default;
 
-    virtual void setStatus(const QString& text) = 0;       ///< the status label
-    virtual void setProgress(int percent) = 0;             ///< the progress bar, 0 to 100
-    virtual void setProgressWidth(int twips) = 0;          ///< the bar picture, full at 5415
-    virtual void setAnimation(bool running) = 0;           ///< the waiting animation
-    virtual void setRequestsEnabled(bool enabled) = 0;     ///< buttons that start work
-    virtual void openFolder(const QString& folder) = 0;    ///< show the output folder
-    virtual void playSound(const QString& wavFile) = 0;    ///< returns when the sound is over
-    virtual void showExportFinished() = 0;                 ///< the "pro" window
+    virtual void setStatus(const QString& text) = 0;    ///< the status label
+    virtual void setProgress(int percent) = 0;          ///< the progress bar, 0 to 100
+    virtual void setProgressWidth(int twips) = 0;       ///< the bar picture, full at 5415
+    virtual void setAnimation(bool running) = 0;        ///< the waiting animation
+    virtual void setRequestsEnabled(bool enabled) = 0;  ///< buttons that start work
+    virtual void openFolder(const QString& folder) = 0; ///< show the output folder
+    virtual void playSound(const QString& wavFile) = 0; ///< returns when the sound is over
+    virtual void showExportFinished() = 0;              ///< the "pro" window
 
     /// How one queued file ended, for hosts that report per file.
     struct FileReport {
@@ -34,11 +34,15 @@ public:
         QString path;
         Outcome outcome = Outcome::Dispatched;
         int format = -1;
-        QString output;       ///< the file or folder the back-end was told to write
+        QString output; ///< the file or folder the back-end was told to write
         bool outputIsFolder = false;
     };
     virtual void fileDone(const FileReport&) {}
 };
+
+/// Starts the "Export finished" window of the application folder, detached, with a normal
+/// activated window. Returns false when it cannot be started.
+bool StartExportFinishedWindow(const platform::Conventions& conv, const QString& appFolder);
 
 /// The full width of the progress picture, in twips.
 constexpr int ProgressWidthTwips = 5415;
@@ -54,12 +58,12 @@ public:
         platform::Conventions conventions;
         QString appFolder;
         std::function<QString()> outputFolderText; ///< the output folder box, read at start and end
-        QString defaultOutputFolder;                ///< used when the box is empty
+        QString defaultOutputFolder;               ///< used when the box is empty
         bool finishSoundOff = false;
     };
 
-    ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings, ConversionHost& host,
-                  ExportLibrary& library);
+    ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings,
+                  ConversionHost& host, ExportLibrary& library);
 
     /// Converts every queued file; returns when the queue is empty.
     void RunConversion();
@@ -75,7 +79,8 @@ public:
 private:
     void processHead();
     void dispatch(const QString& queuedPath, const QString& source, const QString& password);
-    void exportWithLibrary(int format, const QString& queuedPath, const QString& password, const QString& stem);
+    void exportWithLibrary(int format, const QString& queuedPath, const QString& password,
+                           const QString& stem);
     void runTool(const QString& commandLine);
     QString decrypt(const QString& queuedPath, const QString& password);
     RowValues rowValues() const;

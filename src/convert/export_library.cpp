@@ -6,8 +6,7 @@ namespace convert {
 
 ExportLibrary::ExportLibrary(QString path) : m_library(std::move(path)) {}
 
-bool ExportLibrary::load()
-{
+bool ExportLibrary::load() {
     if (!m_tried) {
         m_tried = true;
         if (m_library.load()) {
@@ -21,38 +20,40 @@ bool ExportLibrary::load()
     return m_library.isLoaded();
 }
 
-bool ExportLibrary::isLoaded() { return load(); }
+bool ExportLibrary::isLoaded() {
+    return load();
+}
 
-int ExportLibrary::OpenPDF(const QString& path, const QString& password)
-{
+int ExportLibrary::OpenPDF(const QString& path, const QString& password) {
     if (!load() || !m_open) {
         return -1;
     }
     return m_open(QFile::encodeName(path).constData(), password.toUtf8().constData());
 }
 
-int ExportLibrary::GetPageNum(int handle) { return load() && m_pages ? m_pages(handle) : 0; }
+int ExportLibrary::GetPageNum(int handle) {
+    return load() && m_pages ? m_pages(handle) : 0;
+}
 
-int ExportLibrary::ExportRTF(int handle, const QString& outputPath, int first, int last, ProgressFn progress)
-{
+int ExportLibrary::ExportRTF(int handle, const QString& outputPath, int first, int last,
+                             ProgressFn progress) {
     if (!load() || !m_rtf) {
         return -1;
     }
     return m_rtf(handle, QFile::encodeName(outputPath).constData(), first, last, progress);
 }
 
-int ExportLibrary::ExportIMG(int handle, const QString& folder, const QString& text, int imageTypeCode,
-                             int resolution, int colorDepth, int first, int last, ProgressFn progress)
-{
+int ExportLibrary::ExportIMG(int handle, const QString& folder, const QString& text,
+                             int imageTypeCode, int resolution, int colorDepth, int first, int last,
+                             ProgressFn progress) {
     if (!load() || !m_img) {
         return -1;
     }
-    return m_img(handle, QFile::encodeName(folder).constData(), text.toUtf8().constData(), imageTypeCode, resolution,
-                 colorDepth, first, last, progress);
+    return m_img(handle, QFile::encodeName(folder).constData(), text.toUtf8().constData(),
+                 imageTypeCode, resolution, colorDepth, first, last, progress);
 }
 
-void ExportLibrary::ClosePDF(int handle)
-{
+void ExportLibrary::ClosePDF(int handle) {
     if (load() && m_close) {
         m_close(handle);
     }

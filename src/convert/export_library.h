@@ -19,8 +19,8 @@ public:
     int OpenPDF(const QString& path, const QString& password);
     int GetPageNum(int handle);
     int ExportRTF(int handle, const QString& outputPath, int first, int last, ProgressFn progress);
-    int ExportIMG(int handle, const QString& folder, const QString& text, int imageTypeCode, int resolution,
-                  int colorDepth, int first, int last, ProgressFn progress);
+    int ExportIMG(int handle, const QString& folder, const QString& text, int imageTypeCode,
+                  int resolution, int colorDepth, int first, int last, ProgressFn progress);
     void ClosePDF(int handle);
 
 private:

@@ -7,8 +7,7 @@
 
 namespace convert {
 
-double NumericValue(const QString& text)
-{
+double NumericValue(const QString& text) {
     std::string s;
     for (const QChar c : text) {
         if (c != QChar(' ') && c != QChar('\t') && c != QChar('\n')) {
@@ -58,14 +57,12 @@ double NumericValue(const QString& text)
     return std::strtod(number.c_str(), nullptr);
 }
 
-double RoundHalfEven(double value)
-{
+double RoundHalfEven(double value) {
     // The default rounding mode rounds halves to even.
     return std::nearbyint(value);
 }
 
-int RoundToInt(double value)
-{
+int RoundToInt(double value) {
     const double whole = RoundHalfEven(value);
     if (std::isnan(whole)) {
         return 0;

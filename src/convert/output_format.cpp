@@ -10,8 +10,7 @@ const QString lastPage = QStringLiteral("Last Page to Convert");
 const QString allPages = QStringLiteral("ALL PAGES");
 const QString fps = QStringLiteral("FPS");
 
-bool onlyDigits(const QString& text)
-{
+bool onlyDigits(const QString& text) {
     for (const QChar c : text) {
         if (c < QChar('0') || c > QChar('9')) {
             return false;
@@ -20,13 +19,12 @@ bool onlyDigits(const QString& text)
     return true;
 }
 
-const char* const extensions[FormatCount] = {"doc", "rtf", "txt", "jpg", "bmp",
+const char* const extensions[FormatCount] = {"doc", "rtf", "txt", "jpg",  "bmp",
                                              "gif", "png", "tif", "html", "swf"};
 
 } // namespace
 
-const QStringList& FormatListTexts()
-{
+const QStringList& FormatListTexts() {
     static const QStringList texts = {
         QStringLiteral("Word Files(*.Doc)"),  QStringLiteral("RTF Files(*.rtf)"),
         QStringLiteral("Text Files(*.txt)"),  QStringLiteral("JPEG Files(*.jpg)"),
@@ -36,8 +34,7 @@ const QStringList& FormatListTexts()
     return texts;
 }
 
-int imageTypeCode(int index)
-{
+int imageTypeCode(int index) {
     switch (index) {
     case Jpeg:
         return 2;
@@ -54,10 +51,11 @@ int imageTypeCode(int index)
     }
 }
 
-int imageColorDepth(int index) { return index == Gif ? 8 : 24; }
+int imageColorDepth(int index) {
+    return index == Gif ? 8 : 24;
+}
 
-QString outputExtension(int index)
-{
+QString outputExtension(int index) {
     switch (index) {
     case Word:
         return QStringLiteral(".doc");
@@ -72,8 +70,7 @@ QString outputExtension(int index)
     }
 }
 
-int formatFromExtension(const QString& extension)
-{
+int formatFromExtension(const QString& extension) {
     QString e = extension.toLower();
     if (e.startsWith(QChar('.'))) {
         e.remove(0, 1);
@@ -95,15 +92,13 @@ int formatFromExtension(const QString& extension)
     return -1;
 }
 
-QString extensionOfFormat(int index)
-{
+QString extensionOfFormat(int index) {
     return index >= 0 && index < FormatCount ? QString::fromLatin1(extensions[index]) : QString();
 }
 
 ConversionSettings::ConversionSettings(QObject* parent) : QObject(parent) {}
 
-QVector<SettingsRow> ConversionSettings::defaultRows(int index)
-{
+QVector<SettingsRow> ConversionSettings::defaultRows(int index) {
     QVector<SettingsRow> rows{{firstPage, QStringLiteral("1")}, {lastPage, allPages}};
     if (index == Text) {
         rows.append({QStringLiteral("Page Breaks"), QStringLiteral("YES")});
@@ -115,13 +110,11 @@ QVector<SettingsRow> ConversionSettings::defaultRows(int index)
     return rows;
 }
 
-QString ConversionSettings::value(int row) const
-{
+QString ConversionSettings::value(int row) const {
     return row >= 1 && row <= rowCount() ? m_rows[row - 1].value : QString();
 }
 
-void ConversionSettings::cmbOF_Click(int index)
-{
+void ConversionSettings::cmbOF_Click(int index) {
     if (index < 0 || index >= FormatCount) {
         m_format = -1;
         return;
@@ -132,15 +125,13 @@ void ConversionSettings::cmbOF_Click(int index)
     emit rowsReset();
 }
 
-ConversionSettings::Editor ConversionSettings::LV2_Click(int row)
-{
+ConversionSettings::Editor ConversionSettings::LV2_Click(int row) {
     m_selected = row >= 1 && row <= rowCount() ? row : 0;
     const QString v = value(m_selected);
     return v == QStringLiteral("YES") || v == QStringLiteral("NO") ? Editor::YesNo : Editor::Text;
 }
 
-void ConversionSettings::setValue(int row, const QString& value)
-{
+void ConversionSettings::setValue(int row, const QString& value) {
     if (row < 1 || row > rowCount()) {
         return;
     }
@@ -148,8 +139,7 @@ void ConversionSettings::setValue(int row, const QString& value)
     emit rowChanged(row);
 }
 
-void ConversionSettings::txtValue_Change(const QString& text)
-{
+void ConversionSettings::txtValue_Change(const QString& text) {
     const int row = m_selected;
     if (row < 1 || row > rowCount()) {
         return;
@@ -167,6 +157,8 @@ void ConversionSettings::txtValue_Change(const QString& text)
     setValue(row, corrected);
 }
 
-void ConversionSettings::cmbYesNo_Click(const QString& choice) { setValue(m_selected, choice); }
+void ConversionSettings::cmbYesNo_Click(const QString& choice) {
+    setValue(m_selected, choice);
+}
 
 } // namespace convert

@@ -27,7 +27,9 @@ constexpr int FormatCount = 10;
 const QStringList& FormatListTexts();
 
 /// True for the five image formats (JPEG to TIF).
-inline bool isImageFormat(int index) { return index >= Jpeg && index <= Tif; }
+inline bool isImageFormat(int index) {
+    return index >= Jpeg && index <= Tif;
+}
 
 /// The export library's image type code and colour depth of an image format.
 int imageTypeCode(int index);

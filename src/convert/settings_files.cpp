@@ -10,8 +10,7 @@
 
 namespace convert {
 
-QStringList readQuotedFields(const QByteArray& content)
-{
+QStringList readQuotedFields(const QByteArray& content) {
     const QString text = QString::fromUtf8(content);
     QStringList fields;
     qsizetype i = 0;
@@ -29,7 +28,8 @@ QStringList readQuotedFields(const QByteArray& content)
             const qsizetype close = text.indexOf(QChar('"'), i + 1);
             if (close < 0) {
                 field = text.mid(i + 1);
-                field = field.left(field.indexOf(QChar('\n')) < 0 ? field.size() : field.indexOf(QChar('\n')));
+                field = field.left(field.indexOf(QChar('\n')) < 0 ? field.size()
+                                                                  : field.indexOf(QChar('\n')));
                 field.remove(QChar('\r'));
                 fields.append(field);
                 break;
@@ -55,8 +55,7 @@ QStringList readQuotedFields(const QByteArray& content)
     return fields;
 }
 
-SetupFields readSetupIni(const QString& path)
-{
+SetupFields readSetupIni(const QString& path) {
     SetupFields result;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -76,20 +75,19 @@ SetupFields readSetupIni(const QString& path)
     return result;
 }
 
-bool writeSetupIni(const QString& path, const QString& outputFolder, int formatIndex)
-{
+bool writeSetupIni(const QString& path, const QString& outputFolder, int formatIndex) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
     }
-    const QString text = QStringLiteral("\"\"\r\n\"\"\r\n\"\"\r\n\"") + outputFolder + QStringLiteral("\"\r\n\"") +
-                         QString::number(formatIndex) + QStringLiteral("\"\r\n");
+    const QString text = QStringLiteral("\"\"\r\n\"\"\r\n\"\"\r\n\"") + outputFolder +
+                         QStringLiteral("\"\r\n\"") + QString::number(formatIndex) +
+                         QStringLiteral("\"\r\n");
     file.write(text.toUtf8());
     return file.commit();
 }
 
-int readFinishSoundOff(const QString& path)
-{
+int readFinishSoundOff(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return 0;
@@ -113,8 +111,7 @@ int readFinishSoundOff(const QString& path)
 }
 
 ConverterSettingsState LoadSettings(const QString& setupPath, const QString& optionsPath,
-                                    const QString& defaultOutputFolder, int formatCount)
-{
+                                    const QString& defaultOutputFolder, int formatCount) {
     ConverterSettingsState state;
     state.outputFolder = defaultOutputFolder;
     const SetupFields setup = readSetupIni(setupPath);

@@ -18,15 +18,15 @@ extern "C" {
 typedef int (*ExportProgressFn)(int firstPage, int lastPage, int pagesDone);
 
 /* Results of OpenPDF besides a handle (a positive number). */
-#define PDFTOX_CANNOT_OPEN (-1)     /* missing, not a PDF, damaged beyond repair */
-#define PDFTOX_NEEDS_PASSWORD (-2)  /* protected and no password was given */
-#define PDFTOX_WRONG_PASSWORD (-3)  /* neither the user nor the owner password */
+#define PDFTOX_CANNOT_OPEN (-1)    /* missing, not a PDF, damaged beyond repair */
+#define PDFTOX_NEEDS_PASSWORD (-2) /* protected and no password was given */
+#define PDFTOX_WRONG_PASSWORD (-3) /* neither the user nor the owner password */
 
 /* Results of the exports: the number of image files or pages written (0 or more), or one of
  * these. */
 #define PDFTOX_BAD_HANDLE (-10)
 #define PDFTOX_BAD_ARGUMENT (-11)
-#define PDFTOX_WRITE_FAILED (-12)   /* the output could not be written (folder, disk full) */
+#define PDFTOX_WRITE_FAILED (-12) /* the output could not be written (folder, disk full) */
 
 /* Image type codes of ExportIMG. */
 #define PDFTOX_BMP 1

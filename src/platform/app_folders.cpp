@@ -8,26 +8,25 @@
 namespace platform {
 namespace {
 
-QString& overrideFolder()
-{
+QString& overrideFolder() {
     static QString folder;
     return folder;
 }
 
-bool appFolderWritable() { return QFileInfo(AppFolder()).isWritable(); }
+bool appFolderWritable() {
+    return QFileInfo(AppFolder()).isWritable();
+}
 
 } // namespace
 
-QString AppFolder()
-{
+QString AppFolder() {
     if (!overrideFolder().isEmpty()) {
         return overrideFolder();
     }
     return QCoreApplication::applicationDirPath();
 }
 
-void SetAppFolder(const QString& folder)
-{
+void SetAppFolder(const QString& folder) {
     QString clean = folder;
     while (clean.size() > 1 && clean.endsWith(QLatin1Char('/'))) {
         clean.chop(1);
@@ -35,8 +34,7 @@ void SetAppFolder(const QString& folder)
     overrideFolder() = clean;
 }
 
-QString SettingsFolder()
-{
+QString SettingsFolder() {
     if (appFolderWritable()) {
         return AppFolder();
     }
@@ -45,8 +43,7 @@ QString SettingsFolder()
     return folder;
 }
 
-QString DefaultOutputFolder()
-{
+QString DefaultOutputFolder() {
     if (appFolderWritable()) {
         return AppFolder() + QStringLiteral("/output");
     }

@@ -3,12 +3,13 @@
 namespace platform {
 namespace {
 
-bool isBlank(QChar c) { return c == QChar(' ') || c == QChar('\t'); }
+bool isBlank(QChar c) {
+    return c == QChar(' ') || c == QChar('\t');
+}
 
 } // namespace
 
-QString QuoteArg(const QString& text)
-{
+QString QuoteArg(const QString& text) {
     const QChar quote('"');
     const QChar backslash('\\');
     if (!text.contains(quote) && !text.endsWith(backslash)) {
@@ -36,8 +37,7 @@ QString QuoteArg(const QString& text)
     return out;
 }
 
-QStringList SplitCommandLine(const QString& commandLine)
-{
+QStringList SplitCommandLine(const QString& commandLine) {
     const QChar quote('"');
     const QChar backslash('\\');
     QStringList args;

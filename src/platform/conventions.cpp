@@ -4,19 +4,16 @@
 
 namespace platform {
 
-Conventions Conventions::windows()
-{
+Conventions Conventions::windows() {
     return {QChar('\\'), QStringLiteral(".exe"), QStringLiteral("c:\\tmp"),
             QStringLiteral("c:\\jpgtmp")};
 }
 
-Conventions Conventions::host()
-{
+Conventions Conventions::host() {
     return {QChar('/'), QString(), WorkFolders::tmp(), WorkFolders::jpgTmp()};
 }
 
-QString Conventions::join(const QString& folder, const QString& name) const
-{
+QString Conventions::join(const QString& folder, const QString& name) const {
     if (folder.endsWith(separator)) {
         return folder + name;
     }

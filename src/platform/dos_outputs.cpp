@@ -20,16 +20,14 @@ namespace {
 
 constexpr int BlockSize = 1024;
 
-int bytesWaiting(int fd)
-{
+int bytesWaiting(int fd) {
     int n = 0;
     return ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
 }
 
 } // namespace
 
-QString DOSOutputs::ExecuteCommand(const QString& CommandLine)
-{
+QString DOSOutputs::ExecuteCommand(const QString& CommandLine) {
     if (!CommandLine.isEmpty()) {
         m_commandLine = CommandLine;
     }

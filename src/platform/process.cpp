@@ -24,10 +24,11 @@ extern char** environ;
 namespace platform {
 namespace {
 
-int pidfdOpen(pid_t pid) { return int(syscall(SYS_pidfd_open, pid, 0)); }
+int pidfdOpen(pid_t pid) {
+    return int(syscall(SYS_pidfd_open, pid, 0));
+}
 
-int statusToCode(int status)
-{
+int statusToCode(int status) {
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
     }
@@ -39,8 +40,7 @@ int statusToCode(int status)
 
 /// Reaps `pid` if it is a child that has ended. Returns true when the process is known to be
 /// gone (reaped now, or not a child and no longer present).
-bool reapIfEnded(pid_t pid, int* code)
-{
+bool reapIfEnded(pid_t pid, int* code) {
     int status = 0;
     const pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) {
@@ -53,8 +53,7 @@ bool reapIfEnded(pid_t pid, int* code)
     return false;
 }
 
-void addStream(posix_spawn_file_actions_t* actions, int fd, int target, int nullFlags)
-{
+void addStream(posix_spawn_file_actions_t* actions, int fd, int target, int nullFlags) {
     if (fd < 0) {
         posix_spawn_file_actions_addopen(actions, target, "/dev/null", nullFlags, 0);
     } else {
@@ -64,8 +63,7 @@ void addStream(posix_spawn_file_actions_t* actions, int fd, int target, int null
 
 } // namespace
 
-qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int* errorCode)
-{
+qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int* errorCode) {
     if (errorCode) {
         *errorCode = 0;
     }
@@ -118,13 +116,11 @@ qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int
     return pid;
 }
 
-qint64 StartHidden(const QString& commandLine, int* errorCode)
-{
+qint64 StartHidden(const QString& commandLine, int* errorCode) {
     return StartProgram(SplitCommandLine(commandLine), {}, errorCode);
 }
 
-int WaitForProcessEnd(qint64 pid)
-{
+int WaitForProcessEnd(qint64 pid) {
     if (pid <= 0) {
         return -1;
     }
@@ -171,8 +167,7 @@ int WaitForProcessEnd(qint64 pid)
     return code;
 }
 
-void ReapWhenDone(qint64 pid)
-{
+void ReapWhenDone(qint64 pid) {
     int code = 0;
     if (pid <= 0 || reapIfEnded(pid_t(pid), &code)) {
         return;
@@ -184,7 +179,8 @@ void ReapWhenDone(qint64 pid)
         }
         return;
     }
-    auto* notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, QCoreApplication::instance());
+    auto* notifier =
+        new QSocketNotifier(pidfd, QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, pid, pidfd] {
         notifier->setEnabled(false);
         waitpid(pid_t(pid), nullptr, WNOHANG);

@@ -11,10 +11,11 @@
 namespace platform {
 namespace {
 
-QString baseName(const QString& path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
+QString baseName(const QString& path) {
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
 
-QByteArray readSmallFile(const QString& path)
-{
+QByteArray readSmallFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         return {};
@@ -24,10 +25,10 @@ QByteArray readSmallFile(const QString& path)
 
 } // namespace
 
-QList<ProcessEntry> ListProcesses()
-{
+QList<ProcessEntry> ListProcesses() {
     QList<ProcessEntry> list;
-    const QStringList names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList names =
+        QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         bool ok = false;
         const qint64 pid = name.toLongLong(&ok);
@@ -70,8 +71,7 @@ QList<ProcessEntry> ListProcesses()
     return list;
 }
 
-bool IsProcessRunning(const QString& name)
-{
+bool IsProcessRunning(const QString& name) {
     if (name.isEmpty()) {
         return false;
     }
@@ -84,8 +84,7 @@ bool IsProcessRunning(const QString& name)
     return false;
 }
 
-void EndProcessByName(const QString& name)
-{
+void EndProcessByName(const QString& name) {
     if (name.isEmpty()) {
         return;
     }

@@ -7,8 +7,7 @@ namespace {
 
 class ConsolePrompts : public Prompts {
 public:
-    void showMessage(const QString& text, MessageIcon, const QString& title) override
-    {
+    void showMessage(const QString& text, MessageIcon, const QString& title) override {
         std::fprintf(stderr, "%s: %s\n", title.toLocal8Bit().constData(),
                      text.toLocal8Bit().constData());
     }
@@ -19,16 +18,16 @@ Prompts* g_installed = nullptr;
 
 } // namespace
 
-Prompts& Prompts::current()
-{
+Prompts& Prompts::current() {
     static ConsolePrompts fallback;
     return g_installed ? *g_installed : fallback;
 }
 
-void Prompts::install(Prompts* prompts) { g_installed = prompts; }
+void Prompts::install(Prompts* prompts) {
+    g_installed = prompts;
+}
 
-void MsgBox(const QString& text, MessageIcon icon, const QString& title)
-{
+void MsgBox(const QString& text, MessageIcon icon, const QString& title) {
     Prompts::current().showMessage(text, icon, title);
 }
 

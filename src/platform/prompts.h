@@ -27,7 +27,9 @@ public:
 };
 
 /// The application's title, the title of every message that has none of its own.
-inline QString applicationTitle() { return QStringLiteral("Lumadoc"); }
+inline QString applicationTitle() {
+    return QStringLiteral("Lumadoc");
+}
 
 /// Shows `text` through the current Prompts.
 void MsgBox(const QString& text, MessageIcon icon, const QString& title = applicationTitle());

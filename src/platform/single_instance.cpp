@@ -10,8 +10,7 @@
 namespace platform {
 namespace {
 
-QString runtimeFolder()
-{
+QString runtimeFolder() {
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (folder.isEmpty() || !QFileInfo(folder).isWritable()) {
         folder = QDir::tempPath() + QStringLiteral("/lumadoc-runtime-") + QString::number(getuid());
@@ -24,8 +23,7 @@ QString runtimeFolder()
 } // namespace
 
 SingleInstance::SingleInstance(const QString& key, QObject* parent)
-    : QObject(parent), m_key(key), m_folder(runtimeFolder())
-{
+    : QObject(parent), m_key(key), m_folder(runtimeFolder()) {
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server.nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -37,8 +35,7 @@ SingleInstance::SingleInstance(const QString& key, QObject* parent)
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::acquire()
-{
+bool SingleInstance::acquire() {
     const QString base = m_folder + QLatin1Char('/') + m_key;
     m_lock = std::make_unique<QLockFile>(base + QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0);

@@ -10,8 +10,7 @@
 
 namespace platform {
 
-void clsWaitableTimer::Wait(int MilliSeconds)
-{
+void clsWaitableTimer::Wait(int MilliSeconds) {
     struct Flag {
         bool& f;
         explicit Flag(bool& flag) : f(flag) { f = true; }

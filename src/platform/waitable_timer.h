@@ -9,9 +9,7 @@ namespace platform {
 class WaitError : public std::runtime_error {
 public:
     explicit WaitError(const std::string& description)
-        : std::runtime_error("[clsWaitableTimer.Wait]" + description)
-    {
-    }
+        : std::runtime_error("[clsWaitableTimer.Wait]" + description) {}
 };
 
 /// A wait that keeps the calling thread's events flowing: timers fire, windows repaint and

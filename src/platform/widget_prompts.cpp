@@ -8,8 +8,7 @@
 namespace platform {
 namespace {
 
-QMessageBox::Icon toQt(MessageIcon icon)
-{
+QMessageBox::Icon toQt(MessageIcon icon) {
     switch (icon) {
     case MessageIcon::Critical:
         return QMessageBox::Critical;
@@ -27,14 +26,12 @@ QMessageBox::Icon toQt(MessageIcon icon)
 
 } // namespace
 
-void WidgetPrompts::showMessage(const QString& text, MessageIcon icon, const QString& title)
-{
+void WidgetPrompts::showMessage(const QString& text, MessageIcon icon, const QString& title) {
     QMessageBox box(toQt(icon), title, text, QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }
 
-QString WidgetPrompts::askPassword(const QString& prompt, const QString& title)
-{
+QString WidgetPrompts::askPassword(const QString& prompt, const QString& title) {
     bool ok = false;
     const QString answer = QInputDialog::getText(QApplication::activeWindow(), title, prompt,
                                                  QLineEdit::Password, QString(), &ok);

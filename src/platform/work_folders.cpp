@@ -11,15 +11,13 @@ namespace {
 
 QMutex g_mutex;
 
-std::unique_ptr<QTemporaryDir>& holder()
-{
+std::unique_ptr<QTemporaryDir>& holder() {
     // Destroyed at exit, which removes the folder tree.
     static std::unique_ptr<QTemporaryDir> dir;
     return dir;
 }
 
-QString subFolder(const QString& name)
-{
+QString subFolder(const QString& name) {
     const QString b = WorkFolders::base();
     if (b.isEmpty()) {
         return {};
@@ -31,8 +29,7 @@ QString subFolder(const QString& name)
 
 } // namespace
 
-QString WorkFolders::base()
-{
+QString WorkFolders::base() {
     QMutexLocker lock(&g_mutex);
     auto& dir = holder();
     if (!dir) {
@@ -41,12 +38,15 @@ QString WorkFolders::base()
     return dir->isValid() ? dir->path() : QString();
 }
 
-QString WorkFolders::tmp() { return subFolder(QStringLiteral("tmp")); }
+QString WorkFolders::tmp() {
+    return subFolder(QStringLiteral("tmp"));
+}
 
-QString WorkFolders::jpgTmp() { return subFolder(QStringLiteral("jpgtmp")); }
+QString WorkFolders::jpgTmp() {
+    return subFolder(QStringLiteral("jpgtmp"));
+}
 
-void WorkFolders::removeAll()
-{
+void WorkFolders::removeAll() {
     QMutexLocker lock(&g_mutex);
     holder().reset();
 }

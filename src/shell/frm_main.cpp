@@ -9,8 +9,7 @@
 
 namespace shell {
 
-frmMain::frmMain(QWidget* parent) : QWidget(parent)
-{
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(platform::applicationTitle());
     auto* layout = new QVBoxLayout(this);
@@ -20,8 +19,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
     resize(420, 300);
 }
 
-void frmMain::closeEvent(QCloseEvent* event)
-{
+void frmMain::closeEvent(QCloseEvent* event) {
     // The window that an export shows when it finishes must not outlive the application.
     platform::EndProcessByName(QStringLiteral("pro"));
     event->accept();

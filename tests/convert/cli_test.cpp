@@ -7,8 +7,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
 #include "qt_printers.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -20,21 +20,20 @@ struct Outcome {
     QString err;
 };
 
-Outcome convert(const QStringList& args)
-{
+Outcome convert(const QStringList& args) {
     QProcess p;
     p.setProgram(cli);
     p.setArguments(QStringList{"convert"} + args);
     p.setStandardInputFile(QProcess::nullDevice());
     p.start();
     p.waitForFinished(120000);
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         pdf = dir.path() + "/report v2.final.pdf";
         testing_support::FixturePage page;
         page.content = testing_support::textLine("F1", 20, 72, 700, "Hello terminal");
@@ -45,8 +44,7 @@ protected:
     QString pdf, out;
 };
 
-TEST_F(Cli, ConvertsAndSaysWhatItWrote)
-{
+TEST_F(Cli, ConvertsAndSaysWhatItWrote) {
     const Outcome r = convert({"--to", "txt", "-o", out, "--page-breaks=no", pdf});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, pdf + ": wrote " + out + "/report v2.txt\n");
@@ -59,8 +57,7 @@ TEST_F(Cli, ConvertsAndSaysWhatItWrote)
     EXPECT_EQ(QDir(out + "/report v2").entryList(QDir::Files), QStringList{"page-0002.png"});
 }
 
-TEST_F(Cli, FailuresGiveStatusOne)
-{
+TEST_F(Cli, FailuresGiveStatusOne) {
     const QString missing = dir.path() + "/missing.pdf";
     const Outcome r = convert({"--to", "rtf", "-o", out, pdf, missing});
     EXPECT_EQ(r.status, 1);
@@ -73,20 +70,23 @@ TEST_F(Cli, FailuresGiveStatusOne)
     ASSERT_EQ(QProcess::execute("qpdf", {"--encrypt", "pw", "owner", "256", "--", pdf, locked}), 0);
     const Outcome noPassword = convert({"--to", "doc", "-o", out, locked});
     EXPECT_EQ(noPassword.status, 1);
-    EXPECT_TRUE(noPassword.out.contains("skipped: it is protected")) << noPassword.out.toStdString();
+    EXPECT_TRUE(noPassword.out.contains("skipped: it is protected"))
+        << noPassword.out.toStdString();
     const Outcome wrong = convert({"--to", "doc", "-o", out, "--password", "nope", locked});
     EXPECT_EQ(wrong.status, 1);
-    const Outcome right = convert({"--to", "swf", "-o", out, "--password", "pw", "--play-button", locked});
+    const Outcome right =
+        convert({"--to", "swf", "-o", out, "--password", "pw", "--play-button", locked});
     EXPECT_EQ(right.status, 0) << right.out.toStdString() << right.err.toStdString();
     EXPECT_TRUE(QFileInfo::exists(out + "/locked.swf"));
 }
 
-TEST_F(Cli, UsageErrorsGiveStatusTwo)
-{
+TEST_F(Cli, UsageErrorsGiveStatusTwo) {
     for (const QStringList& args :
-         {QStringList{}, QStringList{pdf}, QStringList{"--to", "pdf", pdf}, QStringList{"--to", "txt"},
-          QStringList{"--to", "txt", "--first", "x", pdf}, QStringList{"--to", "txt", "--fps", "2", pdf},
-          QStringList{"--to", "swf", "--fps", "11", pdf}, QStringList{"--to", "txt", "--bogus", pdf},
+         {QStringList{}, QStringList{pdf}, QStringList{"--to", "pdf", pdf},
+          QStringList{"--to", "txt"}, QStringList{"--to", "txt", "--first", "x", pdf},
+          QStringList{"--to", "txt", "--fps", "2", pdf},
+          QStringList{"--to", "swf", "--fps", "11", pdf},
+          QStringList{"--to", "txt", "--bogus", pdf},
           QStringList{"--to", "swf", "--compress=maybe", pdf}}) {
         const Outcome r = convert(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();

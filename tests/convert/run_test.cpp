@@ -6,15 +6,17 @@
 #include "recording_prompts.h"
 
 #include "platform/app_folders.h"
+#include "platform/process_list.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
-#include <gtest/gtest.h>
 #include "qt_printers.h"
+#include <gtest/gtest.h>
 
 using namespace convert;
 using testing_support::FixturePage;
@@ -29,8 +31,7 @@ const QString corpus = QStringLiteral(LUMADOC_CORPUS);
 
 class RecordingHost : public ConversionHost {
 public:
-    void setStatus(const QString& text) override
-    {
+    void setStatus(const QString& text) override {
         statuses << text;
         if (onStatus) {
             onStatus(text);
@@ -53,8 +54,7 @@ public:
     std::function<void(const QString&)> onStatus;
 };
 
-FixturePage marked(const char* word)
-{
+FixturePage marked(const char* word) {
     FixturePage p;
     p.content = textLine("F1", 24, 72, 700, word);
     return p;
@@ -62,27 +62,28 @@ FixturePage marked(const char* word)
 
 class Run : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         platform::SetAppFolder(app);
         out = dir.path() + "/out put";
         in = dir.path() + "/in";
         QDir().mkpath(in);
         threePages = in + "/a.b é.pdf";
-        ASSERT_TRUE(writeFixturePdf(threePages.toStdString(), {marked("PageOne"), marked("PageTwo"), marked("PageThree")}));
+        ASSERT_TRUE(writeFixturePdf(threePages.toStdString(),
+                                    {marked("PageOne"), marked("PageTwo"), marked("PageThree")}));
     }
     void TearDown() override { platform::SetAppFolder(QString()); }
 
-    QString encrypted(const QString& user, const QString& name)
-    {
+    QString encrypted(const QString& user, const QString& name) {
         const QString path = in + "/" + name;
-        EXPECT_EQ(QProcess::execute("qpdf", {"--encrypt", user, "owner", "256", "--", threePages, path}), 0);
+        EXPECT_EQ(
+            QProcess::execute("qpdf", {"--encrypt", user, "owner", "256", "--", threePages, path}),
+            0);
         return path;
     }
 
-    void run(int format, const QStringList& files, const QString& folder, std::function<void(ConversionSettings&)> edit = {})
-    {
+    void run(int format, const QStringList& files, const QString& folder,
+             std::function<void(ConversionSettings&)> edit = {}) {
         settings.cmbOF_Click(format);
         if (edit) {
             edit(settings);
@@ -92,18 +93,20 @@ protected:
         }
         const platform::Conventions conv = platform::Conventions::host();
         ExportLibrary library(app + "/libpdftox.so");
-        ConversionRun::Setup setup{conv, app, [folder] { return folder; }, dir.path() + "/default out", soundOff};
+        ConversionRun::Setup setup{conv, app, [folder] { return folder; },
+                                   dir.path() + "/default out", soundOff};
         ConversionRun r(setup, queue, settings, host, library);
         r.RunConversion();
     }
 
-    static QString text(const QString& path)
-    {
+    static QString text(const QString& path) {
         QFile f(path);
         f.open(QIODevice::ReadOnly);
         return QString::fromUtf8(f.readAll());
     }
-    static QStringList files(const QString& folder) { return QDir(folder).entryList(QDir::Files, QDir::Name); }
+    static QStringList files(const QString& folder) {
+        return QDir(folder).entryList(QDir::Files, QDir::Name);
+    }
 
     QTemporaryDir dir;
     QString out, in, threePages;
@@ -123,8 +126,7 @@ struct FormatCase {
 
 class EveryFormat : public Run, public ::testing::WithParamInterface<FormatCase> {};
 
-TEST_P(EveryFormat, WritesItsOutputUnderTheBaseName)
-{
+TEST_P(EveryFormat, WritesItsOutputUnderTheBaseName) {
     const FormatCase& c = GetParam();
     run(c.format, {threePages}, out);
     const QFileInfo result(out + "/" + c.output);
@@ -146,15 +148,16 @@ TEST_P(EveryFormat, WritesItsOutputUnderTheBaseName)
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, EveryFormat,
-    ::testing::Values(FormatCase{Word, "Word", "a.doc", false}, FormatCase{Rtf, "Rtf", "a.rtf", false},
+    ::testing::Values(FormatCase{Word, "Word", "a.doc", false},
+                      FormatCase{Rtf, "Rtf", "a.rtf", false},
                       FormatCase{Text, "Text", "a.txt", false}, FormatCase{Jpeg, "Jpeg", "a", true},
                       FormatCase{Bmp, "Bmp", "a", true}, FormatCase{Gif, "Gif", "a", true},
                       FormatCase{Png, "Png", "a", true}, FormatCase{Tif, "Tif", "a", true},
-                      FormatCase{Html, "Html", "a/a.html", false}, FormatCase{Flash, "Flash", "a.swf", false}),
+                      FormatCase{Html, "Html", "a/a.html", false},
+                      FormatCase{Flash, "Flash", "a.swf", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Run, AFileThatCannotBeOpenedIsSkippedSilently)
-{
+TEST_F(Run, AFileThatCannotBeOpenedIsSkippedSilently) {
     const QString broken = in + "/broken.pdf";
     QFile f(broken);
     f.open(QIODevice::WriteOnly);
@@ -173,8 +176,7 @@ TEST_F(Run, AFileThatCannotBeOpenedIsSkippedSilently)
     EXPECT_TRUE(queue.isEmpty());
 }
 
-TEST_F(Run, ProtectedFilesAskForThePasswordUntilRightOrGivenUp)
-{
+TEST_F(Run, ProtectedFilesAskForThePasswordUntilRightOrGivenUp) {
     const QString locked = encrypted("us\"er", "locked file.pdf");
     // Right at once, for a tool format (through the decrypted copy) and a library format.
     prompts.passwords = {"us\"er"};
@@ -198,8 +200,7 @@ TEST_F(Run, ProtectedFilesAskForThePasswordUntilRightOrGivenUp)
     EXPECT_EQ(host.reports.last().outcome, ConversionHost::FileReport::Outcome::NoPassword);
 }
 
-TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage)
-{
+TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage) {
     // An application folder whose decryption tool is missing: the copy is never made.
     const QString bare = dir.path() + "/app without pdftk";
     QDir().mkpath(bare + "/data");
@@ -214,12 +215,14 @@ TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage)
     queue.append(locked);
     prompts.passwords = {"pw", "pw"};
     ExportLibrary library(bare + "/libpdftox.so");
-    ConversionRun::Setup setup{platform::Conventions::host(), bare, [this] { return out; }, out, true};
+    ConversionRun::Setup setup{platform::Conventions::host(), bare, [this] { return out; }, out,
+                               true};
     ConversionRun r(setup, queue, settings, host, library);
     settings.cmbOF_Click(Text);
     r.RunConversion();
     ASSERT_EQ(prompts.messages.size(), 2);
-    EXPECT_EQ(prompts.messages[0].text, "The password is User Password, not Owner Password.\r\nConverting Failed.");
+    EXPECT_EQ(prompts.messages[0].text,
+              "The password is User Password, not Owner Password.\r\nConverting Failed.");
     EXPECT_EQ(prompts.messages[0].title, "Password");
     EXPECT_EQ(prompts.messages[0].icon, platform::MessageIcon::Exclamation);
     EXPECT_FALSE(QFileInfo::exists(out + "/locked.txt"));
@@ -235,13 +238,13 @@ TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage)
     EXPECT_EQ(files(out + "/locked").size(), 3);
 }
 
-TEST_F(Run, NoFormatWritesNothingButFinishes)
-{
+TEST_F(Run, NoFormatWritesNothingButFinishes) {
     settings.cmbOF_Click(Png);
     settings.cmbOF_Click(-1);
     queue.append(threePages);
     ExportLibrary library(app + "/libpdftox.so");
-    ConversionRun::Setup setup{platform::Conventions::host(), app, [this] { return out; }, out, false};
+    ConversionRun::Setup setup{platform::Conventions::host(), app, [this] { return out; }, out,
+                               false};
     ConversionRun(setup, queue, settings, host, library).RunConversion();
     EXPECT_TRUE(queue.isEmpty());
     EXPECT_TRUE(files(out).isEmpty());
@@ -250,8 +253,7 @@ TEST_F(Run, NoFormatWritesNothingButFinishes)
     EXPECT_EQ(host.opened.size(), 1);
 }
 
-TEST_F(Run, TheQueueMayGrowDuringTheRun)
-{
+TEST_F(Run, TheQueueMayGrowDuringTheRun) {
     const QString late = in + "/late.pdf";
     QFile::copy(threePages, late);
     bool added = false;
@@ -266,8 +268,7 @@ TEST_F(Run, TheQueueMayGrowDuringTheRun)
     EXPECT_TRUE(QFileInfo::exists(out + "/late.rtf"));
 }
 
-TEST_F(Run, PageRangesReachTheOutputs)
-{
+TEST_F(Run, PageRangesReachTheOutputs) {
     run(Png, {threePages}, out, [](ConversionSettings& s) {
         s.setValue(1, "2");
         s.setValue(2, "12");
@@ -291,17 +292,16 @@ TEST_F(Run, PageRangesReachTheOutputs)
     EXPECT_FALSE(h.contains("PageOne"));
 }
 
-TEST_F(Run, EmptyOutputFolderMeansTheDefaultOne)
-{
+TEST_F(Run, EmptyOutputFolderMeansTheDefaultOne) {
     run(Rtf, {threePages}, QString());
     EXPECT_TRUE(QFileInfo::exists(dir.path() + "/default out/a.rtf"));
     EXPECT_EQ(host.opened, QStringList{dir.path() + "/default out"});
 }
 
-TEST_F(Run, ExportProgressDisplay)
-{
+TEST_F(Run, ExportProgressDisplay) {
     ExportLibrary library(app + "/libpdftox.so");
-    ConversionRun::Setup setup{platform::Conventions::host(), app, [this] { return out; }, out, true};
+    ConversionRun::Setup setup{platform::Conventions::host(), app, [this] { return out; }, out,
+                               true};
     ConversionRun r(setup, queue, settings, host, library);
     EXPECT_EQ(r.ExportProgress(1, 10, 5), 1);
     EXPECT_EQ(host.statuses.last(), "50%");
@@ -328,13 +328,32 @@ TEST_F(Run, ExportProgressDisplay)
     EXPECT_EQ(ConversionRun::pageRange("2.5", "3.5", 10), std::make_pair(2, 4));
 }
 
-TEST_F(Run, RealFilesOfTheCorpus)
-{
+TEST(FinishedWindow, StartsAndIsEndedByName) {
+    const platform::Conventions conv = platform::Conventions::host();
+    platform::EndProcessByName("pro");
+    ASSERT_TRUE(StartExportFinishedWindow(conv, app));
+    bool seen = false;
+    for (int i = 0; i < 100 && !seen; ++i) {
+        QThread::msleep(20);
+        seen = platform::IsProcessRunning("pro");
+    }
+    EXPECT_TRUE(seen);
+    platform::EndProcessByName("pro");
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        QThread::msleep(20);
+        gone = !platform::IsProcessRunning("pro");
+    }
+    EXPECT_TRUE(gone);
+}
+
+TEST_F(Run, RealFilesOfTheCorpus) {
     if (!QFileInfo::exists(corpus + "/tracemonkey.pdf")) {
         GTEST_SKIP() << "corpus not present";
     }
     prompts.passwords = {"asdfasdf"};
-    run(Word, {corpus + "/tracemonkey.pdf", corpus + "/pr6531_1.pdf", corpus + "/issue16063.pdf"}, out);
+    run(Word, {corpus + "/tracemonkey.pdf", corpus + "/pr6531_1.pdf", corpus + "/issue16063.pdf"},
+        out);
     for (const char* name : {"tracemonkey.doc", "pr6531_1.doc", "issue16063.doc"}) {
         EXPECT_GT(QFileInfo(out + "/" + name).size(), 1000) << name;
     }

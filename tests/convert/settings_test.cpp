@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
 #include "qt_printers.h"
+#include <gtest/gtest.h>
 
 #include <cmath>
 
@@ -15,8 +15,7 @@ using namespace convert;
 
 namespace {
 
-QStringList labels(const ConversionSettings& s)
-{
+QStringList labels(const ConversionSettings& s) {
     QStringList out;
     for (const SettingsRow& row : s.rows()) {
         out << row.label + "=" + row.value;
@@ -24,8 +23,7 @@ QStringList labels(const ConversionSettings& s)
     return out;
 }
 
-TEST(SettingsRows, EachFormatHasItsRowsAndDefaults)
-{
+TEST(SettingsRows, EachFormatHasItsRowsAndDefaults) {
     ConversionSettings s;
     const QStringList common{"First Page to Convert=1", "Last Page to Convert=ALL PAGES"};
     for (int f = 0; f < FormatCount; ++f) {
@@ -34,7 +32,9 @@ TEST(SettingsRows, EachFormatHasItsRowsAndDefaults)
         if (f == Text) {
             expected << "Page Breaks=YES";
         } else if (f == Flash) {
-            expected << "Flash 6 Compression=YES" << "FPS=0.5" << "Play Button=NO";
+            expected << "Flash 6 Compression=YES"
+                     << "FPS=0.5"
+                     << "Play Button=NO";
         }
         EXPECT_EQ(labels(s), expected) << FormatListTexts()[f].toStdString();
         EXPECT_EQ(s.formatIndex(), f);
@@ -51,8 +51,7 @@ TEST(SettingsRows, EachFormatHasItsRowsAndDefaults)
     EXPECT_EQ(s.formatIndex(), -1);
 }
 
-TEST(SettingsRows, SwitchingFormatsRestoresDefaults)
-{
+TEST(SettingsRows, SwitchingFormatsRestoresDefaults) {
     ConversionSettings s;
     s.cmbOF_Click(Text);
     s.LV2_Click(2);
@@ -72,29 +71,29 @@ struct Typed {
 
 class Corrections : public ::testing::TestWithParam<Typed> {};
 
-TEST_P(Corrections, TypedValuesAreCorrectedInPlace)
-{
+TEST_P(Corrections, TypedValuesAreCorrectedInPlace) {
     const Typed& t = GetParam();
     ConversionSettings s;
     s.cmbOF_Click(t.format);
     EXPECT_EQ(s.LV2_Click(t.row), ConversionSettings::Editor::Text);
     s.txtValue_Change(QString::fromUtf8(t.text));
-    EXPECT_EQ(s.value(t.row), QString::fromUtf8(t.value)) << "typed '" << t.text << "' in row " << t.row;
+    EXPECT_EQ(s.value(t.row), QString::fromUtf8(t.value))
+        << "typed '" << t.text << "' in row " << t.row;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, Corrections,
-    ::testing::Values(Typed{Word, 1, "x", "1"}, Typed{Word, 2, "x", "ALL PAGES"}, Typed{Word, 1, "3a", "1"},
-                      Typed{Word, 2, "3a", "ALL PAGES"}, Typed{Word, 2, "5", "5"}, Typed{Word, 1, "0", "0"},
-                      Typed{Word, 1, "", ""}, Typed{Word, 1, "007", "007"}, Typed{Word, 1, "-2", "1"},
-                      Typed{Word, 1, "٣", "1"}, Typed{Flash, 4, "11", "10"}, Typed{Flash, 4, "10", "10"},
-                      Typed{Flash, 4, "0.5", "0.5"}, Typed{Flash, 4, "2.5", "0.5"}, Typed{Flash, 4, "12.5", "10"},
-                      Typed{Flash, 4, "abc", "0.5"}, Typed{Flash, 4, "x", "0.5"}, Typed{Flash, 4, "0", "0"},
-                      Typed{Flash, 4, "", ""}, Typed{Flash, 4, "1e3", "10"}, Typed{Flash, 2, "x", "ALL PAGES"},
-                      Typed{Flash, 1, "x", "1"}));
+    ::testing::Values(
+        Typed{Word, 1, "x", "1"}, Typed{Word, 2, "x", "ALL PAGES"}, Typed{Word, 1, "3a", "1"},
+        Typed{Word, 2, "3a", "ALL PAGES"}, Typed{Word, 2, "5", "5"}, Typed{Word, 1, "0", "0"},
+        Typed{Word, 1, "", ""}, Typed{Word, 1, "007", "007"}, Typed{Word, 1, "-2", "1"},
+        Typed{Word, 1, "٣", "1"}, Typed{Flash, 4, "11", "10"}, Typed{Flash, 4, "10", "10"},
+        Typed{Flash, 4, "0.5", "0.5"}, Typed{Flash, 4, "2.5", "0.5"}, Typed{Flash, 4, "12.5", "10"},
+        Typed{Flash, 4, "abc", "0.5"}, Typed{Flash, 4, "x", "0.5"}, Typed{Flash, 4, "0", "0"},
+        Typed{Flash, 4, "", ""}, Typed{Flash, 4, "1e3", "10"}, Typed{Flash, 2, "x", "ALL PAGES"},
+        Typed{Flash, 1, "x", "1"}));
 
-TEST(SettingsRows, YesNoRowsOpenTheChooser)
-{
+TEST(SettingsRows, YesNoRowsOpenTheChooser) {
     ConversionSettings s;
     s.cmbOF_Click(Flash);
     EXPECT_EQ(s.LV2_Click(3), ConversionSettings::Editor::YesNo);
@@ -106,15 +105,15 @@ TEST(SettingsRows, YesNoRowsOpenTheChooser)
     EXPECT_EQ(s.LV2_Click(4), ConversionSettings::Editor::Text);
 }
 
-TEST(Numbers, NumericValueAndRounding)
-{
+TEST(Numbers, NumericValueAndRounding) {
     struct Case {
         const char* text;
         double value;
     };
-    for (const Case& c : {Case{"2.5", 2.5}, Case{"12abc", 12}, Case{" 1 2", 12}, Case{"abc", 0}, Case{"1e3", 1000},
-                          Case{"-3.5", -3.5}, Case{".5", 0.5}, Case{"1e", 1}, Case{"+", 0}, Case{"1.2.3", 1.2},
-                          Case{"\t7\n", 7}, Case{"", 0}, Case{"ALL PAGES", 0}, Case{"3D2", 300}, Case{"- 4", -4}}) {
+    for (const Case& c :
+         {Case{"2.5", 2.5}, Case{"12abc", 12}, Case{" 1 2", 12}, Case{"abc", 0}, Case{"1e3", 1000},
+          Case{"-3.5", -3.5}, Case{".5", 0.5}, Case{"1e", 1}, Case{"+", 0}, Case{"1.2.3", 1.2},
+          Case{"\t7\n", 7}, Case{"", 0}, Case{"ALL PAGES", 0}, Case{"3D2", 300}, Case{"- 4", -4}}) {
         EXPECT_DOUBLE_EQ(NumericValue(c.text), c.value) << c.text;
     }
     EXPECT_EQ(RoundHalfEven(0.5), 0);
@@ -128,8 +127,7 @@ TEST(Numbers, NumericValueAndRounding)
 
 class SettingsFiles : public ::testing::Test {
 protected:
-    QString write(const char* name, const QByteArray& bytes)
-    {
+    QString write(const char* name, const QByteArray& bytes) {
         const QString path = dir.path() + "/" + name;
         QFile f(path);
         f.open(QIODevice::WriteOnly);
@@ -139,8 +137,7 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(SettingsFiles, SetupIniIsWrittenExactlyAndReadBack)
-{
+TEST_F(SettingsFiles, SetupIniIsWrittenExactlyAndReadBack) {
     const QString path = dir.path() + "/setup.ini";
     ASSERT_TRUE(writeSetupIni(path, "D:\\Converted", 2));
     QFile f(path);
@@ -148,52 +145,54 @@ TEST_F(SettingsFiles, SetupIniIsWrittenExactlyAndReadBack)
     EXPECT_EQ(f.readAll(), QByteArray("\"\"\r\n\"\"\r\n\"\"\r\n\"D:\\Converted\"\r\n\"2\"\r\n"));
 
     ASSERT_TRUE(writeSetupIni(path, "/home/me/Ausgabe, Bücher", 9));
-    const ConverterSettingsState state = LoadSettings(path, dir.path() + "/none.ini", "/app/output", FormatCount);
+    const ConverterSettingsState state =
+        LoadSettings(path, dir.path() + "/none.ini", "/app/output", FormatCount);
     EXPECT_EQ(state.outputFolder, "/home/me/Ausgabe, Bücher");
     EXPECT_EQ(state.formatIndex, 9);
     EXPECT_EQ(state.finishSoundOff, 0);
 }
 
-TEST_F(SettingsFiles, BrokenSetupFilesChangeOnlyWhatTheyCan)
-{
+TEST_F(SettingsFiles, BrokenSetupFilesChangeOnlyWhatTheyCan) {
     struct Case {
         const char* content;
         const char* folder;
         int format; // -2: no selection made
     };
-    for (const Case& c : {Case{"", "/app/output", -2}, Case{"\"\"\r\n\"\"\r\n\"\"\r\n", "/app/output", -2},
-                          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"3\"\r\n", "/app/output", 3},
-                          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"/out\"\r\n\"abc\"\r\n", "/out", -2},
-                          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"/out\"\r\n\"12\"\r\n", "/out", -2},
-                          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"/out\"\r\n\"-1\"\r\n", "/out", -1},
-                          Case{"\"\"\n\"\"\n\"\"\n\"/unix lines\"\n\"8\"\n", "/unix lines", 8},
-                          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"/never closed\r\n", "/never closed", -2}}) {
+    for (const Case& c :
+         {Case{"", "/app/output", -2}, Case{"\"\"\r\n\"\"\r\n\"\"\r\n", "/app/output", -2},
+          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"3\"\r\n", "/app/output", 3},
+          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"/out\"\r\n\"abc\"\r\n", "/out", -2},
+          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"/out\"\r\n\"12\"\r\n", "/out", -2},
+          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"/out\"\r\n\"-1\"\r\n", "/out", -1},
+          Case{"\"\"\n\"\"\n\"\"\n\"/unix lines\"\n\"8\"\n", "/unix lines", 8},
+          Case{"\"\"\r\n\"\"\r\n\"\"\r\n\"/never closed\r\n", "/never closed", -2}}) {
         const QString path = write("setup.ini", c.content);
-        const ConverterSettingsState s = LoadSettings(path, dir.path() + "/none", "/app/output", FormatCount);
+        const ConverterSettingsState s =
+            LoadSettings(path, dir.path() + "/none", "/app/output", FormatCount);
         EXPECT_EQ(s.outputFolder, QString(c.folder)) << c.content;
         EXPECT_EQ(s.formatIndex.value_or(-2), c.format) << c.content;
     }
-    const ConverterSettingsState missing = LoadSettings(dir.path() + "/missing.ini", "", "/app/output", FormatCount);
+    const ConverterSettingsState missing =
+        LoadSettings(dir.path() + "/missing.ini", "", "/app/output", FormatCount);
     EXPECT_EQ(missing.outputFolder, "/app/output");
     EXPECT_FALSE(missing.formatIndex);
 }
 
-TEST_F(SettingsFiles, OptionsIniSoundSwitch)
-{
+TEST_F(SettingsFiles, OptionsIniSoundSwitch) {
     struct Case {
         const char* content;
         int value;
     };
-    for (const Case& c : {Case{"0\r\n", 0}, Case{"1\r\n", 1}, Case{"0.5\r\n", 0}, Case{"1.5\r\n", 2},
-                          Case{"abc\r\n", 0}, Case{"70000\r\n", 0}, Case{"\"1\"\r\n", 1}, Case{"1,0\r\n", 1},
-                          Case{"-32768", -32768}, Case{"", 0}}) {
+    for (const Case& c :
+         {Case{"0\r\n", 0}, Case{"1\r\n", 1}, Case{"0.5\r\n", 0}, Case{"1.5\r\n", 2},
+          Case{"abc\r\n", 0}, Case{"70000\r\n", 0}, Case{"\"1\"\r\n", 1}, Case{"1,0\r\n", 1},
+          Case{"-32768", -32768}, Case{"", 0}}) {
         EXPECT_EQ(readFinishSoundOff(write("options.ini", c.content)), c.value) << c.content;
     }
     EXPECT_EQ(readFinishSoundOff(dir.path() + "/missing.ini"), 0);
 }
 
-TEST(Formats, ExtensionsAndCodes)
-{
+TEST(Formats, ExtensionsAndCodes) {
     for (int f = 0; f < FormatCount; ++f) {
         EXPECT_EQ(formatFromExtension(extensionOfFormat(f)), f);
     }

@@ -21,18 +21,20 @@ using namespace testing_support;
 
 namespace engine_tests {
 
-std::string corpus(const std::string& name) { return std::string(LUMADOC_CORPUS) + "/" + name; }
+std::string corpus(const std::string& name) {
+    return std::string(LUMADOC_CORPUS) + "/" + name;
+}
 
-bool haveCorpus() { return access(corpus("tracemonkey.pdf").c_str(), R_OK) == 0; }
+bool haveCorpus() {
+    return access(corpus("tracemonkey.pdf").c_str(), R_OK) == 0;
+}
 
-int run(const std::string& commandLine)
-{
+int run(const std::string& commandLine) {
     const int status = std::system(commandLine.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string output(const std::string& commandLine)
-{
+std::string output(const std::string& commandLine) {
     std::string out;
     FILE* p = popen(commandLine.c_str(), "r");
     if (!p) {
@@ -47,16 +49,14 @@ std::string output(const std::string& commandLine)
     return out;
 }
 
-std::string readFile(const std::string& path)
-{
+std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-std::vector<std::string> listFolder(const std::string& folder)
-{
+std::vector<std::string> listFolder(const std::string& folder) {
     std::vector<std::string> names;
     if (DIR* d = opendir(folder.c_str())) {
         while (dirent* e = readdir(d)) {
@@ -70,8 +70,7 @@ std::vector<std::string> listFolder(const std::string& folder)
     return names;
 }
 
-Decoded decodePng(const std::string& path)
-{
+Decoded decodePng(const std::string& path) {
     Decoded d;
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
@@ -80,7 +79,8 @@ Decoded decodePng(const std::string& path)
     }
     d.width = int(image.width);
     d.height = int(image.height);
-    d.bitsPerPixel = (image.format & PNG_FORMAT_FLAG_COLORMAP) ? 8 : int(PNG_IMAGE_PIXEL_SIZE(image.format) * 8);
+    d.bitsPerPixel =
+        (image.format & PNG_FORMAT_FLAG_COLORMAP) ? 8 : int(PNG_IMAGE_PIXEL_SIZE(image.format) * 8);
     d.paletteSize = int(image.colormap_entries);
     image.format = PNG_FORMAT_RGB;
     d.rgb.resize(PNG_IMAGE_SIZE(image));
@@ -90,14 +90,14 @@ Decoded decodePng(const std::string& path)
     const size_t at = bytes.find("pHYs");
     if (at != std::string::npos && at + 13 <= bytes.size()) {
         const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at + 4);
-        const uint32_t ppm = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+        const uint32_t ppm =
+            (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
         d.dpi = ppm * 0.0254;
     }
     return d;
 }
 
-Decoded decodeJpeg(const std::string& path)
-{
+Decoded decodeJpeg(const std::string& path) {
     Decoded d;
     const std::string bytes = readFile(path);
     tjhandle tj = tjInitDecompress();
@@ -117,8 +117,7 @@ Decoded decodeJpeg(const std::string& path)
     return d;
 }
 
-Decoded decodeTiff(const std::string& path)
-{
+Decoded decodeTiff(const std::string& path) {
     Decoded d;
     TIFF* t = TIFFOpen(path.c_str(), "r");
     if (!t) {
@@ -150,8 +149,7 @@ Decoded decodeTiff(const std::string& path)
     return d;
 }
 
-Decoded decodeGif(const std::string& path)
-{
+Decoded decodeGif(const std::string& path) {
     Decoded d;
     int error = 0;
     GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
@@ -160,7 +158,8 @@ Decoded decodeGif(const std::string& path)
     }
     if (DGifSlurp(gif) == GIF_OK && gif->ImageCount >= 1) {
         const SavedImage& image = gif->SavedImages[0];
-        const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
+        const ColorMapObject* map =
+            image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
         d.width = gif->SWidth;
         d.height = gif->SHeight;
         d.bitsPerPixel = 8;
@@ -178,11 +177,12 @@ Decoded decodeGif(const std::string& path)
     return d;
 }
 
-Decoded decodeBmp(const std::string& path)
-{
+Decoded decodeBmp(const std::string& path) {
     Decoded d;
     const std::string b = readFile(path);
-    auto u16 = [&b](size_t at) { return uint32_t(uint8_t(b[at])) | (uint32_t(uint8_t(b[at + 1])) << 8); };
+    auto u16 = [&b](size_t at) {
+        return uint32_t(uint8_t(b[at])) | (uint32_t(uint8_t(b[at + 1])) << 8);
+    };
     auto u32 = [&](size_t at) { return u16(at) | (u16(at + 2) << 16); };
     if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') {
         return d;
@@ -210,8 +210,7 @@ Decoded decodeBmp(const std::string& path)
     return d;
 }
 
-Decoded decodeAny(const std::string& path)
-{
+Decoded decodeAny(const std::string& path) {
     const std::string ext = path.substr(path.rfind('.'));
     if (ext == ".png") {
         return decodePng(path);
@@ -228,9 +227,9 @@ Decoded decodeAny(const std::string& path)
     return decodeBmp(path);
 }
 
-double meanDifference(const Decoded& a, const Decoded& b)
-{
-    if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size() || a.rgb.empty()) {
+double meanDifference(const Decoded& a, const Decoded& b) {
+    if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size() ||
+        a.rgb.empty()) {
         return 255;
     }
     uint64_t sum = 0;
@@ -240,21 +239,23 @@ double meanDifference(const Decoded& a, const Decoded& b)
     return double(sum) / double(a.rgb.size());
 }
 
-TempFolder::TempFolder()
-{
+TempFolder::TempFolder() {
     char pattern[] = "/tmp/pdftox-test-XXXXXX";
     m_path = mkdtemp(pattern);
 }
 
-TempFolder::~TempFolder() { run("rm -rf '" + m_path + "'"); }
+TempFolder::~TempFolder() {
+    run("rm -rf '" + m_path + "'");
+}
 
-std::vector<FixturePage> styledPages()
-{
+std::vector<FixturePage> styledPages() {
     FixturePage first;
     first.content = textLine("F2", 20, 72, 700, "Heading Bold") +
                     textLine("F3", 12, 72, 660, "Plain body text in Times.") +
                     textLine("F4", 12, 72, 640, "Italic words here") +
-                    textLine("F3", 12, 72, 620, "Caf\xe9 na\xefve fa\xe7" "ade \x80 5") +
+                    textLine("F3", 12, 72, 620,
+                             "Caf\xe9 na\xefve fa\xe7"
+                             "ade \x80 5") +
                     "1 0 0 rg\n" + textLine("F1", 14, 72, 590, "Red warning") + "0 g\n" +
                     "q 100 0 0 100 72 400 cm /Im1 Do Q\n" +
                     textLine("F5", 10, 72, 360, "After the picture");

@@ -17,8 +17,7 @@ struct ProgressLog {
 };
 ProgressLog g_log;
 
-int recordProgress(int first, int last, int done)
-{
+int recordProgress(int first, int last, int done) {
     g_log.calls.push_back({first, last, done});
     if (std::this_thread::get_id() != g_log.caller) {
         g_log.otherThread = true;
@@ -26,16 +25,14 @@ int recordProgress(int first, int last, int done)
     return 1;
 }
 
-void resetLog()
-{
+void resetLog() {
     g_log = ProgressLog();
     g_log.caller = std::this_thread::get_id();
 }
 
 class ImageExport : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         pdf = dir.file("styled.pdf");
         ASSERT_TRUE(testing_support::writeFixturePdf(pdf, styledPages()));
         handle = OpenPDF(pdf.c_str(), "");
@@ -44,8 +41,7 @@ protected:
     }
     void TearDown() override { ClosePDF(handle); }
 
-    std::string folder(const std::string& name)
-    {
+    std::string folder(const std::string& name) {
         const std::string path = dir.file(name);
         run("mkdir -p '" + path + "'");
         return path + "/";
@@ -67,13 +63,13 @@ struct Format {
 
 class EveryFormat : public ImageExport, public ::testing::WithParamInterface<Format> {};
 
-TEST_P(EveryFormat, OneFilePerPageAtTheRightSizeAndContent)
-{
+TEST_P(EveryFormat, OneFilePerPageAtTheRightSizeAndContent) {
     const Format& f = GetParam();
     const std::string out = folder(std::string("out ") + f.name);
     EXPECT_EQ(ExportIMG(handle, out.c_str(), "", f.code, 120, f.depth, 1, 3, recordProgress), 3);
 
-    const std::vector<std::string> expected{std::string("page-0001") + f.ext, std::string("page-0002") + f.ext,
+    const std::vector<std::string> expected{std::string("page-0001") + f.ext,
+                                            std::string("page-0002") + f.ext,
                                             std::string("page-0003") + f.ext};
     EXPECT_EQ(listFolder(out), expected) << "no temporary files are left behind";
 
@@ -116,10 +112,10 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
                                            Format{"PngPalette", PDFTOX_PNG, 8, ".png", 8, 4.0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ImageExport, PagesOutsideTheDocumentAreSkippedAndCountedAsDone)
-{
+TEST_F(ImageExport, PagesOutsideTheDocumentAreSkippedAndCountedAsDone) {
     const std::string out = folder("range");
-    EXPECT_EQ(ExportIMG(handle, out.c_str(), nullptr, PDFTOX_PNG, 120, 24, 0, 5, recordProgress), 3);
+    EXPECT_EQ(ExportIMG(handle, out.c_str(), nullptr, PDFTOX_PNG, 120, 24, 0, 5, recordProgress),
+              3);
     EXPECT_EQ(listFolder(out).size(), 3u);
     ASSERT_FALSE(g_log.calls.empty());
     int previous = 0;
@@ -133,7 +129,8 @@ TEST_F(ImageExport, PagesOutsideTheDocumentAreSkippedAndCountedAsDone)
 
     resetLog();
     const std::string second = folder("second page only");
-    EXPECT_EQ(ExportIMG(handle, second.c_str(), "scan ", PDFTOX_JPEG, 120, 24, 2, 2, recordProgress), 1);
+    EXPECT_EQ(
+        ExportIMG(handle, second.c_str(), "scan ", PDFTOX_JPEG, 120, 24, 2, 2, recordProgress), 1);
     EXPECT_EQ(listFolder(second), std::vector<std::string>{"scan 0002.jpg"});
 
     resetLog();
@@ -142,17 +139,20 @@ TEST_F(ImageExport, PagesOutsideTheDocumentAreSkippedAndCountedAsDone)
     EXPECT_EQ(ExportIMG(handle, none.c_str(), "", PDFTOX_PNG, 120, 24, 7, 9, recordProgress), 0);
     EXPECT_EQ(ExportIMG(handle, none.c_str(), "", PDFTOX_PNG, 120, 24, -5, -1, recordProgress), 0);
     EXPECT_TRUE(listFolder(none).empty());
-    EXPECT_EQ(ExportIMG(handle, none.c_str(), "", PDFTOX_PNG, 120, 24, INT_MIN, INT_MAX, nullptr), 3);
+    EXPECT_EQ(ExportIMG(handle, none.c_str(), "", PDFTOX_PNG, 120, 24, INT_MIN, INT_MAX, nullptr),
+              3);
 }
 
-TEST_F(ImageExport, BadArgumentsAndUnwritableFoldersWriteNothing)
-{
+TEST_F(ImageExport, BadArgumentsAndUnwritableFoldersWriteNothing) {
     const std::string out = folder("bad");
-    EXPECT_EQ(ExportIMG(987654, out.c_str(), "", PDFTOX_PNG, 120, 24, 1, 3, nullptr), PDFTOX_BAD_HANDLE);
+    EXPECT_EQ(ExportIMG(987654, out.c_str(), "", PDFTOX_PNG, 120, 24, 1, 3, nullptr),
+              PDFTOX_BAD_HANDLE);
     EXPECT_EQ(ExportIMG(handle, out.c_str(), "", 0, 120, 24, 1, 3, nullptr), PDFTOX_BAD_ARGUMENT);
     EXPECT_EQ(ExportIMG(handle, out.c_str(), "", 6, 120, 24, 1, 3, nullptr), PDFTOX_BAD_ARGUMENT);
-    EXPECT_EQ(ExportIMG(handle, out.c_str(), "", PDFTOX_PNG, 0, 24, 1, 3, nullptr), PDFTOX_BAD_ARGUMENT);
-    EXPECT_EQ(ExportIMG(handle, nullptr, "", PDFTOX_PNG, 120, 24, 1, 3, nullptr), PDFTOX_BAD_ARGUMENT);
+    EXPECT_EQ(ExportIMG(handle, out.c_str(), "", PDFTOX_PNG, 0, 24, 1, 3, nullptr),
+              PDFTOX_BAD_ARGUMENT);
+    EXPECT_EQ(ExportIMG(handle, nullptr, "", PDFTOX_PNG, 120, 24, 1, 3, nullptr),
+              PDFTOX_BAD_ARGUMENT);
     EXPECT_TRUE(listFolder(out).empty());
 
     const std::string missing = dir.file("no such folder") + "/";
@@ -160,7 +160,8 @@ TEST_F(ImageExport, BadArgumentsAndUnwritableFoldersWriteNothing)
               PDFTOX_WRITE_FAILED);
     // A file where the folder should be.
     run("touch '" + dir.file("plainfile") + "'");
-    EXPECT_EQ(ExportIMG(handle, (dir.file("plainfile") + "/").c_str(), "", PDFTOX_PNG, 120, 24, 1, 3, nullptr),
+    EXPECT_EQ(ExportIMG(handle, (dir.file("plainfile") + "/").c_str(), "", PDFTOX_PNG, 120, 24, 1,
+                        3, nullptr),
               PDFTOX_WRITE_FAILED);
 
     // Without a trailing separator the folder is still the folder.
@@ -170,8 +171,7 @@ TEST_F(ImageExport, BadArgumentsAndUnwritableFoldersWriteNothing)
     EXPECT_EQ(listFolder(bare), std::vector<std::string>{"page-0001.bmp"});
 }
 
-TEST_F(ImageExport, DamagedPagesDoNotStopTheExport)
-{
+TEST_F(ImageExport, DamagedPagesDoNotStopTheExport) {
     using testing_support::FixturePage;
     FixturePage broken;
     broken.content = testing_support::textLine("F1", 14, 72, 700, "Before the damage") +
@@ -194,8 +194,7 @@ TEST_F(ImageExport, DamagedPagesDoNotStopTheExport)
     EXPECT_GT(dark, 100u) << "what could be drawn was drawn";
 }
 
-TEST(ImageCorpus, RealPagesMatchMuPdf)
-{
+TEST(ImageCorpus, RealPagesMatchMuPdf) {
     if (!haveCorpus()) {
         GTEST_SKIP() << "corpus not present";
     }
@@ -204,16 +203,19 @@ TEST(ImageCorpus, RealPagesMatchMuPdf)
         const char* file;
         int page;
     };
-    for (const Case& c : {Case{"cmykjpeg.pdf", 1}, Case{"prefilled_f1040.pdf", 1}, Case{"issue16063.pdf", 1},
-                          Case{"personwithdog.pdf", 1}}) {
+    for (const Case& c : {Case{"cmykjpeg.pdf", 1}, Case{"prefilled_f1040.pdf", 1},
+                          Case{"issue16063.pdf", 1}, Case{"personwithdog.pdf", 1}}) {
         const int h = OpenPDF(corpus(c.file).c_str(), "");
         ASSERT_GT(h, 0) << c.file;
         const std::string out = dir.file(c.file) + "/";
         run("mkdir -p '" + out + "'");
-        EXPECT_EQ(ExportIMG(h, out.c_str(), "", PDFTOX_PNG, 120, 24, c.page, c.page, nullptr), 1) << c.file;
+        EXPECT_EQ(ExportIMG(h, out.c_str(), "", PDFTOX_PNG, 120, 24, c.page, c.page, nullptr), 1)
+            << c.file;
         ClosePDF(h);
         const std::string ref = dir.file(std::string(c.file) + ".ref.png");
-        ASSERT_EQ(run("mutool draw -q -r 120 -o '" + ref + "' '" + corpus(c.file) + "' " + std::to_string(c.page)), 0);
+        ASSERT_EQ(run("mutool draw -q -r 120 -o '" + ref + "' '" + corpus(c.file) + "' " +
+                      std::to_string(c.page)),
+                  0);
         char name[32];
         std::snprintf(name, sizeof name, "page-%04d.png", c.page);
         EXPECT_LT(meanDifference(decodePng(out + name), decodePng(ref)), 0.5) << c.file;

@@ -11,23 +11,20 @@ namespace {
 
 class OpenPdf : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         plain = dir.file("plain file é.pdf");
         ASSERT_TRUE(testing_support::writeFixturePdf(plain, styledPages()));
     }
     // Encrypts `plain` with qpdf; `how` is the rest of qpdf's --encrypt arguments.
-    std::string encrypted(const std::string& name, const std::string& user, const std::string& owner,
-                          const std::string& how)
-    {
+    std::string encrypted(const std::string& name, const std::string& user,
+                          const std::string& owner, const std::string& how) {
         const std::string out = dir.file(name);
-        const int rc = run("qpdf --allow-weak-crypto --encrypt '" + user + "' '" + owner + "' " + how + " -- '" + plain + "' '" +
-                           out + "'");
+        const int rc = run("qpdf --allow-weak-crypto --encrypt '" + user + "' '" + owner + "' " +
+                           how + " -- '" + plain + "' '" + out + "'");
         EXPECT_EQ(rc, 0) << "qpdf could not encrypt";
         return out;
     }
-    static int openAndClose(const std::string& path, const char* password)
-    {
+    static int openAndClose(const std::string& path, const char* password) {
         const int h = OpenPDF(path.c_str(), password);
         if (h > 0) {
             EXPECT_EQ(GetPageNum(h), 3);
@@ -40,8 +37,7 @@ protected:
     std::string plain;
 };
 
-TEST_F(OpenPdf, PlainFileOpensWithOrWithoutAPassword)
-{
+TEST_F(OpenPdf, PlainFileOpensWithOrWithoutAPassword) {
     const int h = OpenPDF(plain.c_str(), "");
     ASSERT_GT(h, 0);
     EXPECT_EQ(GetPageNum(h), 3);
@@ -66,8 +62,7 @@ struct Cipher {
 
 class ProtectedPdf : public OpenPdf, public ::testing::WithParamInterface<Cipher> {};
 
-TEST_P(ProtectedPdf, UserAndOwnerPasswordsOpenItOthersDoNot)
-{
+TEST_P(ProtectedPdf, UserAndOwnerPasswordsOpenItOthersDoNot) {
     const std::string file = encrypted("locked.pdf", "us\"er pw", "owner", GetParam().how);
     EXPECT_EQ(OpenPDF(file.c_str(), ""), PDFTOX_NEEDS_PASSWORD);
     EXPECT_EQ(OpenPDF(file.c_str(), nullptr), PDFTOX_NEEDS_PASSWORD);
@@ -76,8 +71,7 @@ TEST_P(ProtectedPdf, UserAndOwnerPasswordsOpenItOthersDoNot)
     EXPECT_GT(openAndClose(file, "owner"), 0);
 }
 
-TEST_P(ProtectedPdf, EmptyUserPasswordOpensWithoutAsking)
-{
+TEST_P(ProtectedPdf, EmptyUserPasswordOpensWithoutAsking) {
     const std::string file = encrypted("owner-only.pdf", "", "owner", GetParam().how);
     EXPECT_GT(openAndClose(file, ""), 0);
     EXPECT_GT(openAndClose(file, "owner"), 0);
@@ -89,8 +83,7 @@ INSTANTIATE_TEST_SUITE_P(Ciphers, ProtectedPdf,
                                            Cipher{"Aes128", "128 --use-aes=y"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(OpenPdf, DamagedAndForeignFiles)
-{
+TEST_F(OpenPdf, DamagedAndForeignFiles) {
     EXPECT_EQ(OpenPDF(dir.file("missing.pdf").c_str(), ""), PDFTOX_CANNOT_OPEN);
     EXPECT_EQ(OpenPDF("", ""), PDFTOX_CANNOT_OPEN);
     EXPECT_EQ(OpenPDF(nullptr, ""), PDFTOX_CANNOT_OPEN);
@@ -100,12 +93,14 @@ TEST_F(OpenPdf, DamagedAndForeignFiles)
     EXPECT_EQ(OpenPDF(dir.file("text.pdf").c_str(), ""), PDFTOX_CANNOT_OPEN);
 
     const std::string png = dir.file("image.pdf");
-    std::ofstream(png, std::ios::binary) << std::string("\x89PNG\r\n\x1a\n", 8) << std::string(64, '\0');
+    std::ofstream(png, std::ios::binary)
+        << std::string("\x89PNG\r\n\x1a\n", 8) << std::string(64, '\0');
     EXPECT_EQ(OpenPDF(png.c_str(), ""), PDFTOX_CANNOT_OPEN);
 
     // Cut off before the cross-reference table: the objects are all there and are found again.
     const std::string bytes = readFile(plain);
-    std::ofstream(dir.file("truncated.pdf"), std::ios::binary) << bytes.substr(0, bytes.find("xref"));
+    std::ofstream(dir.file("truncated.pdf"), std::ios::binary)
+        << bytes.substr(0, bytes.find("xref"));
     const int h = OpenPDF(dir.file("truncated.pdf").c_str(), "");
     ASSERT_GT(h, 0) << "a repairable file opens";
     EXPECT_EQ(GetPageNum(h), 3);
@@ -122,8 +117,7 @@ TEST_F(OpenPdf, DamagedAndForeignFiles)
     }
 }
 
-TEST(OpenCorpus, RealWorldFilesOpenAndProbe)
-{
+TEST(OpenCorpus, RealWorldFilesOpenAndProbe) {
     if (!haveCorpus()) {
         GTEST_SKIP() << "corpus not present";
     }

@@ -18,16 +18,14 @@ namespace {
 
 int g_calls = 0;
 int g_lastDone = 0;
-int countProgress(int, int, int done)
-{
+int countProgress(int, int, int done) {
     ++g_calls;
     EXPECT_GT(done, g_lastDone);
     g_lastDone = done;
     return 1;
 }
 
-std::u32string toUtf32(const std::string& s)
-{
+std::u32string toUtf32(const std::string& s) {
     std::u32string out;
     for (size_t i = 0; i < s.size();) {
         const unsigned char c = s[i];
@@ -44,8 +42,7 @@ std::u32string toUtf32(const std::string& s)
 
 /// The share of the reference's visible characters (blanks and hyphens aside) that the
 /// candidate holds too, counted as multisets: order and line breaks do not matter.
-double characterRecall(const std::string& reference, const std::string& candidate)
-{
+double characterRecall(const std::string& reference, const std::string& candidate) {
     std::map<char32_t, int> have;
     for (const char32_t c : toUtf32(candidate)) {
         ++have[c];
@@ -65,8 +62,7 @@ double characterRecall(const std::string& reference, const std::string& candidat
     return total == 0 ? 1.0 : double(found) / total;
 }
 
-const RtfRun* findRun(const testing_support::RtfPage& page, const std::string& text)
-{
+const RtfRun* findRun(const testing_support::RtfPage& page, const std::string& text) {
     for (const RtfRun& run : page.runs) {
         if (run.text.find(text) != std::string::npos) {
             return &run;
@@ -77,8 +73,7 @@ const RtfRun* findRun(const testing_support::RtfPage& page, const std::string& t
 
 class RtfExport : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         pdf = dir.file("styled.pdf");
         ASSERT_TRUE(testing_support::writeFixturePdf(pdf, styledPages(), "Styled fixture"));
         handle = OpenPDF(pdf.c_str(), "");
@@ -93,8 +88,7 @@ protected:
     int handle = 0;
 };
 
-TEST_F(RtfExport, TextStylesPicturesAndPagesSurvive)
-{
+TEST_F(RtfExport, TextStylesPicturesAndPagesSurvive) {
     const std::string out = dir.file("letter é.rtf");
     EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 3, countProgress), 3);
     EXPECT_EQ(g_calls, 3);
@@ -144,12 +138,12 @@ TEST_F(RtfExport, TextStylesPicturesAndPagesSurvive)
 
     EXPECT_NE(doc.pages[1].text.find("Second page text"), std::string::npos);
     EXPECT_NE(doc.pages[2].text.find("Rotated page words"), std::string::npos);
-    EXPECT_NE(raw.find("\\pgwsxn15840\\pghsxn12240"), std::string::npos) << "landscape page keeps its shape";
+    EXPECT_NE(raw.find("\\pgwsxn15840\\pghsxn12240"), std::string::npos)
+        << "landscape page keeps its shape";
     EXPECT_NE(raw.find("{\\title Styled fixture}"), std::string::npos);
 }
 
-TEST_F(RtfExport, RangesProgressAndFailures)
-{
+TEST_F(RtfExport, RangesProgressAndFailures) {
     const std::string out = dir.file("range.doc");
     EXPECT_EQ(ExportRTF(handle, out.c_str(), 0, 2, countProgress), 2);
     EXPECT_EQ(g_lastDone, 3) << "page 0 counts as done";
@@ -162,13 +156,13 @@ TEST_F(RtfExport, RangesProgressAndFailures)
     doc = readRtf(readFile(out));
     EXPECT_TRUE(doc.valid) << "an empty range still gives a document a word processor opens";
 
-    EXPECT_EQ(ExportRTF(handle, dir.file("missing/x.rtf").c_str(), 1, 3, nullptr), PDFTOX_WRITE_FAILED);
+    EXPECT_EQ(ExportRTF(handle, dir.file("missing/x.rtf").c_str(), 1, 3, nullptr),
+              PDFTOX_WRITE_FAILED);
     EXPECT_EQ(ExportRTF(handle, "", 1, 3, nullptr), PDFTOX_BAD_ARGUMENT);
     EXPECT_EQ(ExportRTF(-4, out.c_str(), 1, 3, nullptr), PDFTOX_BAD_HANDLE);
 }
 
-TEST(RtfText, EscapesAndFontNames)
-{
+TEST(RtfText, EscapesAndFontNames) {
     using pdftox::RtfWriter;
     EXPECT_EQ(RtfWriter::escapeText(U"a\\b{c}d"), "a\\\\b\\{c\\}d");
     EXPECT_EQ(RtfWriter::escapeText(U"é\u00a0\t"), "\\u233?\\~\\tab ");
@@ -182,14 +176,14 @@ TEST(RtfText, EscapesAndFontNames)
         bool bold;
         bool italic;
     };
-    for (const Case& c : {Case{"ABCDEF+TimesNewRomanPS-BoldItalicMT", "Times New Roman", true, true},
-                          Case{"Helvetica-Oblique", "Arial", false, true},
-                          Case{"ArialMT", "Arial", false, false},
-                          Case{"CMBX10", "Times New Roman", true, false},
-                          Case{"CMTI10", "Times New Roman", false, true},
-                          Case{"Courier-Bold", "Courier New", true, false},
-                          Case{"MinionPro-Regular", "Minion Pro", false, false},
-                          Case{"QWERTY+KozMinPro-Regular", "Koz Min Pro", false, false}}) {
+    for (const Case& c :
+         {Case{"ABCDEF+TimesNewRomanPS-BoldItalicMT", "Times New Roman", true, true},
+          Case{"Helvetica-Oblique", "Arial", false, true}, Case{"ArialMT", "Arial", false, false},
+          Case{"CMBX10", "Times New Roman", true, false},
+          Case{"CMTI10", "Times New Roman", false, true},
+          Case{"Courier-Bold", "Courier New", true, false},
+          Case{"MinionPro-Regular", "Minion Pro", false, false},
+          Case{"QWERTY+KozMinPro-Regular", "Koz Min Pro", false, false}}) {
         const pdftox::FontNameInfo info = pdftox::describeFontName(c.name, true, false);
         EXPECT_EQ(info.face.family, c.family) << c.name;
         EXPECT_EQ(info.bold, c.bold) << c.name;
@@ -197,8 +191,7 @@ TEST(RtfText, EscapesAndFontNames)
     }
 }
 
-TEST(RtfCorpus, TextOfEachPageMatchesAnIndependentExtractor)
-{
+TEST(RtfCorpus, TextOfEachPageMatchesAnIndependentExtractor) {
     if (!haveCorpus()) {
         GTEST_SKIP() << "corpus not present";
     }
@@ -208,8 +201,9 @@ TEST(RtfCorpus, TextOfEachPageMatchesAnIndependentExtractor)
         int first;
         int last;
     };
-    for (const Case& c : {Case{"tracemonkey.pdf", 1, 4}, Case{"TAMReview.pdf", 1, 1}, Case{"issue16063.pdf", 1, 1},
-                          Case{"javauninstall-7r.pdf", 1, 1}, Case{"prefilled_f1040.pdf", 1, 1}}) {
+    for (const Case& c :
+         {Case{"tracemonkey.pdf", 1, 4}, Case{"TAMReview.pdf", 1, 1}, Case{"issue16063.pdf", 1, 1},
+          Case{"javauninstall-7r.pdf", 1, 1}, Case{"prefilled_f1040.pdf", 1, 1}}) {
         const int h = OpenPDF(corpus(c.file).c_str(), "");
         ASSERT_GT(h, 0) << c.file;
         const std::string out = dir.file(std::string(c.file) + ".rtf");
@@ -219,16 +213,16 @@ TEST(RtfCorpus, TextOfEachPageMatchesAnIndependentExtractor)
         ASSERT_TRUE(doc.valid) << c.file;
         ASSERT_EQ(doc.pages.size(), size_t(c.last - c.first + 1)) << c.file;
         for (int p = c.first; p <= c.last; ++p) {
-            const std::string reference = output("pdftotext -q -enc UTF-8 -f " + std::to_string(p) + " -l " +
-                                                 std::to_string(p) + " '" + corpus(c.file) + "' -");
+            const std::string reference =
+                output("pdftotext -q -enc UTF-8 -f " + std::to_string(p) + " -l " +
+                       std::to_string(p) + " '" + corpus(c.file) + "' -");
             const double recall = characterRecall(reference, doc.pages[size_t(p - c.first)].text);
             EXPECT_GT(recall, 0.97) << c.file << " page " << p;
         }
     }
 }
 
-TEST(RtfCorpus, WordProcessorReadsTheOutput)
-{
+TEST(RtfCorpus, WordProcessorReadsTheOutput) {
     if (run("command -v soffice >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "LibreOffice is not installed";
     }
@@ -242,7 +236,8 @@ TEST(RtfCorpus, WordProcessorReadsTheOutput)
                   "/profile --headless --convert-to txt:Text styled.doc >/dev/null 2>&1"),
               0);
     const std::string text = readFile(dir.file("styled.txt"));
-    for (const char* words : {"Heading Bold", "Café naïve façade € 5", "After the picture", "Rotated page words"}) {
+    for (const char* words :
+         {"Heading Bold", "Café naïve façade € 5", "After the picture", "Rotated page words"}) {
         EXPECT_NE(text.find(words), std::string::npos) << words;
     }
 }

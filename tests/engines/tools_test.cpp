@@ -14,11 +14,11 @@
 
 #include <zlib.h>
 
+#include <fcntl.h>
 #include <fstream>
 #include <regex>
-#include <thread>
-#include <fcntl.h>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace engine_tests;
@@ -30,7 +30,9 @@ namespace {
 
 const std::string app = LUMADOC_APP_DIR;
 
-std::string q(const std::string& s) { return platform::QuoteArg(QString::fromStdString(s)).toStdString(); }
+std::string q(const std::string& s) {
+    return platform::QuoteArg(QString::fromStdString(s)).toStdString();
+}
 
 struct Result {
     int status = -1;
@@ -39,13 +41,13 @@ struct Result {
 
 /// Runs a command line the way the conversion run does: split by the Windows rules, started
 /// without a shell, waited for. Standard error is collected through a file.
-Result runTool(const std::string& commandLine, const std::string& errorFile)
-{
+Result runTool(const std::string& commandLine, const std::string& errorFile) {
     const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     platform::StandardStreams streams;
     streams.error = fd;
     streams.output = fd;
-    const qint64 pid = platform::StartProgram(platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
+    const qint64 pid = platform::StartProgram(
+        platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
     ::close(fd);
     Result r;
     r.status = platform::WaitForProcessEnd(pid);
@@ -53,20 +55,18 @@ Result runTool(const std::string& commandLine, const std::string& errorFile)
     return r;
 }
 
-int pageCount(const std::string& pdf)
-{
+int pageCount(const std::string& pdf) {
     QPDF doc;
     doc.processFile(pdf.c_str());
     return int(QPDFPageDocumentHelper(doc).getAllPages().size());
 }
 
-std::string pageText(const std::string& pdf, int page)
-{
-    return output("pdftotext -q -f " + std::to_string(page) + " -l " + std::to_string(page) + " '" + pdf + "' -");
+std::string pageText(const std::string& pdf, int page) {
+    return output("pdftotext -q -f " + std::to_string(page) + " -l " + std::to_string(page) + " '" +
+                  pdf + "' -");
 }
 
-FixturePage markedPage(const std::string& marker)
-{
+FixturePage markedPage(const std::string& marker) {
     FixturePage p;
     p.content = textLine("F1", 24, 72, 700, marker);
     return p;
@@ -74,23 +74,21 @@ FixturePage markedPage(const std::string& marker)
 
 class PdftkTool : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         a = dir.file("first é.pdf");
         b = dir.file("second.pdf");
-        ASSERT_TRUE(writeFixturePdf(a, {markedPage("AlphaOne"), markedPage("AlphaTwo"), markedPage("AlphaThree")}));
+        ASSERT_TRUE(writeFixturePdf(
+            a, {markedPage("AlphaOne"), markedPage("AlphaTwo"), markedPage("AlphaThree")}));
         ASSERT_TRUE(writeFixturePdf(b, {markedPage("BetaOne"), markedPage("BetaTwo")}));
     }
-    std::string encrypt(const std::string& user, const std::string& how)
-    {
+    std::string encrypt(const std::string& user, const std::string& how) {
         const std::string out = dir.file("locked " + how + ".pdf");
-        EXPECT_EQ(run("qpdf --allow-weak-crypto --encrypt '" + user + "' 'the owner' " + how + " -- '" + a + "' '" +
-                      out + "'"),
+        EXPECT_EQ(run("qpdf --allow-weak-crypto --encrypt '" + user + "' 'the owner' " + how +
+                      " -- '" + a + "' '" + out + "'"),
                   0);
         return out;
     }
-    Result tool(const std::string& tail, const char* which = "/data/pdftk")
-    {
+    Result tool(const std::string& tail, const char* which = "/data/pdftk") {
         return runTool(app + which + " " + tail, dir.file("stderr.txt"));
     }
 
@@ -99,14 +97,14 @@ protected:
     std::string b;
 };
 
-TEST_F(PdftkTool, DecryptsWithUserOrOwnerPassword)
-{
+TEST_F(PdftkTool, DecryptsWithUserOrOwnerPassword) {
     for (const std::string how : {"256", "128 --use-aes=n"}) {
         const std::string locked = encrypt("pa\"ss word\\", how);
         for (const std::string password : {"pa\"ss word\\", "the owner"}) {
             const std::string out = dir.file("open copy ü.pdf");
             std::remove(out.c_str());
-            const Result r = tool(q(locked) + " input_pw " + q(password) + " output " + q(out) + " dont_ask");
+            const Result r =
+                tool(q(locked) + " input_pw " + q(password) + " output " + q(out) + " dont_ask");
             ASSERT_EQ(r.status, 0) << r.errors;
             QPDF doc;
             doc.processFile(out.c_str());
@@ -115,7 +113,8 @@ TEST_F(PdftkTool, DecryptsWithUserOrOwnerPassword)
             EXPECT_NE(pageText(out, 2).find("AlphaTwo"), std::string::npos);
         }
         const std::string out = dir.file("never.pdf");
-        const Result wrong = tool(q(locked) + " input_pw " + q("nope") + " output " + q(out) + " dont_ask");
+        const Result wrong =
+            tool(q(locked) + " input_pw " + q("nope") + " output " + q(out) + " dont_ask");
         EXPECT_EQ(wrong.status, 1);
         EXPECT_EQ(std::count(wrong.errors.begin(), wrong.errors.end(), '\n'), 1) << wrong.errors;
         EXPECT_FALSE(std::ifstream(out).good()) << "a failed run leaves no output";
@@ -126,8 +125,7 @@ TEST_F(PdftkTool, DecryptsWithUserOrOwnerPassword)
     }
 }
 
-TEST_F(PdftkTool, JoinsAllPagesInOrder)
-{
+TEST_F(PdftkTool, JoinsAllPagesInOrder) {
     const std::string out = dir.file("joined.pdf");
     const Result r = tool(q(a) + " " + q(b) + " cat output " + q(out) + " dont_ask", "/pdftk");
     ASSERT_EQ(r.status, 0) << r.errors;
@@ -138,33 +136,36 @@ TEST_F(PdftkTool, JoinsAllPagesInOrder)
     }
     // The assembly's pattern: the running file joined with the next page, into the next name.
     const std::string next = dir.file("tmp2.pdf");
-    ASSERT_EQ(tool(q(out) + " " + q(b) + " cat output " + q(next) + " dont_ask", "/pdftk").status, 0);
+    ASSERT_EQ(tool(q(out) + " " + q(b) + " cat output " + q(next) + " dont_ask", "/pdftk").status,
+              0);
     EXPECT_EQ(pageCount(next), 7);
 }
 
-TEST_F(PdftkTool, UpdatesDocumentInformationAndDropsStaleMetadata)
-{
+TEST_F(PdftkTool, UpdatesDocumentInformationAndDropsStaleMetadata) {
     // An input with XMP metadata that would contradict the new information.
     const std::string withXmp = dir.file("xmp.pdf");
     {
         QPDF doc;
         doc.processFile(a.c_str());
-        QPDFObjectHandle xmp = QPDFObjectHandle::newStream(&doc, "<x:xmpmeta><dc:title>Old</dc:title></x:xmpmeta>");
+        QPDFObjectHandle xmp =
+            QPDFObjectHandle::newStream(&doc, "<x:xmpmeta><dc:title>Old</dc:title></x:xmpmeta>");
         doc.getRoot().replaceKey("/Metadata", xmp);
         QPDFWriter w(doc, withXmp.c_str());
         w.write();
     }
     const std::string info = dir.file("info.txt");
-    std::ofstream(info, std::ios::binary) << "InfoKey: Title\r\nInfoValue: Mon Album « été » 名前\r\n"
-                                          << "InfoKey: Author\r\nInfoValue: A, \"quoted\" author\r\n"
-                                          << "InfoKey: CreationDate\r\nInfoValue: D:20090601140509-06'00\r\n"
-                                          << "InfoKey: ModDate\r\nInfoValue: typed by hand\r\n"
-                                          << "InfoKey: Subject\r\nInfoValue: \r\n"
-                                          << "InfoKey: Keywords\r\nInfoValue: caf\xe9 &#8364;\r\n"
-                                          << "InfoKey: Creator\r\nInfoValue: Lumadoc\r\n"
-                                          << "InfoKey: Producer\r\nInfoValue: Lumadoc\r\n";
+    std::ofstream(info, std::ios::binary)
+        << "InfoKey: Title\r\nInfoValue: Mon Album « été » 名前\r\n"
+        << "InfoKey: Author\r\nInfoValue: A, \"quoted\" author\r\n"
+        << "InfoKey: CreationDate\r\nInfoValue: D:20090601140509-06'00\r\n"
+        << "InfoKey: ModDate\r\nInfoValue: typed by hand\r\n"
+        << "InfoKey: Subject\r\nInfoValue: \r\n"
+        << "InfoKey: Keywords\r\nInfoValue: caf\xe9 &#8364;\r\n"
+        << "InfoKey: Creator\r\nInfoValue: Lumadoc\r\n"
+        << "InfoKey: Producer\r\nInfoValue: Lumadoc\r\n";
     const std::string out = dir.file("tmpx.pdf");
-    const Result r = tool(q(withXmp) + " update_info " + q(info) + " output " + q(out) + " dont_ask", "/pdftk");
+    const Result r =
+        tool(q(withXmp) + " update_info " + q(info) + " output " + q(out) + " dont_ask", "/pdftk");
     ASSERT_EQ(r.status, 0) << r.errors;
 
     QPDF doc;
@@ -176,37 +177,41 @@ TEST_F(PdftkTool, UpdatesDocumentInformationAndDropsStaleMetadata)
     EXPECT_EQ(dict.getKey("/CreationDate").getUTF8Value(), "D:20090601140509-06'00");
     EXPECT_EQ(dict.getKey("/ModDate").getUTF8Value(), "typed by hand");
     EXPECT_FALSE(dict.hasKey("/Subject")) << "an empty value removes the key";
-    EXPECT_EQ(dict.getKey("/Keywords").getUTF8Value(), "café €") << "Windows-1252 bytes and pdftk's entities";
+    EXPECT_EQ(dict.getKey("/Keywords").getUTF8Value(), "café €")
+        << "Windows-1252 bytes and pdftk's entities";
     EXPECT_EQ(dict.getKey("/Producer").getUTF8Value(), "Lumadoc");
     EXPECT_FALSE(doc.getRoot().hasKey("/Metadata"));
     EXPECT_EQ(pageCount(out), 3);
 }
 
-TEST_F(PdftkTool, RefusesWhatItDoesNotUnderstand)
-{
+TEST_F(PdftkTool, RefusesWhatItDoesNotUnderstand) {
     const std::string out = dir.file("out.pdf");
-    for (const std::string& tail :
-         {std::string(""), q(a), q(a) + " cat 1-2 output " + q(out), "A=" + q(a) + " cat output " + q(out),
-          q(a) + " output", q(a) + " " + q(b) + " update_info x output " + q(out),
-          q(a) + " output " + q(out) + " owner_pw x", q(dir.file("missing.pdf")) + " output " + q(out),
-          q(a) + " output " + q(dir.file("no/such/folder/out.pdf"))}) {
+    for (const std::string& tail : {std::string(""), q(a), q(a) + " cat 1-2 output " + q(out),
+                                    "A=" + q(a) + " cat output " + q(out), q(a) + " output",
+                                    q(a) + " " + q(b) + " update_info x output " + q(out),
+                                    q(a) + " output " + q(out) + " owner_pw x",
+                                    q(dir.file("missing.pdf")) + " output " + q(out),
+                                    q(a) + " output " + q(dir.file("no/such/folder/out.pdf"))}) {
         const Result r = tool(tail);
         EXPECT_NE(r.status, 0) << tail;
-        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << tail << ": " << r.errors;
+        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1)
+            << tail << ": " << r.errors;
     }
     EXPECT_FALSE(std::ifstream(out).good());
 }
 
-TEST(PdftkPassword, LeavesTheProcessListEarly)
-{
+TEST(PdftkPassword, LeavesTheProcessListEarly) {
     if (!haveCorpus()) {
         GTEST_SKIP() << "corpus not present";
     }
     TempFolder dir;
     const std::string locked = dir.file("big.pdf");
-    ASSERT_EQ(run("qpdf --encrypt 'Secret-Word' owner 256 -- '" + corpus("freeculture.pdf") + "' '" + locked + "'"), 0);
+    ASSERT_EQ(run("qpdf --encrypt 'Secret-Word' owner 256 -- '" + corpus("freeculture.pdf") +
+                  "' '" + locked + "'"),
+              0);
     const qint64 pid = platform::StartHidden(QString::fromStdString(
-        app + "/data/pdftk " + q(locked) + " input_pw \"Secret-Word\" output " + q(dir.file("out.pdf")) + " dont_ask"));
+        app + "/data/pdftk " + q(locked) + " input_pw \"Secret-Word\" output " +
+        q(dir.file("out.pdf")) + " dont_ask"));
     ASSERT_GT(pid, 0);
     const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
     bool masked = false;
@@ -231,12 +236,14 @@ TEST(PdftkPassword, LeavesTheProcessListEarly)
         if (seen.empty()) {
             const std::string stat = readAll("/proc/" + std::to_string(pid) + "/stat");
             const size_t close = stat.rfind(')');
-            if (stat.empty() || (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z')) {
+            if (stat.empty() ||
+                (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z')) {
                 break;
             }
         }
         masked = masked || seen.find("xxxxxxxxxxx") != std::string::npos;
-        leakedAfterMask = leakedAfterMask || (masked && seen.find("Secret-Word") != std::string::npos);
+        leakedAfterMask =
+            leakedAfterMask || (masked && seen.find("Secret-Word") != std::string::npos);
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     EXPECT_EQ(platform::WaitForProcessEnd(pid), 0);
@@ -248,21 +255,21 @@ TEST(PdftkPassword, LeavesTheProcessListEarly)
 
 // ---- pdf2htm -----------------------------------------------------------------------------
 
-std::string stripTags(const std::string& html)
-{
+std::string stripTags(const std::string& html) {
     const size_t start = html.find("<body>");
     std::string body = start == std::string::npos ? html : html.substr(start);
     body = std::regex_replace(body, std::regex("<script>[\\s\\S]*?</script>"), "");
     body = std::regex_replace(body, std::regex("<[^>]*>"), "");
-    for (const auto& [entity, c] : {std::pair<const char*, const char*>{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""},
+    for (const auto& [entity, c] : {std::pair<const char*, const char*>{"&lt;", "<"},
+                                    {"&gt;", ">"},
+                                    {"&quot;", "\""},
                                     {"&amp;", "&"}}) {
         body = std::regex_replace(body, std::regex(entity), c);
     }
     return body;
 }
 
-std::string pageDiv(const std::string& html, int page)
-{
+std::string pageDiv(const std::string& html, int page) {
     const size_t start = html.find("<div class=\"page\" id=\"p" + std::to_string(page) + "\"");
     if (start == std::string::npos) {
         return {};
@@ -270,15 +277,15 @@ std::string pageDiv(const std::string& html, int page)
     return html.substr(start, html.find("</div>", start) - start);
 }
 
-TEST(Pdf2htm, TextStylesAndPlacesOfTheWords)
-{
+TEST(Pdf2htm, TextStylesAndPlacesOfTheWords) {
     TempFolder dir;
     const std::string pdf = dir.file("in put é.pdf");
     ASSERT_TRUE(writeFixturePdf(pdf, styledPages()));
     const std::string folder = dir.file("in put");
     run("mkdir -p '" + folder + "'");
     const std::string html = folder + "/in put.html";
-    const Result r = runTool(app + "/data/pdf2htm  -f 1 " + q(pdf) + " " + q(html) + " ", dir.file("err"));
+    const Result r =
+        runTool(app + "/data/pdf2htm  -f 1 " + q(pdf) + " " + q(html) + " ", dir.file("err"));
     ASSERT_EQ(r.status, 0) << r.errors;
     EXPECT_TRUE(r.errors.empty());
     const std::string page = readFile(html);
@@ -289,9 +296,13 @@ TEST(Pdf2htm, TextStylesAndPlacesOfTheWords)
     EXPECT_NE(first.find("style=\"width:612pt;height:792pt\""), std::string::npos);
     EXPECT_NE(pageDiv(page, 2).find("style=\"width:792pt;height:612pt\""), std::string::npos);
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(first, m, std::regex("class=\"s(\\d+)\" style=\"left:([\\d.]+)pt;top:([\\d.]+)pt\"[^>]*>Heading Bold<")));
+    ASSERT_TRUE(std::regex_search(
+        first, m,
+        std::regex(
+            "class=\"s(\\d+)\" style=\"left:([\\d.]+)pt;top:([\\d.]+)pt\"[^>]*>Heading Bold<")));
     EXPECT_NEAR(std::stod(m[2]), 72, 0.5);
-    EXPECT_NEAR(std::stod(m[3]), 792 - 700 - 20, 6) << "the top of the line, from the baseline at 700";
+    EXPECT_NEAR(std::stod(m[3]), 792 - 700 - 20, 6)
+        << "the top of the line, from the baseline at 700";
     const std::regex rule("\\.s" + m[1].str() + "\\{([^}]*)\\}");
     std::smatch css;
     ASSERT_TRUE(std::regex_search(page, css, rule));
@@ -300,8 +311,8 @@ TEST(Pdf2htm, TextStylesAndPlacesOfTheWords)
     EXPECT_NE(css[1].str().find("sans-serif"), std::string::npos);
 
     const std::string text = stripTags(page);
-    for (const char* words : {"Italic words here", "Café naïve façade € 5", "Red warning", "Second page text",
-                              "Rotated page words"}) {
+    for (const char* words : {"Italic words here", "Café naïve façade € 5", "Red warning",
+                              "Second page text", "Rotated page words"}) {
         EXPECT_NE(text.find(words), std::string::npos) << words;
     }
     EXPECT_NE(page.find("color:#ff0000"), std::string::npos);
@@ -312,22 +323,25 @@ TEST(Pdf2htm, TextStylesAndPlacesOfTheWords)
     EXPECT_EQ(bg.width, 1224);
 }
 
-TEST(Pdf2htm, PageRangeErrorsAndCorpusText)
-{
+TEST(Pdf2htm, PageRangeErrorsAndCorpusText) {
     TempFolder dir;
     const std::string pdf = dir.file("styled.pdf");
     ASSERT_TRUE(writeFixturePdf(pdf, styledPages()));
     const std::string html = dir.file("two.html");
-    ASSERT_EQ(runTool(app + "/data/pdf2htm  -f 2 -l 2 " + q(pdf) + " " + q(html) + " ", dir.file("e")).status, 0);
+    ASSERT_EQ(
+        runTool(app + "/data/pdf2htm  -f 2 -l 2 " + q(pdf) + " " + q(html) + " ", dir.file("e"))
+            .status,
+        0);
     const std::string two = readFile(html);
     EXPECT_TRUE(pageDiv(two, 1).empty());
     EXPECT_FALSE(pageDiv(two, 2).empty());
     EXPECT_TRUE(pageDiv(two, 3).empty());
 
-    for (const std::string& bad : {"-f 1 " + q(dir.file("missing.pdf")) + " " + q(dir.file("x.html")),
-                                   "-f 1 " + q(pdf) + " " + q(dir.file("no/folder/x.html")),
-                                   "-f 9 " + q(pdf) + " " + q(dir.file("x.html")), "-f abc " + q(pdf) + " x.html",
-                                   "-f 1 " + q(pdf)}) {
+    for (const std::string& bad :
+         {"-f 1 " + q(dir.file("missing.pdf")) + " " + q(dir.file("x.html")),
+          "-f 1 " + q(pdf) + " " + q(dir.file("no/folder/x.html")),
+          "-f 9 " + q(pdf) + " " + q(dir.file("x.html")), "-f abc " + q(pdf) + " x.html",
+          "-f 1 " + q(pdf)}) {
         const Result r = runTool(app + "/data/pdf2htm " + bad, dir.file("e"));
         EXPECT_NE(r.status, 0) << bad;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << bad << ": " << r.errors;
@@ -338,7 +352,11 @@ TEST(Pdf2htm, PageRangeErrorsAndCorpusText)
         return;
     }
     const std::string out = dir.file("tm.html");
-    ASSERT_EQ(runTool(app + "/data/pdf2htm -f 1 -l 3 " + q(corpus("tracemonkey.pdf")) + " " + q(out), dir.file("e")).status, 0);
+    ASSERT_EQ(
+        runTool(app + "/data/pdf2htm -f 1 -l 3 " + q(corpus("tracemonkey.pdf")) + " " + q(out),
+                dir.file("e"))
+            .status,
+        0);
     const std::string tm = readFile(out);
     for (int p = 1; p <= 3; ++p) {
         const std::string reference = pageText(corpus("tracemonkey.pdf"), p);
@@ -354,7 +372,10 @@ TEST(Pdf2htm, PageRangeErrorsAndCorpusText)
         EXPECT_GT(double(found) / double(total), 0.9) << "page " << p;
     }
     const std::string review = dir.file("review.html");
-    ASSERT_EQ(runTool(app + "/data/pdf2htm -f 1 " + q(corpus("TAMReview.pdf")) + " " + q(review), dir.file("e")).status, 0);
+    ASSERT_EQ(runTool(app + "/data/pdf2htm -f 1 " + q(corpus("TAMReview.pdf")) + " " + q(review),
+                      dir.file("e"))
+                  .status,
+              0);
     EXPECT_NE(readFile(review).find("<a href=\"http"), std::string::npos) << "links stay links";
 }
 
@@ -370,8 +391,7 @@ struct SwfInfo {
     int bitmaps = 0, showFrames = 0, buttons = 0, actions = 0;
 };
 
-SwfInfo parseSwf(const std::string& path)
-{
+SwfInfo parseSwf(const std::string& path) {
     SwfInfo info;
     std::string data = readFile(path);
     if (data.size() < 8) {
@@ -379,13 +399,16 @@ SwfInfo parseSwf(const std::string& path)
     }
     info.signature = data[0];
     info.version = uint8_t(data[3]);
-    const uint32_t length = uint8_t(data[4]) | (uint8_t(data[5]) << 8) | (uint8_t(data[6]) << 16) | (uint32_t(uint8_t(data[7])) << 24);
+    const uint32_t length = uint8_t(data[4]) | (uint8_t(data[5]) << 8) | (uint8_t(data[6]) << 16) |
+                            (uint32_t(uint8_t(data[7])) << 24);
     std::string body;
     if (data[0] == 'C') {
         body.resize(length - 8);
         uLongf size = uLongf(body.size());
-        if (uncompress(reinterpret_cast<Bytef*>(body.data()), &size, reinterpret_cast<const Bytef*>(data.data() + 8),
-                       uLong(data.size() - 8)) != Z_OK || size != body.size()) {
+        if (uncompress(reinterpret_cast<Bytef*>(body.data()), &size,
+                       reinterpret_cast<const Bytef*>(data.data() + 8),
+                       uLong(data.size() - 8)) != Z_OK ||
+            size != body.size()) {
             return info;
         }
     } else if (data[0] == 'F' && data.size() == length) {
@@ -419,8 +442,8 @@ SwfInfo parseSwf(const std::string& path)
         const int code = header >> 6;
         size_t len = header & 0x3F;
         if (len == 0x3F) {
-            len = uint8_t(body[pos]) | (uint8_t(body[pos + 1]) << 8) | (uint8_t(body[pos + 2]) << 16) |
-                  (size_t(uint8_t(body[pos + 3])) << 24);
+            len = uint8_t(body[pos]) | (uint8_t(body[pos + 1]) << 8) |
+                  (uint8_t(body[pos + 2]) << 16) | (size_t(uint8_t(body[pos + 3])) << 24);
             pos += 4;
         }
         if (pos + len > body.size()) {
@@ -439,13 +462,15 @@ SwfInfo parseSwf(const std::string& path)
     return info;
 }
 
-TEST(Pdf2swf, FramesRatesStageAndViewer)
-{
+TEST(Pdf2swf, FramesRatesStageAndViewer) {
     TempFolder dir;
     const std::string pdf = dir.file("slides é.pdf");
     ASSERT_TRUE(writeFixturePdf(pdf, styledPages()));
     const std::string plain = dir.file("plain.swf");
-    ASSERT_EQ(runTool(app + "/data/pdf2swf -s framerate=0.5 -q " + q(pdf) + " -o " + q(plain) + " ", dir.file("e")).status, 0);
+    ASSERT_EQ(runTool(app + "/data/pdf2swf -s framerate=0.5 -q " + q(pdf) + " -o " + q(plain) + " ",
+                      dir.file("e"))
+                  .status,
+              0);
     SwfInfo info = parseSwf(plain);
     ASSERT_TRUE(info.ok);
     EXPECT_EQ(info.signature, 'F');
@@ -459,7 +484,8 @@ TEST(Pdf2swf, FramesRatesStageAndViewer)
     EXPECT_TRUE(readFile(dir.file("e")).empty()) << "nothing printed under -q";
 
     const std::string viewer = dir.file("viewer.swf");
-    ASSERT_EQ(runTool(app + "/data/pdf2swf -s simpleviewer -s framerate=12.25 -q -z -p 2-3 " + q(pdf) + " -o " + q(viewer) + " ",
+    ASSERT_EQ(runTool(app + "/data/pdf2swf -s simpleviewer -s framerate=12.25 -q -z -p 2-3 " +
+                          q(pdf) + " -o " + q(viewer) + " ",
                       dir.file("e"))
                   .status,
               0);
@@ -474,10 +500,11 @@ TEST(Pdf2swf, FramesRatesStageAndViewer)
     EXPECT_EQ(info.buttons, 3);
     EXPECT_EQ(info.actions, 2) << "stop on the first and on the last page";
 
-    for (const std::string& bad : {"-s framerate=0 " + q(pdf) + " -o " + q(dir.file("x.swf")),
-                                   "-s framerate=fast " + q(pdf) + " -o " + q(dir.file("x.swf")),
-                                   "-p 5-9 " + q(pdf) + " -o " + q(dir.file("x.swf")),
-                                   q(dir.file("missing.pdf")) + " -o " + q(dir.file("x.swf")), q(pdf)}) {
+    for (const std::string& bad :
+         {"-s framerate=0 " + q(pdf) + " -o " + q(dir.file("x.swf")),
+          "-s framerate=fast " + q(pdf) + " -o " + q(dir.file("x.swf")),
+          "-p 5-9 " + q(pdf) + " -o " + q(dir.file("x.swf")),
+          q(dir.file("missing.pdf")) + " -o " + q(dir.file("x.swf")), q(pdf)}) {
         const Result r = runTool(app + "/data/pdf2swf -q " + bad, dir.file("e"));
         EXPECT_NE(r.status, 0) << bad;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << bad << ": " << r.errors;
@@ -487,19 +514,23 @@ TEST(Pdf2swf, FramesRatesStageAndViewer)
 
 // ---- pdftotext ---------------------------------------------------------------------------
 
-TEST(Pdftotext, TheTextCommandLinesWork)
-{
+TEST(Pdftotext, TheTextCommandLinesWork) {
     TempFolder dir;
     const std::string pdf = dir.file("book é.pdf");
-    ASSERT_TRUE(writeFixturePdf(pdf, {markedPage("PageOne"), markedPage("PageTwo"), markedPage("PageThree")}));
+    ASSERT_TRUE(writeFixturePdf(
+        pdf, {markedPage("PageOne"), markedPage("PageTwo"), markedPage("PageThree")}));
     const std::string out = dir.file("book é.txt");
     // Options after the file names, with the trailing space that the command lines carry.
-    ASSERT_EQ(runTool(app + "/pdftotext " + q(pdf) + " " + q(out) + " -f 1 ", dir.file("e")).status, 0);
+    ASSERT_EQ(runTool(app + "/pdftotext " + q(pdf) + " " + q(out) + " -f 1 ", dir.file("e")).status,
+              0);
     std::string text = readFile(out);
     EXPECT_NE(text.find("PageThree"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\f'), 3) << "page breaks by default";
 
-    ASSERT_EQ(runTool(app + "/pdftotext " + q(pdf) + " " + q(out) + " -f 2 -l 2 -nopgbrk ", dir.file("e")).status, 0);
+    ASSERT_EQ(
+        runTool(app + "/pdftotext " + q(pdf) + " " + q(out) + " -f 2 -l 2 -nopgbrk ", dir.file("e"))
+            .status,
+        0);
     text = readFile(out);
     EXPECT_EQ(text.find("PageOne"), std::string::npos);
     EXPECT_NE(text.find("PageTwo"), std::string::npos);

@@ -9,8 +9,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
 #include "qt_printers.h"
+#include <gtest/gtest.h>
 
 #include <unistd.h>
 
@@ -18,8 +18,7 @@ using namespace platform;
 
 namespace {
 
-TEST(WorkFolders, PrivateToTheProcessAndRemovable)
-{
+TEST(WorkFolders, PrivateToTheProcessAndRemovable) {
     const QString tmp = WorkFolders::tmp();
     const QString jpg = WorkFolders::jpgTmp();
     ASSERT_FALSE(tmp.isEmpty());
@@ -39,8 +38,7 @@ TEST(WorkFolders, PrivateToTheProcessAndRemovable)
     EXPECT_FALSE(QFileInfo::exists(base));
 }
 
-TEST(AppFolders, FollowTheApplicationFolder)
-{
+TEST(AppFolders, FollowTheApplicationFolder) {
     QTemporaryDir dir;
     SetAppFolder(dir.path() + "/");
     EXPECT_EQ(AppFolder(), dir.path());
@@ -50,8 +48,7 @@ TEST(AppFolders, FollowTheApplicationFolder)
     EXPECT_EQ(AppFolder(), QCoreApplication::applicationDirPath());
 }
 
-TEST(SingleInstance, SecondStartFailsAndCallsTheFirstForward)
-{
+TEST(SingleInstance, SecondStartFailsAndCallsTheFirstForward) {
     const QString key = QString("lumadoc-test-%1").arg(getpid());
     SingleInstance first(key);
     ASSERT_TRUE(first.acquire());

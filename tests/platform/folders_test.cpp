@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
 #include "qt_printers.h"
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -17,8 +17,7 @@ namespace {
 
 const Conventions host{QChar('/'), QString(), QString(), QString()};
 
-void touch(const QString& path)
-{
+void touch(const QString& path) {
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
@@ -27,8 +26,7 @@ void touch(const QString& path)
 
 // The expected order, computed independently: a folder's matching files in listing order,
 // then each subfolder depth-first.
-void expectedOrder(const fs::path& folder, QStringList& out, bool (*test)(const QString&))
-{
+void expectedOrder(const fs::path& folder, QStringList& out, bool (*test)(const QString&)) {
     std::vector<fs::path> subfolders;
     for (const auto& entry : fs::directory_iterator(folder)) {
         const QString name = QString::fromStdString(entry.path().filename().string());
@@ -45,8 +43,7 @@ void expectedOrder(const fs::path& folder, QStringList& out, bool (*test)(const 
 
 class FolderTree : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         root = dir.path() + "/in put é";
         touch(root + "/a.pdf");
@@ -72,8 +69,7 @@ protected:
     QString root;
 };
 
-TEST_F(FolderTree, PdfSearchVisitsEveryFolderInDepthFirstListingOrder)
-{
+TEST_F(FolderTree, PdfSearchVisitsEveryFolderInDepthFirstListingOrder) {
     QStringList found;
     SearchPdfFiles(root, found, host);
 
@@ -94,8 +90,7 @@ TEST_F(FolderTree, PdfSearchVisitsEveryFolderInDepthFirstListingOrder)
     EXPECT_FALSE(found.contains(root + "/readme.txt"));
 }
 
-TEST_F(FolderTree, TrailingSeparatorGivesTheSamePaths)
-{
+TEST_F(FolderTree, TrailingSeparatorGivesTheSamePaths) {
     QFile::remove(root + "/sub/loop");
     QStringList plain;
     QStringList trailing;
@@ -105,15 +100,13 @@ TEST_F(FolderTree, TrailingSeparatorGivesTheSamePaths)
     EXPECT_EQ(plain, (QStringList{root + "/photo.Jpeg", root + "/sub/s.tif"}));
 }
 
-TEST_F(FolderTree, MissingFolderAddsNothing)
-{
+TEST_F(FolderTree, MissingFolderAddsNothing) {
     QStringList found{"kept"};
     SearchPdfFiles(root + "/missing", found, host);
     EXPECT_EQ(found, QStringList{"kept"});
 }
 
-TEST(DeleteFolderTree, RemovesReadOnlyHiddenAndNestedEntriesButNeverFollowsLinks)
-{
+TEST(DeleteFolderTree, RemovesReadOnlyHiddenAndNestedEntriesButNeverFollowsLinks) {
     QTemporaryDir dir;
     const QString tree = dir.path() + "/work";
     const QString outside = dir.path() + "/outside";

@@ -1,8 +1,8 @@
 #include "platform/command_line.h"
 #include "platform/paths.h"
 
-#include <gtest/gtest.h>
 #include "qt_printers.h"
+#include <gtest/gtest.h>
 
 #include <random>
 
@@ -19,8 +19,7 @@ struct PathCase {
 class WindowsPaths : public ::testing::TestWithParam<PathCase> {};
 class HostPaths : public ::testing::TestWithParam<PathCase> {};
 
-TEST_P(WindowsPaths, NameAndBaseName)
-{
+TEST_P(WindowsPaths, NameAndBaseName) {
     const auto conv = Conventions::windows();
     const PathCase& c = GetParam();
     EXPECT_EQ(GetFileNameFromPath(QString::fromUtf8(c.path), conv), QString::fromUtf8(c.fileName));
@@ -32,17 +31,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PathCase{"C:\\in\\report.v2.pdf", "report.v2.pdf", "report"},
                       PathCase{"C:\\in\\report.final.pdf", "report.final.pdf", "report"},
                       PathCase{"C:\\in\\readme", "readme", "readme"},
-                      PathCase{"a.b.c.pdf", "a.b.c.pdf", "a"},
-                      PathCase{".hidden", ".hidden", ""},
-                      PathCase{"C:\\in\\", "", ""},
-                      PathCase{"", "", ""},
+                      PathCase{"a.b.c.pdf", "a.b.c.pdf", "a"}, PathCase{".hidden", ".hidden", ""},
+                      PathCase{"C:\\in\\", "", ""}, PathCase{"", "", ""},
                       // Only the backslash separates under these conventions.
                       PathCase{"C:\\in/sub\\x/y.pdf", "x/y.pdf", "x/y"},
                       PathCase{"C:\\Dokumente\\Überblick 2024.pdf", "Überblick 2024.pdf",
                                "Überblick 2024"}));
 
-TEST_P(HostPaths, NameAndBaseName)
-{
+TEST_P(HostPaths, NameAndBaseName) {
     const Conventions conv{QChar('/'), QString(), QString(), QString()};
     const PathCase& c = GetParam();
     EXPECT_EQ(GetFileNameFromPath(QString::fromUtf8(c.path), conv), QString::fromUtf8(c.fileName));
@@ -52,21 +48,18 @@ TEST_P(HostPaths, NameAndBaseName)
 INSTANTIATE_TEST_SUITE_P(
     Examples, HostPaths,
     ::testing::Values(PathCase{"/home/u/in/report.v2.pdf", "report.v2.pdf", "report"},
-                      PathCase{"/home/u/.hidden", ".hidden", ""},
-                      PathCase{"/home/u/in/", "", ""},
+                      PathCase{"/home/u/.hidden", ".hidden", ""}, PathCase{"/home/u/in/", "", ""},
                       PathCase{"/in/back\\slash.pdf", "back\\slash.pdf", "back\\slash"},
                       PathCase{"/in/名前 \"q\".pdf", "名前 \"q\".pdf", "名前 \"q\""}));
 
-TEST(PathHelpers, StripTrailingNulls)
-{
+TEST(PathHelpers, StripTrailingNulls) {
     EXPECT_EQ(StripTrailingNulls(QString("name.pdf") + QChar(0) + QChar(0) + "  "), "name.pdf");
     EXPECT_EQ(StripTrailingNulls(QString(3, QChar(0))), "");
     EXPECT_EQ(StripTrailingNulls(" a b "), " a b");
     EXPECT_EQ(StripTrailingNulls(""), "");
 }
 
-TEST(PathHelpers, NameTestsLookAtTheEndingOnly)
-{
+TEST(PathHelpers, NameTestsLookAtTheEndingOnly) {
     for (const char* yes : {"a.pdf", "Scan.PDF", "notapdf", "x.Pdf"}) {
         EXPECT_TRUE(isPdfName(yes)) << yes;
     }
@@ -81,8 +74,7 @@ TEST(PathHelpers, NameTestsLookAtTheEndingOnly)
     }
 }
 
-TEST(PathHelpers, JoinDoesNotDoubleTheSeparator)
-{
+TEST(PathHelpers, JoinDoesNotDoubleTheSeparator) {
     const auto win = Conventions::windows();
     EXPECT_EQ(win.join("C:\\out", "a.rtf"), "C:\\out\\a.rtf");
     EXPECT_EQ(win.join("C:\\out\\", "a.rtf"), "C:\\out\\a.rtf");
@@ -93,8 +85,7 @@ TEST(PathHelpers, JoinDoesNotDoubleTheSeparator)
 
 // ---- Command lines -------------------------------------------------------------------
 
-TEST(CommandLine, PlainTextIsQuotedAsIs)
-{
+TEST(CommandLine, PlainTextIsQuotedAsIs) {
     EXPECT_EQ(QuoteArg("secret"), "\"secret\"");
     EXPECT_EQ(QuoteArg("C:\\in\\a b.pdf"), "\"C:\\in\\a b.pdf\"");
     EXPECT_EQ(QuoteArg(""), "\"\"");
@@ -109,8 +100,7 @@ struct SplitCase {
 
 class SplitExamples : public ::testing::TestWithParam<SplitCase> {};
 
-TEST_P(SplitExamples, FollowTheWindowsRules)
-{
+TEST_P(SplitExamples, FollowTheWindowsRules) {
     const SplitCase& c = GetParam();
     QStringList expected;
     for (const char* a : c.args) {
@@ -121,25 +111,23 @@ TEST_P(SplitExamples, FollowTheWindowsRules)
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, SplitExamples,
-    ::testing::Values(
-        SplitCase{"p \"a b c\" d e", {"p", "a b c", "d", "e"}},
-        SplitCase{"p \"ab\\\"c\" \"\\\\\" d", {"p", "ab\"c", "\\", "d"}},
-        SplitCase{"p a\\\\\\b d\"e f\"g h", {"p", "a\\\\\\b", "de fg", "h"}},
-        SplitCase{"p a\\\\\\\"b c d", {"p", "a\\\"b", "c", "d"}},
-        SplitCase{"p a\\\\\\\\\"b c\" d e", {"p", "a\\\\b c", "d", "e"}},
-        SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},
-        SplitCase{"  p\t x  ", {"p", "x"}},
-        SplitCase{"p \"\" x", {"p", "", "x"}},
-        // The program keeps its backslashes; quotes only group it.
-        SplitCase{"\"C:\\Program Files\\x.exe\" -q", {"C:\\Program Files\\x.exe", "-q"}},
-        SplitCase{"C:\\App\\data\\pdftk.exe c:\\tmp\\tmp2.pdf input_pw \"pw\" output "
-                  "c:\\tmp\\tmp.pdf dont_ask",
-                  {"C:\\App\\data\\pdftk.exe", "c:\\tmp\\tmp2.pdf", "input_pw", "pw", "output",
-                   "c:\\tmp\\tmp.pdf", "dont_ask"}},
-        SplitCase{"", {}}));
+    ::testing::Values(SplitCase{"p \"a b c\" d e", {"p", "a b c", "d", "e"}},
+                      SplitCase{"p \"ab\\\"c\" \"\\\\\" d", {"p", "ab\"c", "\\", "d"}},
+                      SplitCase{"p a\\\\\\b d\"e f\"g h", {"p", "a\\\\\\b", "de fg", "h"}},
+                      SplitCase{"p a\\\\\\\"b c d", {"p", "a\\\"b", "c", "d"}},
+                      SplitCase{"p a\\\\\\\\\"b c\" d e", {"p", "a\\\\b c", "d", "e"}},
+                      SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}}, SplitCase{"  p\t x  ", {"p", "x"}},
+                      SplitCase{"p \"\" x", {"p", "", "x"}},
+                      // The program keeps its backslashes; quotes only group it.
+                      SplitCase{"\"C:\\Program Files\\x.exe\" -q",
+                                {"C:\\Program Files\\x.exe", "-q"}},
+                      SplitCase{"C:\\App\\data\\pdftk.exe c:\\tmp\\tmp2.pdf input_pw \"pw\" output "
+                                "c:\\tmp\\tmp.pdf dont_ask",
+                                {"C:\\App\\data\\pdftk.exe", "c:\\tmp\\tmp2.pdf", "input_pw", "pw",
+                                 "output", "c:\\tmp\\tmp.pdf", "dont_ask"}},
+                      SplitCase{"", {}}));
 
-TEST(CommandLine, QuotedTextsComeBackUnchanged)
-{
+TEST(CommandLine, QuotedTextsComeBackUnchanged) {
     const std::u16string alphabet =
         u"ab \t\"\\\\\"xyz éüß名前✓'$&|;<>*?()[]{}%!^~`#=,.:-_/0123456789";
     std::mt19937 random(12345);

@@ -12,8 +12,8 @@
 #include <QThread>
 #include <QTimer>
 
-#include <gtest/gtest.h>
 #include "qt_printers.h"
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <signal.h>
@@ -25,18 +25,18 @@ using testing_support::RecordingPrompts;
 
 namespace {
 
-QString childPath() { return QStringLiteral(LUMADOC_TEST_CHILD); }
+QString childPath() {
+    return QStringLiteral(LUMADOC_TEST_CHILD);
+}
 
-double cpuSeconds()
-{
+double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-TEST(WaitForProcessEnd, SleepsWhileTheChildRunsAndKeepsEventsFlowing)
-{
+TEST(WaitForProcessEnd, SleepsWhileTheChildRunsAndKeepsEventsFlowing) {
     const qint64 pid = StartProgram({childPath(), "sleep", "1000"});
     ASSERT_GT(pid, 0);
     int ticks = 0;
@@ -57,20 +57,18 @@ TEST(WaitForProcessEnd, SleepsWhileTheChildRunsAndKeepsEventsFlowing)
     EXPECT_NE(kill(pid_t(pid), 0), 0) << "the child must be reaped";
 }
 
-TEST(WaitForProcessEnd, ReportsExitCodesAndGoneProcesses)
-{
+TEST(WaitForProcessEnd, ReportsExitCodesAndGoneProcesses) {
     const qint64 pid = StartProgram({childPath(), "unknown-mode"});
     EXPECT_EQ(WaitForProcessEnd(pid), 3);
     EXPECT_EQ(WaitForProcessEnd(pid), -1); // already gone
     EXPECT_EQ(WaitForProcessEnd(-1), -1);
 }
 
-TEST(StartHidden, ArgumentsArriveUnchangedAndMissingProgramsFail)
-{
+TEST(StartHidden, ArgumentsArriveUnchangedAndMissingProgramsFail) {
     QTemporaryDir dir;
     const QString out = dir.path() + "/out file \"é\".txt";
-    const QStringList values{"plain", "with space", "a \"quoted\" word", "trailing\\",
-                             "tab\there", "名前 ✓", ""};
+    const QStringList values{
+        "plain", "with space", "a \"quoted\" word", "trailing\\", "tab\there", "名前 ✓", ""};
     QString line = childPath() + " args " + QuoteArg(out);
     for (const QString& v : values) {
         line += ' ' + QuoteArg(v);
@@ -87,8 +85,7 @@ TEST(StartHidden, ArgumentsArriveUnchangedAndMissingProgramsFail)
     EXPECT_EQ(StartHidden("", &error), -1);
 }
 
-TEST(clsWaitableTimer, WaitsAtLeastTheTimeAskedAndHandlesInputMeanwhile)
-{
+TEST(clsWaitableTimer, WaitsAtLeastTheTimeAskedAndHandlesInputMeanwhile) {
     clsWaitableTimer timer;
     QElapsedTimer clock;
     clock.start();
@@ -122,16 +119,14 @@ TEST(clsWaitableTimer, WaitsAtLeastTheTimeAskedAndHandlesInputMeanwhile)
     EXPECT_FALSE(timer.isWaiting());
 }
 
-TEST(clsWaitableTimer, FailuresCarryTheDescriptionPrefix)
-{
+TEST(clsWaitableTimer, FailuresCarryTheDescriptionPrefix) {
     const WaitError e("timer failed");
     EXPECT_STREQ(e.what(), "[clsWaitableTimer.Wait]timer failed");
 }
 
 class NamedHelpers : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         // Names unique to this run, so no other process can match them.
         shortName = QString("lumahelper%1").arg(getpid());
@@ -141,8 +136,7 @@ protected:
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         }
     }
-    qint64 start(const QString& name)
-    {
+    qint64 start(const QString& name) {
         return StartProgram({dir.path() + '/' + name, "sleep", "20000"});
     }
 
@@ -150,8 +144,7 @@ protected:
     QString shortName;
 };
 
-TEST_F(NamedHelpers, EndProcessByNameEndsExactNamesIgnoringCase)
-{
+TEST_F(NamedHelpers, EndProcessByNameEndsExactNamesIgnoringCase) {
     const qint64 a = start(shortName);
     const qint64 b = start(shortName);
     const qint64 longer = start(shortName + "-long");
@@ -179,8 +172,7 @@ TEST_F(NamedHelpers, EndProcessByNameEndsExactNamesIgnoringCase)
 
 class DOSOutputsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         QObject::connect(&dos, &DOSOutputs::ReceiveOutputs,
                          [this](const QString& block) { blocks << block; });
         QObject::connect(&dos, &DOSOutputs::CommandOver, [this] { ++over; });
@@ -194,8 +186,7 @@ protected:
     int over = 0;
 };
 
-TEST_F(DOSOutputsTest, LongOutputArrivesInBlocksThatJoinToTheWhole)
-{
+TEST_F(DOSOutputsTest, LongOutputArrivesInBlocksThatJoinToTheWhole) {
     const QString result = dos.ExecuteCommand(childPath() + " print 5000 400");
     EXPECT_GE(result.toUtf8().size(), 5000);
     EXPECT_GE(blocks.size(), 5);
@@ -212,23 +203,20 @@ TEST_F(DOSOutputsTest, LongOutputArrivesInBlocksThatJoinToTheWhole)
     EXPECT_EQ(dos.CommandLine(), childPath() + " print 5000 400");
 }
 
-TEST_F(DOSOutputsTest, OutputOfAToolThatEndedAtOnceIsNotLost)
-{
+TEST_F(DOSOutputsTest, OutputOfAToolThatEndedAtOnceIsNotLost) {
     const QString result = dos.ExecuteCommand(childPath() + " print 3000");
     EXPECT_GE(result.toUtf8().size(), 3000);
     EXPECT_EQ(blocks.join(QString()), result);
 }
 
-TEST_F(DOSOutputsTest, StoredCommandLineRunsAgainAndSilentCommandsGiveNothing)
-{
+TEST_F(DOSOutputsTest, StoredCommandLineRunsAgainAndSilentCommandsGiveNothing) {
     dos.setCommandLine(childPath() + " sleep 100");
     EXPECT_EQ(dos.ExecuteCommand(), QString());
     EXPECT_TRUE(blocks.isEmpty());
     EXPECT_EQ(over, 1);
 }
 
-TEST_F(DOSOutputsTest, FailuresShowTheirMessageAndRaiseNoEvent)
-{
+TEST_F(DOSOutputsTest, FailuresShowTheirMessageAndRaiseNoEvent) {
     EXPECT_EQ(dos.ExecuteCommand(), QString());
     dos.ExecuteCommand("/nonexistent/tool -q");
     ASSERT_EQ(prompts.messages.size(), 2);
@@ -242,8 +230,7 @@ TEST_F(DOSOutputsTest, FailuresShowTheirMessageAndRaiseNoEvent)
     EXPECT_EQ(dos.CommandLine(), "/nonexistent/tool -q");
 }
 
-TEST_F(DOSOutputsTest, AnUnwatchedCommandEndsAfterTheFirstPass)
-{
+TEST_F(DOSOutputsTest, AnUnwatchedCommandEndsAfterTheFirstPass) {
     RunningToolExe.clear();
     QElapsedTimer clock;
     clock.start();

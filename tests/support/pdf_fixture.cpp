@@ -6,8 +6,7 @@
 
 namespace testing_support {
 
-std::string textLine(const char* font, double size, double x, double y, const std::string& text)
-{
+std::string textLine(const char* font, double size, double x, double y, const std::string& text) {
     std::string escaped;
     for (const char c : text) {
         if (c == '(' || c == ')' || c == '\\') {
@@ -21,8 +20,7 @@ std::string textLine(const char* font, double size, double x, double y, const st
     return out.str();
 }
 
-FixturePicture checkerPicture(const std::string& name, int w, int h)
-{
+FixturePicture checkerPicture(const std::string& name, int w, int h) {
     FixturePicture pic;
     pic.name = name;
     pic.width = w;
@@ -39,8 +37,7 @@ FixturePicture checkerPicture(const std::string& name, int w, int h)
 }
 
 bool writeFixturePdf(const std::string& path, const std::vector<FixturePage>& pages,
-                     const std::string& title)
-{
+                     const std::string& title) {
     std::vector<std::string> objects; // object i+1
     auto add = [&objects](const std::string& body) {
         objects.push_back(body);
@@ -62,19 +59,18 @@ bool writeFixturePdf(const std::string& path, const std::vector<FixturePage>& pa
     for (const FixturePage& page : pages) {
         std::string xobjects;
         for (const FixturePicture& pic : page.pictures) {
-            const int image = add("<< /Type /XObject /Subtype /Image /Width " +
-                                  std::to_string(pic.width) + " /Height " +
-                                  std::to_string(pic.height) +
-                                  " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length " +
-                                  std::to_string(pic.rgb.size()) + " >>\nstream\n" + pic.rgb +
-                                  "\nendstream");
+            const int image =
+                add("<< /Type /XObject /Subtype /Image /Width " + std::to_string(pic.width) +
+                    " /Height " + std::to_string(pic.height) +
+                    " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length " +
+                    std::to_string(pic.rgb.size()) + " >>\nstream\n" + pic.rgb + "\nendstream");
             xobjects += " /" + pic.name + " " + std::to_string(image) + " 0 R";
         }
         const int content = add("<< /Length " + std::to_string(page.content.size()) +
                                 " >>\nstream\n" + page.content + "\nendstream");
         std::ostringstream dict;
-        dict << "<< /Type /Page /Parent " << pageTree << " 0 R /MediaBox [0 0 " << page.width
-             << ' ' << page.height << "] /Rotate " << page.rotate << " /Contents " << content
+        dict << "<< /Type /Page /Parent " << pageTree << " 0 R /MediaBox [0 0 " << page.width << ' '
+             << page.height << "] /Rotate " << page.rotate << " /Contents " << content
              << " 0 R /Resources << /Font " << fontDict;
         if (!xobjects.empty()) {
             dict << " /XObject <<" << xobjects << " >>";
@@ -82,9 +78,10 @@ bool writeFixturePdf(const std::string& path, const std::vector<FixturePage>& pa
         dict << " >> >>";
         kids += std::to_string(add(dict.str())) + " 0 R ";
     }
-    objects[size_t(catalog - 1)] = "<< /Type /Catalog /Pages " + std::to_string(pageTree) + " 0 R >>";
-    objects[size_t(pageTree - 1)] = "<< /Type /Pages /Kids [" + kids + "] /Count " +
-                                    std::to_string(pages.size()) + " >>";
+    objects[size_t(catalog - 1)] =
+        "<< /Type /Catalog /Pages " + std::to_string(pageTree) + " 0 R >>";
+    objects[size_t(pageTree - 1)] =
+        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
     const int info = add("<< /Title (" + title + ") /Producer (Lumadoc tests) >>");
 
     std::string pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";

@@ -8,10 +8,10 @@
 namespace testing_support {
 
 struct FixturePicture {
-    std::string name;  ///< resource name used in the content ("Im1")
+    std::string name; ///< resource name used in the content ("Im1")
     int width = 8;
     int height = 8;
-    std::string rgb;   ///< width * height * 3 bytes
+    std::string rgb; ///< width * height * 3 bytes
 };
 
 struct FixturePage {

@@ -21,12 +21,11 @@ public:
     RecordingPrompts() { platform::Prompts::install(this); }
     ~RecordingPrompts() override { platform::Prompts::install(nullptr); }
 
-    void showMessage(const QString& text, platform::MessageIcon icon, const QString& title) override
-    {
+    void showMessage(const QString& text, platform::MessageIcon icon,
+                     const QString& title) override {
         messages.append({text, icon, title});
     }
-    QString askPassword(const QString& prompt, const QString&) override
-    {
+    QString askPassword(const QString& prompt, const QString&) override {
         passwordPrompts.append(prompt);
         return passwords.isEmpty() ? QString() : passwords.takeFirst();
     }

@@ -6,8 +6,7 @@
 namespace testing_support {
 namespace {
 
-void appendUtf8(std::string& out, char32_t c)
-{
+void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
@@ -43,8 +42,7 @@ struct Color {
 
 } // namespace
 
-RtfDocument readRtf(const std::string& rtf)
-{
+RtfDocument readRtf(const std::string& rtf) {
     RtfDocument doc;
     if (rtf.rfind("{\\rtf1", 0) != 0) {
         return doc;
@@ -87,11 +85,13 @@ RtfDocument readRtf(const std::string& rtf)
             return;
         }
         RtfPage& page = doc.pages.back();
-        const Color col = st.color > 0 && size_t(st.color) < colors.size() ? colors[size_t(st.color)] : Color();
+        const Color col =
+            st.color > 0 && size_t(st.color) < colors.size() ? colors[size_t(st.color)] : Color();
         const std::string font = fonts.count(st.font) ? fonts[st.font] : std::string();
-        if (page.runs.empty() || page.runs.back().bold != st.bold || page.runs.back().italic != st.italic ||
-            page.runs.back().halfPoints != st.halfPoints || page.runs.back().font != font ||
-            page.runs.back().red != col.r || page.runs.back().green != col.g || page.runs.back().blue != col.b) {
+        if (page.runs.empty() || page.runs.back().bold != st.bold ||
+            page.runs.back().italic != st.italic || page.runs.back().halfPoints != st.halfPoints ||
+            page.runs.back().font != font || page.runs.back().red != col.r ||
+            page.runs.back().green != col.g || page.runs.back().blue != col.b) {
             page.runs.push_back({"", st.bold, st.italic, st.halfPoints, font, col.r, col.g, col.b});
         }
         appendUtf8(page.runs.back().text, c);
@@ -110,7 +110,8 @@ RtfDocument readRtf(const std::string& rtf)
             continue;
         }
         if (c == '}') {
-            if (st.dest == Dest::FontTable && !stack.empty() && stack.back().dest == Dest::FontTable) {
+            if (st.dest == Dest::FontTable && !stack.empty() &&
+                stack.back().dest == Dest::FontTable) {
                 currentFontEntry = -1;
             }
             if (stack.empty()) {

@@ -9,8 +9,7 @@
 #include <string>
 #include <thread>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "print") == 0) {
         const long n = std::atol(argv[2]);
         std::string text;

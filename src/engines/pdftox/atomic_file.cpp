@@ -11,10 +11,10 @@
 
 namespace pdftox {
 
-AtomicFile::AtomicFile(std::string finalPath) : m_final(std::move(finalPath))
-{
+AtomicFile::AtomicFile(std::string finalPath) : m_final(std::move(finalPath)) {
     const size_t slash = m_final.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : m_final.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : m_final.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? m_final : m_final.substr(slash + 1);
     std::string pattern = folder + "." + name + ".part-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -32,15 +32,13 @@ AtomicFile::AtomicFile(std::string finalPath) : m_final(std::move(finalPath))
     m_temp.assign(buffer.data());
 }
 
-AtomicFile::~AtomicFile()
-{
+AtomicFile::~AtomicFile() {
     if (!m_committed) {
         std::remove(m_temp.c_str());
     }
 }
 
-void AtomicFile::commit()
-{
+void AtomicFile::commit() {
     if (std::rename(m_temp.c_str(), m_final.c_str()) != 0) {
         throw std::runtime_error("cannot rename to " + m_final + ": " + std::strerror(errno));
     }

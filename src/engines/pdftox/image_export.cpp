@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
-#include <string>
 
 namespace pdftox {
 namespace {
@@ -19,8 +19,7 @@ constexpr double MaxPixels = 120e6;
 enum class PageStatus { Written, WriteFailed };
 
 // A damaged content stream stops drawing where it breaks; what was drawn is kept.
-void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix)
-{
+void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix) {
     fz_device* dev = nullptr;
     guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
     DevicePtr device(dev, {ctx});
@@ -34,8 +33,7 @@ void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix)
     }
 }
 
-void drawList(fz_context* ctx, fz_display_list* list, fz_matrix ctm, fz_pixmap* band)
-{
+void drawList(fz_context* ctx, fz_display_list* list, fz_matrix ctm, fz_pixmap* band) {
     fz_device* dev = nullptr;
     guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, band); });
     DevicePtr device(dev, {ctx});
@@ -52,8 +50,7 @@ void drawList(fz_context* ctx, fz_display_list* list, fz_matrix ctm, fz_pixmap* 
 
 // One page drawn by several threads at once, each into a horizontal band of the pixmap, from
 // a display list made once: used when there are fewer pages than processors.
-void drawInBands(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix, int bands)
-{
+void drawInBands(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix, int bands) {
     fz_display_list* raw = nullptr;
     try {
         guarded(ctx, [&] { raw = fz_new_display_list_from_page(ctx, page); });
@@ -89,8 +86,7 @@ void drawInBands(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix, 
     }
 }
 
-PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJob& job, int bands)
-{
+PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJob& job, int bands) {
     PagePtr pagePtr(nullptr, {ctx});
     fz_page* p = nullptr;
     fz_rect bounds{};
@@ -114,11 +110,12 @@ PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJo
     // every page would cost the time of faulting in megabytes of pages again.
     thread_local std::vector<unsigned char> samples;
     const size_t components = grey ? 1 : 3;
-    samples.resize(std::max(samples.size(), size_t(box.x1 - box.x0) * size_t(box.y1 - box.y0) * components));
+    samples.resize(
+        std::max(samples.size(), size_t(box.x1 - box.x0) * size_t(box.y1 - box.y0) * components));
     fz_pixmap* pix = nullptr;
     guarded(ctx, [&] {
-        pix = fz_new_pixmap_with_bbox_and_data(ctx, grey ? fz_device_gray(ctx) : fz_device_rgb(ctx), box,
-                                               nullptr, 0, samples.data());
+        pix = fz_new_pixmap_with_bbox_and_data(ctx, grey ? fz_device_gray(ctx) : fz_device_rgb(ctx),
+                                               box, nullptr, 0, samples.data());
         fz_clear_pixmap_with_value(ctx, pix, 255);
     });
     PixmapPtr pixmap(pix, {ctx});
@@ -149,8 +146,7 @@ PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJo
 
 } // namespace
 
-std::string imageFileName(const ImageJob& job, int page)
-{
+std::string imageFileName(const ImageJob& job, int page) {
     int digits = 4;
     for (int n = job.pageCount; n >= 10000; n /= 10) {
         ++digits;
@@ -161,8 +157,7 @@ std::string imageFileName(const ImageJob& job, int page)
 }
 
 int exportImages(const DocumentSource& source, const ImageJob& job, int first, int last,
-                 const std::function<void()>& pageDone)
-{
+                 const std::function<void()>& pageDone) {
     int written = 0;
     bool writeFailed = false;
     const int processors = int(std::max(1u, std::thread::hardware_concurrency()));

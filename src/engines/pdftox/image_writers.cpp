@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <csetjmp>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -27,26 +27,22 @@ constexpr int PngCompressionLevel = 4;
 
 struct File {
     FILE* f;
-    explicit File(const std::string& path, const char* mode) : f(std::fopen(path.c_str(), mode))
-    {
+    explicit File(const std::string& path, const char* mode) : f(std::fopen(path.c_str(), mode)) {
         if (!f) {
             throw std::runtime_error("cannot create " + path);
         }
     }
-    ~File()
-    {
+    ~File() {
         if (f) {
             std::fclose(f);
         }
     }
-    void write(const void* data, size_t n)
-    {
+    void write(const void* data, size_t n) {
         if (n && std::fwrite(data, 1, n, f) != n) {
             throw std::runtime_error("write failed");
         }
     }
-    void close()
-    {
+    void close() {
         FILE* handle = f;
         f = nullptr;
         if (std::fflush(handle) != 0 || std::ferror(handle) || std::fclose(handle) != 0) {
@@ -74,8 +70,7 @@ struct LiqDeleter {
     void operator()(liq_result* p) const { liq_result_destroy(p); }
 };
 
-Indexed quantize(const Bitmap& bm)
-{
+Indexed quantize(const Bitmap& bm) {
     Indexed out;
     out.width = bm.width;
     out.height = bm.height;
@@ -86,7 +81,8 @@ Indexed quantize(const Bitmap& bm)
             out.palette.push_back({uint8_t(i), uint8_t(i), uint8_t(i)});
         }
         for (int y = 0; y < bm.height; ++y) {
-            std::memcpy(out.indices.data() + size_t(y) * size_t(bm.width), bm.row(y), size_t(bm.width));
+            std::memcpy(out.indices.data() + size_t(y) * size_t(bm.width), bm.row(y),
+                        size_t(bm.width));
         }
         return out;
     }
@@ -116,32 +112,30 @@ Indexed quantize(const Bitmap& bm)
     }
     std::unique_ptr<liq_result, LiqDeleter> result(raw);
     liq_set_dithering_level(result.get(), 1.0f);
-    if (liq_write_remapped_image(result.get(), image.get(), out.indices.data(), out.indices.size()) !=
-        LIQ_OK) {
+    if (liq_write_remapped_image(result.get(), image.get(), out.indices.data(),
+                                 out.indices.size()) != LIQ_OK) {
         throw std::runtime_error("cannot quantize");
     }
     const liq_palette* palette = liq_get_palette(result.get());
     for (unsigned i = 0; i < palette->count; ++i) {
-        out.palette.push_back({palette->entries[i].r, palette->entries[i].g, palette->entries[i].b});
+        out.palette.push_back(
+            {palette->entries[i].r, palette->entries[i].g, palette->entries[i].b});
     }
     return out;
 }
 
 // ---- BMP ---------------------------------------------------------------------------------
 
-void put16(std::vector<uint8_t>& v, uint32_t x)
-{
+void put16(std::vector<uint8_t>& v, uint32_t x) {
     v.push_back(uint8_t(x));
     v.push_back(uint8_t(x >> 8));
 }
-void put32(std::vector<uint8_t>& v, uint32_t x)
-{
+void put32(std::vector<uint8_t>& v, uint32_t x) {
     put16(v, x & 0xFFFF);
     put16(v, x >> 16);
 }
 
-void writeBmp(const Bitmap& bm, bool paletted, const std::string& path)
-{
+void writeBmp(const Bitmap& bm, bool paletted, const std::string& path) {
     Indexed indexed;
     if (paletted) {
         indexed = quantize(bm);
@@ -207,8 +201,7 @@ void writeBmp(const Bitmap& bm, bool paletted, const std::string& path)
 // ---- JPEG --------------------------------------------------------------------------------
 
 // TurboJPEG writes a JFIF header without a resolution; set it so viewers know the page size.
-void setJfifDensity(uint8_t* jpeg, unsigned long size, int dpi)
-{
+void setJfifDensity(uint8_t* jpeg, unsigned long size, int dpi) {
     if (size > 20 && jpeg[2] == 0xFF && jpeg[3] == 0xE0 && std::memcmp(jpeg + 6, "JFIF", 5) == 0) {
         jpeg[13] = 1; // dots per inch
         jpeg[14] = uint8_t(dpi >> 8);
@@ -218,8 +211,7 @@ void setJfifDensity(uint8_t* jpeg, unsigned long size, int dpi)
     }
 }
 
-std::string jpegBytes(const Bitmap& bm, bool grey, int quality)
-{
+std::string jpegBytes(const Bitmap& bm, bool grey, int quality) {
     std::unique_ptr<void, decltype(&tjDestroy)> tj(tjInitCompress(), tjDestroy);
     if (!tj) {
         throw std::runtime_error("cannot start the JPEG encoder");
@@ -234,7 +226,8 @@ std::string jpegBytes(const Bitmap& bm, bool grey, int quality)
             const uint8_t* src = bm.row(y);
             uint8_t* dst = greyPixels.data() + size_t(y) * size_t(bm.width);
             for (int x = 0; x < bm.width; ++x) {
-                dst[x] = uint8_t((src[3 * x] * 77 + src[3 * x + 1] * 150 + src[3 * x + 2] * 29) >> 8);
+                dst[x] =
+                    uint8_t((src[3 * x] * 77 + src[3 * x + 1] * 150 + src[3 * x + 2] * 29) >> 8);
             }
         }
         pixels = greyPixels.data();
@@ -244,8 +237,8 @@ std::string jpegBytes(const Bitmap& bm, bool grey, int quality)
     const int subsampling = format == TJPF_GRAY ? TJSAMP_GRAY : TJSAMP_420;
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    if (tjCompress2(tj.get(), pixels, bm.width, pitch, bm.height, format, &jpeg, &size,
-                    subsampling, quality, 0) != 0) {
+    if (tjCompress2(tj.get(), pixels, bm.width, pitch, bm.height, format, &jpeg, &size, subsampling,
+                    quality, 0) != 0) {
         tjFree(jpeg);
         throw std::runtime_error(std::string("JPEG: ") + tjGetErrorStr2(tj.get()));
     }
@@ -254,8 +247,7 @@ std::string jpegBytes(const Bitmap& bm, bool grey, int quality)
     return std::string(reinterpret_cast<const char*>(jpeg), size);
 }
 
-void writeJpeg(const Bitmap& bm, bool grey, const std::string& path)
-{
+void writeJpeg(const Bitmap& bm, bool grey, const std::string& path) {
     const std::string bytes = jpegBytes(bm, grey, JpegQuality);
     File file(path, "wb");
     file.write(bytes.data(), bytes.size());
@@ -266,8 +258,7 @@ void writeJpeg(const Bitmap& bm, bool grey, const std::string& path)
 
 // Rendered text and line art pack best unfiltered; photographs and smooth shading pack better
 // after Paeth prediction. A sample of rows, deflated both ways, decides for the page.
-uint8_t paeth(int a, int b, int c)
-{
+uint8_t paeth(int a, int b, int c) {
     const int p = a + b - c;
     const int pa = std::abs(p - a);
     const int pb = std::abs(p - b);
@@ -275,8 +266,7 @@ uint8_t paeth(int a, int b, int c)
     return uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
 }
 
-bool predictionPays(const Bitmap& bm)
-{
+bool predictionPays(const Bitmap& bm) {
     const int samples = std::min(bm.height - 1, 32);
     if (samples < 1) {
         return false;
@@ -299,24 +289,26 @@ bool predictionPays(const Bitmap& bm)
     auto deflated = [](const std::string& data) {
         uLongf size = compressBound(uLong(data.size()));
         std::vector<Bytef> out(size);
-        compress2(out.data(), &size, reinterpret_cast<const Bytef*>(data.data()), uLong(data.size()), 1);
+        compress2(out.data(), &size, reinterpret_cast<const Bytef*>(data.data()),
+                  uLong(data.size()), 1);
         return size;
     };
     return deflated(predicted) < deflated(plain) * 9 / 10;
 }
 
-void pngError(png_structp png, png_const_charp) { longjmp(png_jmpbuf(png), 1); }
+void pngError(png_structp png, png_const_charp) {
+    longjmp(png_jmpbuf(png), 1);
+}
 void pngWarning(png_structp, png_const_charp) {}
-void pngAppend(png_structp png, png_bytep data, png_size_t length)
-{
-    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+void pngAppend(png_structp png, png_bytep data, png_size_t length) {
+    static_cast<std::string*>(png_get_io_ptr(png))
+        ->append(reinterpret_cast<const char*>(data), length);
 }
 void pngFlush(png_structp) {}
 
 // Kept free of objects with destructors: libpng leaves it by longjmp on error.
 bool pngEncode(std::string* out, const Bitmap& bm, const Indexed* indexed, const png_color* palette,
-               int paletteSize)
-{
+               int paletteSize) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarning);
     if (!png) {
         return false;
@@ -348,8 +340,7 @@ bool pngEncode(std::string* out, const Bitmap& bm, const Indexed* indexed, const
     return true;
 }
 
-std::string pngBytes(const Bitmap& bm, bool paletted)
-{
+std::string pngBytes(const Bitmap& bm, bool paletted) {
     Indexed indexed;
     std::vector<png_color> palette;
     if (paletted) {
@@ -366,8 +357,7 @@ std::string pngBytes(const Bitmap& bm, bool paletted)
     return out;
 }
 
-void writePng(const Bitmap& bm, bool paletted, const std::string& path)
-{
+void writePng(const Bitmap& bm, bool paletted, const std::string& path) {
     const std::string bytes = pngBytes(bm, paletted);
     File file(path, "wb");
     file.write(bytes.data(), bytes.size());
@@ -378,8 +368,7 @@ void writePng(const Bitmap& bm, bool paletted, const std::string& path)
 
 void tiffQuiet(const char*, const char*, va_list) {}
 
-void writeTiff(const Bitmap& bm, bool paletted, const std::string& path)
-{
+void writeTiff(const Bitmap& bm, bool paletted, const std::string& path) {
     static const bool quietOnce = [] {
         TIFFSetErrorHandler(tiffQuiet);
         TIFFSetWarningHandler(tiffQuiet);
@@ -442,8 +431,7 @@ void writeTiff(const Bitmap& bm, bool paletted, const std::string& path)
 
 // ---- GIF ---------------------------------------------------------------------------------
 
-void writeGif(const Bitmap& bm, const std::string& path)
-{
+void writeGif(const Bitmap& bm, const std::string& path) {
     const Indexed indexed = quantize(bm);
     int size = 2;
     while (size < int(indexed.palette.size())) {
@@ -473,14 +461,19 @@ void writeGif(const Bitmap& bm, const std::string& path)
 
 } // namespace
 
-std::string encodePng(const Bitmap& bitmap) { return pngBytes(bitmap, false); }
+std::string encodePng(const Bitmap& bitmap) {
+    return pngBytes(bitmap, false);
+}
 
-bool looksPhotographic(const Bitmap& bitmap) { return predictionPays(bitmap); }
+bool looksPhotographic(const Bitmap& bitmap) {
+    return predictionPays(bitmap);
+}
 
-std::string encodeJpeg(const Bitmap& bitmap, int quality) { return jpegBytes(bitmap, false, quality); }
+std::string encodeJpeg(const Bitmap& bitmap, int quality) {
+    return jpegBytes(bitmap, false, quality);
+}
 
-const char* extensionOf(ImageType type)
-{
+const char* extensionOf(ImageType type) {
     switch (type) {
     case ImageType::Bmp:
         return ".bmp";
@@ -496,8 +489,7 @@ const char* extensionOf(ImageType type)
     return "";
 }
 
-void writeImage(const Bitmap& bitmap, ImageType type, bool paletted, const std::string& path)
-{
+void writeImage(const Bitmap& bitmap, ImageType type, bool paletted, const std::string& path) {
     switch (type) {
     case ImageType::Bmp:
         writeBmp(bitmap, paletted, path);

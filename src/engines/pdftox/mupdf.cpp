@@ -9,8 +9,12 @@ namespace {
 
 std::mutex g_locks[FZ_LOCK_MAX];
 
-void lockFn(void*, int lock) { g_locks[lock].lock(); }
-void unlockFn(void*, int lock) { g_locks[lock].unlock(); }
+void lockFn(void*, int lock) {
+    g_locks[lock].lock();
+}
+void unlockFn(void*, int lock) {
+    g_locks[lock].unlock();
+}
 
 // Damaged files make MuPDF report what it repairs; the caller learns of real failures through
 // results, so these messages stay quiet.
@@ -21,15 +25,16 @@ constexpr size_t StoreSize = 96u << 20;
 
 } // namespace
 
-fz_context* rootContext()
-{
+fz_context* rootContext() {
     static fz_locks_context locks{nullptr, lockFn, unlockFn};
     static fz_context* root = [] {
         fz_context* ctx = fz_new_context(nullptr, &locks, StoreSize);
         if (ctx) {
             fz_set_warning_callback(ctx, quiet, nullptr);
             fz_set_error_callback(ctx, quiet, nullptr);
-            fz_try(ctx) { fz_register_document_handlers(ctx); }
+            fz_try(ctx) {
+                fz_register_document_handlers(ctx);
+            }
             fz_catch(ctx) {}
         }
         return ctx;
@@ -37,8 +42,7 @@ fz_context* rootContext()
     return root;
 }
 
-ThreadContext::ThreadContext() : m_ctx(nullptr)
-{
+ThreadContext::ThreadContext() : m_ctx(nullptr) {
     if (fz_context* root = rootContext()) {
         m_ctx = fz_clone_context(root);
     }
@@ -49,10 +53,11 @@ ThreadContext::ThreadContext() : m_ctx(nullptr)
     fz_set_error_callback(m_ctx, quiet, nullptr);
 }
 
-ThreadContext::~ThreadContext() { fz_drop_context(m_ctx); }
+ThreadContext::~ThreadContext() {
+    fz_drop_context(m_ctx);
+}
 
-DocumentPtr openPdf(fz_context* ctx, const std::string& path)
-{
+DocumentPtr openPdf(fz_context* ctx, const std::string& path) {
     fz_document* doc = nullptr;
     // Only PDF: a file of another kind under a .pdf name is not opened as that kind.
     guarded(ctx, [&] { doc = &pdf_open_document(ctx, path.c_str())->super; });
@@ -71,8 +76,7 @@ DocumentPtr openPdf(fz_context* ctx, const std::string& path)
     return owned;
 }
 
-Access unlock(fz_context* ctx, fz_document* doc, const std::string& password)
-{
+Access unlock(fz_context* ctx, fz_document* doc, const std::string& password) {
     int needs = 0;
     guarded(ctx, [&] { needs = fz_needs_password(ctx, doc); });
     if (!needs) {

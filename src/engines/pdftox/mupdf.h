@@ -38,14 +38,13 @@ private:
 
 /// Runs `body` inside fz_try and turns a MuPDF error into MuError after fz_catch. The body
 /// must hold no objects with destructors: a MuPDF error leaves it by longjmp.
-template <typename Body>
-void guarded(fz_context* ctx, Body&& body)
-{
+template <typename Body> void guarded(fz_context* ctx, Body&& body) {
     char message[256] = "";
     volatile int code = 0;
-    fz_try(ctx) { body(); }
-    fz_catch(ctx)
-    {
+    fz_try(ctx) {
+        body();
+    }
+    fz_catch(ctx) {
         code = fz_caught(ctx);
         fz_strlcpy(message, fz_caught_message(ctx), sizeof message);
     }
@@ -54,8 +53,7 @@ void guarded(fz_context* ctx, Body&& body)
     }
 }
 
-template <typename T, void (*Drop)(fz_context*, T*)>
-struct Dropper {
+template <typename T, void (*Drop)(fz_context*, T*)> struct Dropper {
     fz_context* ctx;
     void operator()(T* p) const { Drop(ctx, p); }
 };
@@ -70,9 +68,7 @@ using DevicePtr = Owned<fz_device, fz_drop_device>;
 using BufferPtr = Owned<fz_buffer, fz_drop_buffer>;
 using TextPagePtr = Owned<fz_stext_page, fz_drop_stext_page>;
 
-template <typename Ptr, typename T>
-Ptr own(fz_context* ctx, T* p)
-{
+template <typename Ptr, typename T> Ptr own(fz_context* ctx, T* p) {
     return Ptr(p, {ctx});
 }
 

@@ -28,8 +28,7 @@ struct DocumentSource {
 template <typename Result>
 void runPages(const DocumentSource& source, int first, int last,
               const std::function<Result(fz_context*, fz_document*, int page)>& work,
-              const std::function<bool(int page, std::optional<Result>&&)>& deliver)
-{
+              const std::function<bool(int page, std::optional<Result>&&)>& deliver) {
     if (first > last) {
         return;
     }
@@ -61,7 +60,8 @@ void runPages(const DocumentSource& source, int first, int last,
             int page = 0;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || nextPage > last || nextPage < awaited + window; });
+                changed.wait(
+                    lock, [&] { return stop || nextPage > last || nextPage < awaited + window; });
                 if (stop || nextPage > last) {
                     return;
                 }

@@ -26,14 +26,15 @@ std::mutex g_registryMutex;
 std::map<int, std::shared_ptr<OpenDocument>> g_documents;
 int g_nextHandle = 1;
 
-std::shared_ptr<OpenDocument> find(int handle)
-{
+std::shared_ptr<OpenDocument> find(int handle) {
     std::lock_guard lock(g_registryMutex);
     auto it = g_documents.find(handle);
     return it == g_documents.end() ? nullptr : it->second;
 }
 
-std::string text(const char* s) { return s ? std::string(s) : std::string(); }
+std::string text(const char* s) {
+    return s ? std::string(s) : std::string();
+}
 
 /// Reports progress for a page range of which only [validFirst, validLast] lies inside the
 /// document: the pages before and after it count as done at once, so that the count still
@@ -42,22 +43,19 @@ class Progress {
 public:
     Progress(ExportProgressFn fn, int first, int last) : m_fn(fn), m_first(first), m_last(last) {}
 
-    void skipped(long long pages)
-    {
+    void skipped(long long pages) {
         if (pages > 0) {
             m_done += pages;
             report();
         }
     }
-    void pageDone()
-    {
+    void pageDone() {
         ++m_done;
         report();
     }
 
 private:
-    void report()
-    {
+    void report() {
         if (m_fn) {
             m_fn(m_first, m_last, int(std::min<long long>(m_done, INT_MAX)));
         }
@@ -76,8 +74,7 @@ struct Range {
     bool empty() const { return first > last; }
 };
 
-Range validRange(int first, int last, int pageCount)
-{
+Range validRange(int first, int last, int pageCount) {
     Range r{std::max(first, 1), std::min(last, pageCount), 0, 0};
     if (first > last) {
         return {1, 0, 0, 0};
@@ -87,8 +84,7 @@ Range validRange(int first, int last, int pageCount)
     return r;
 }
 
-std::string metadata(fz_context* ctx, fz_document* doc, const char* key)
-{
+std::string metadata(fz_context* ctx, fz_document* doc, const char* key) {
     char value[512] = "";
     try {
         guarded(ctx, [&] { fz_lookup_metadata(ctx, doc, key, value, sizeof value); });
@@ -105,8 +101,7 @@ using namespace pdftox;
 
 extern "C" {
 
-int OpenPDF(const char* path, const char* password)
-{
+int OpenPDF(const char* path, const char* password) {
     if (!path || !*path) {
         return PDFTOX_CANNOT_OPEN;
     }
@@ -139,14 +134,12 @@ int OpenPDF(const char* path, const char* password)
     return handle;
 }
 
-int GetPageNum(int handle)
-{
+int GetPageNum(int handle) {
     const auto entry = find(handle);
     return entry ? entry->pageCount : PDFTOX_BAD_HANDLE;
 }
 
-static int pageSize(int handle, int page, bool width)
-{
+static int pageSize(int handle, int page, bool width) {
     const auto entry = find(handle);
     if (!entry || page < 1 || page > entry->pageCount) {
         return 0;
@@ -157,9 +150,15 @@ static int pageSize(int handle, int page, bool width)
     try {
         guarded(ctx, [&] {
             fz_page* p = fz_load_page(ctx, entry->doc.get(), page - 1);
-            fz_try(ctx) { bounds = fz_bound_page(ctx, p); }
-            fz_always(ctx) { fz_drop_page(ctx, p); }
-            fz_catch(ctx) { fz_rethrow(ctx); }
+            fz_try(ctx) {
+                bounds = fz_bound_page(ctx, p);
+            }
+            fz_always(ctx) {
+                fz_drop_page(ctx, p);
+            }
+            fz_catch(ctx) {
+                fz_rethrow(ctx);
+            }
         });
     } catch (const MuError&) {
         return 0;
@@ -167,14 +166,17 @@ static int pageSize(int handle, int page, bool width)
     return int(width ? bounds.x1 - bounds.x0 + 0.5f : bounds.y1 - bounds.y0 + 0.5f);
 }
 
-int GetPageWidth(int handle, int page) { return pageSize(handle, page, true); }
+int GetPageWidth(int handle, int page) {
+    return pageSize(handle, page, true);
+}
 
-int GetPageHeight(int handle, int page) { return pageSize(handle, page, false); }
+int GetPageHeight(int handle, int page) {
+    return pageSize(handle, page, false);
+}
 
 int ExportIMG(int handle, const char* folder, const char* namePrefix, int imageTypeCode,
               int resolution, int colorDepth, int firstPage, int lastPage,
-              ExportProgressFn progress)
-{
+              ExportProgressFn progress) {
     const auto entry = find(handle);
     if (!entry) {
         return PDFTOX_BAD_HANDLE;
@@ -211,8 +213,7 @@ int ExportIMG(int handle, const char* folder, const char* namePrefix, int imageT
 }
 
 int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
-              ExportProgressFn progress)
-{
+              ExportProgressFn progress) {
     const auto entry = find(handle);
     if (!entry) {
         return PDFTOX_BAD_HANDLE;
@@ -231,7 +232,9 @@ int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
         if (!range.empty()) {
             runPages<PageModel>(
                 entry->source, range.first, range.last,
-                [](fz_context* ctx, fz_document* doc, int page) { return extractPage(ctx, doc, page); },
+                [](fz_context* ctx, fz_document* doc, int page) {
+                    return extractPage(ctx, doc, page);
+                },
                 [&](int, std::optional<PageModel>&& page) {
                     // A page that cannot be read still takes its place as an empty page.
                     writer.addPage(page ? *page : PageModel());
@@ -248,8 +251,7 @@ int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
     }
 }
 
-void ClosePDF(int handle)
-{
+void ClosePDF(int handle) {
     std::shared_ptr<OpenDocument> entry;
     {
         std::lock_guard lock(g_registryMutex);
@@ -264,6 +266,8 @@ void ClosePDF(int handle)
     std::lock_guard lock(entry->use);
 }
 
-int SetRCPath(const char*) { return 1; }
+int SetRCPath(const char*) {
+    return 1;
+}
 
 } // extern "C"

@@ -10,10 +10,11 @@ namespace pdftox {
 namespace {
 
 // Half an inch around the text, less on small pages.
-int marginFor(int widthTwips, int heightTwips) { return std::min({720, widthTwips / 8, heightTwips / 8}); }
+int marginFor(int widthTwips, int heightTwips) {
+    return std::min({720, widthTwips / 8, heightTwips / 8});
+}
 
-const char* classWord(FontClass cls)
-{
+const char* classWord(FontClass cls) {
     switch (cls) {
     case FontClass::Swiss:
         return "\\fswiss";
@@ -27,8 +28,7 @@ const char* classWord(FontClass cls)
     return "\\froman";
 }
 
-std::u32string fromUtf8(const std::string& s)
-{
+std::u32string fromUtf8(const std::string& s) {
     std::u32string out;
     for (size_t i = 0; i < s.size();) {
         const unsigned char c = s[i];
@@ -47,8 +47,7 @@ std::u32string fromUtf8(const std::string& s)
     return out;
 }
 
-void appendHex(std::string& out, const std::string& data)
-{
+void appendHex(std::string& out, const std::string& data) {
     static const char digits[] = "0123456789abcdef";
     out.reserve(out.size() + data.size() * 2 + data.size() / 64 + 2);
     for (size_t i = 0; i < data.size(); ++i) {
@@ -63,24 +62,23 @@ void appendHex(std::string& out, const std::string& data)
 
 } // namespace
 
-RtfWriter::RtfWriter() : m_body(std::tmpfile())
-{
+RtfWriter::RtfWriter() : m_body(std::tmpfile()) {
     if (!m_body) {
         throw std::runtime_error("cannot create a temporary file");
     }
 }
 
-RtfWriter::~RtfWriter() { std::fclose(m_body); }
+RtfWriter::~RtfWriter() {
+    std::fclose(m_body);
+}
 
-void RtfWriter::put(const std::string& s)
-{
+void RtfWriter::put(const std::string& s) {
     if (!s.empty() && std::fwrite(s.data(), 1, s.size(), m_body) != s.size()) {
         throw std::runtime_error("write failed");
     }
 }
 
-int RtfWriter::fontIndex(const FontFace& face)
-{
+int RtfWriter::fontIndex(const FontFace& face) {
     auto [it, inserted] = m_fonts.emplace(face, int(m_fontOrder.size()));
     if (inserted) {
         m_fontOrder.push_back(face);
@@ -88,8 +86,7 @@ int RtfWriter::fontIndex(const FontFace& face)
     return it->second;
 }
 
-int RtfWriter::colorIndex(uint32_t color)
-{
+int RtfWriter::colorIndex(uint32_t color) {
     auto [it, inserted] = m_colors.emplace(color, int(m_colorOrder.size()) + 1);
     if (inserted) {
         m_colorOrder.push_back(color);
@@ -97,8 +94,7 @@ int RtfWriter::colorIndex(uint32_t color)
     return it->second;
 }
 
-std::string RtfWriter::escapeText(const std::u32string& text)
-{
+std::string RtfWriter::escapeText(const std::u32string& text) {
     std::string out;
     out.reserve(text.size());
     auto unicode = [&out](int value) {
@@ -129,8 +125,7 @@ std::string RtfWriter::escapeText(const std::u32string& text)
     return out;
 }
 
-void RtfWriter::addPage(const PageModel& page)
-{
+void RtfWriter::addPage(const PageModel& page) {
     const int margin = marginFor(page.widthTwips, page.heightTwips);
     const int textWidth = page.widthTwips - 2 * margin;
     const int textHeight = page.heightTwips - 2 * margin;
@@ -159,7 +154,8 @@ void RtfWriter::addPage(const PageModel& page)
             out += "\\pard\\plain\\sa120";
             out += para->centered ? "\\qc" : "\\ql";
             for (const Run& run : para->runs) {
-                out += "{\\f" + std::to_string(fontIndex(run.face)) + "\\fs" + std::to_string(run.halfPoints);
+                out += "{\\f" + std::to_string(fontIndex(run.face)) + "\\fs" +
+                       std::to_string(run.halfPoints);
                 if (run.bold) {
                     out += "\\b";
                 }
@@ -188,8 +184,9 @@ void RtfWriter::addPage(const PageModel& page)
             const int goalH = std::max(1, int(pic.heightTwips * scale));
             out += "\\pard\\plain\\ql{\\pict";
             out += pic.jpeg ? "\\jpegblip" : "\\pngblip";
-            out += "\\picw" + std::to_string(pic.pixelWidth) + "\\pich" + std::to_string(pic.pixelHeight) +
-                   "\\picwgoal" + std::to_string(goalW) + "\\pichgoal" + std::to_string(goalH);
+            out += "\\picw" + std::to_string(pic.pixelWidth) + "\\pich" +
+                   std::to_string(pic.pixelHeight) + "\\picwgoal" + std::to_string(goalW) +
+                   "\\pichgoal" + std::to_string(goalH);
             appendHex(out, pic.data);
             out += "}\\par\n";
         }
@@ -202,8 +199,7 @@ void RtfWriter::addPage(const PageModel& page)
     ++m_pages;
 }
 
-void RtfWriter::finish(const std::string& path)
-{
+void RtfWriter::finish(const std::string& path) {
     std::string head = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl";
     if (m_fontOrder.empty()) {
         fontIndex(FontFace{"Times New Roman", FontClass::Roman, "Times New Roman"});
@@ -219,8 +215,8 @@ void RtfWriter::finish(const std::string& path)
     }
     head += "}\n{\\colortbl;";
     for (const uint32_t c : m_colorOrder) {
-        head += "\\red" + std::to_string((c >> 16) & 255) + "\\green" + std::to_string((c >> 8) & 255) +
-                "\\blue" + std::to_string(c & 255) + ";";
+        head += "\\red" + std::to_string((c >> 16) & 255) + "\\green" +
+                std::to_string((c >> 8) & 255) + "\\blue" + std::to_string(c & 255) + ";";
     }
     head += "}\n";
     if (!m_title.empty()) {

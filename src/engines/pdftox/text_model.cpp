@@ -12,11 +12,13 @@ namespace {
 
 constexpr int TwipsPerPoint = 20;
 
-bool contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
+bool contains(const std::string& text, const char* word) {
+    return text.find(word) != std::string::npos;
+}
 
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
     return s;
 }
 
@@ -47,8 +49,7 @@ const KnownFamily knownFamilies[] = {
     {"lmmono", "Courier New", FontClass::Modern},
 };
 
-const char* fallbackOf(FontClass cls)
-{
+const char* fallbackOf(FontClass cls) {
     switch (cls) {
     case FontClass::Swiss:
         return "Arial";
@@ -63,8 +64,7 @@ const char* fallbackOf(FontClass cls)
 }
 
 // "MinionPro" gives "Minion Pro"; runs of capitals stay together ("ITCFranklin" keeps "ITC").
-std::string spaceCamelCase(const std::string& name)
-{
+std::string spaceCamelCase(const std::string& name) {
     std::string out;
     for (size_t i = 0; i < name.size(); ++i) {
         const char c = name[i];
@@ -87,21 +87,22 @@ std::string spaceCamelCase(const std::string& name)
 
 } // namespace
 
-FontNameInfo describeFontName(const std::string& postscriptName, bool serif, bool mono)
-{
+FontNameInfo describeFontName(const std::string& postscriptName, bool serif, bool mono) {
     FontNameInfo info;
     std::string name = postscriptName;
     // A subset prefix: six capitals and a plus sign.
     if (name.size() > 7 && name[6] == '+' &&
-        std::all_of(name.begin(), name.begin() + 6, [](unsigned char c) { return std::isupper(c); })) {
+        std::all_of(name.begin(), name.begin() + 6,
+                    [](unsigned char c) { return std::isupper(c); })) {
         name.erase(0, 7);
     }
     const std::string low = lower(name);
     info.bold = contains(low, "bold") || contains(low, "black") || contains(low, "heavy") ||
-                contains(low, "semibold") || contains(low, "demi") ||
-                (low.rfind("cmb", 0) == 0) || (low.rfind("cmbx", 0) == 0);
+                contains(low, "semibold") || contains(low, "demi") || (low.rfind("cmb", 0) == 0) ||
+                (low.rfind("cmbx", 0) == 0);
     info.italic = contains(low, "italic") || contains(low, "oblique") || contains(low, "slanted") ||
-                  low.rfind("cmti", 0) == 0 || low.rfind("cmmi", 0) == 0 || low.rfind("cmsl", 0) == 0 ||
+                  low.rfind("cmti", 0) == 0 || low.rfind("cmmi", 0) == 0 ||
+                  low.rfind("cmsl", 0) == 0 ||
                   (low.size() > 2 && (low.ends_with("-it") || low.ends_with(",it")));
 
     // The family is what stands before the style part.
@@ -137,8 +138,7 @@ struct StyleKey {
     bool operator==(const StyleKey&) const = default;
 };
 
-Run runFor(fz_context* ctx, const StyleKey& key)
-{
+Run runFor(fz_context* ctx, const StyleKey& key) {
     Run run;
     const char* name = key.font ? fz_font_name(ctx, key.font) : "";
     const bool serif = key.font && fz_font_is_serif(ctx, key.font);
@@ -152,8 +152,7 @@ Run runFor(fz_context* ctx, const StyleKey& key)
     return run;
 }
 
-void appendChar(fz_context* ctx, Paragraph& para, StyleKey& current, const fz_stext_char* ch)
-{
+void appendChar(fz_context* ctx, Paragraph& para, StyleKey& current, const fz_stext_char* ch) {
     const StyleKey key{ch->font, std::max(2, int(std::lround(ch->size * 2))),
                        uint32_t(ch->color) & 0xFFFFFFu};
     if (para.runs.empty() || !(key == current)) {
@@ -163,15 +162,14 @@ void appendChar(fz_context* ctx, Paragraph& para, StyleKey& current, const fz_st
     para.runs.back().text.push_back(char32_t(ch->c));
 }
 
-void appendSpace(Paragraph& para)
-{
-    if (!para.runs.empty() && !para.runs.back().text.empty() && para.runs.back().text.back() != U' ') {
+void appendSpace(Paragraph& para) {
+    if (!para.runs.empty() && !para.runs.back().text.empty() &&
+        para.runs.back().text.back() != U' ') {
         para.runs.back().text.push_back(U' ');
     }
 }
 
-float lineSize(const fz_stext_line* line)
-{
+float lineSize(const fz_stext_line* line) {
     float size = 0;
     for (const fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
         size = std::max(size, ch->size);
@@ -182,8 +180,7 @@ float lineSize(const fz_stext_line* line)
 // A block is centred when every line sits in the middle of the page and the lines are not
 // simply full-width lines of a column that happens to be centred (their widths differ, or a
 // single line is clearly narrower than the page).
-bool isCentered(const fz_stext_block* block, const fz_rect& page)
-{
+bool isCentered(const fz_stext_block* block, const fz_rect& page) {
     const float pageWidth = page.x1 - page.x0;
     const float middle = (page.x0 + page.x1) / 2;
     float narrowest = pageWidth;
@@ -204,15 +201,16 @@ bool isCentered(const fz_stext_block* block, const fz_rect& page)
     return lines == 1 ? widest < 0.7f * pageWidth : widest - narrowest > 0.1f * widest;
 }
 
-void addTextBlock(fz_context* ctx, const fz_stext_block* block, const fz_rect& page, PageModel& model)
-{
+void addTextBlock(fz_context* ctx, const fz_stext_block* block, const fz_rect& page,
+                  PageModel& model) {
     Paragraph para;
     StyleKey current{nullptr, 0, 0};
     const fz_stext_line* previous = nullptr;
     const bool centered = isCentered(block, page);
 
     auto flush = [&] {
-        while (!para.runs.empty() && !para.runs.back().text.empty() && para.runs.back().text.back() == U' ') {
+        while (!para.runs.empty() && !para.runs.back().text.empty() &&
+               para.runs.back().text.back() == U' ') {
             para.runs.back().text.pop_back();
         }
         std::erase_if(para.runs, [](const Run& run) { return run.text.empty(); });
@@ -258,32 +256,35 @@ void addTextBlock(fz_context* ctx, const fz_stext_block* block, const fz_rect& p
 // 600 dpi scan does not make a document of hundreds of megabytes.
 constexpr double PictureDpi = 200;
 
-bool isPhoto(fz_context* ctx, fz_image* image)
-{
+bool isPhoto(fz_context* ctx, fz_image* image) {
     fz_compressed_buffer* compressed = fz_compressed_image_buffer(ctx, image);
-    return compressed && (compressed->params.type == FZ_IMAGE_JPEG || compressed->params.type == FZ_IMAGE_JPX);
+    return compressed &&
+           (compressed->params.type == FZ_IMAGE_JPEG || compressed->params.type == FZ_IMAGE_JPX);
 }
 
 // The picture's pixels as RGB on white: its colour space converted, its soft mask or stencil
 // applied, as a reader would see it on the page.
-std::vector<uint8_t> flattenOnWhite(fz_context* ctx, fz_image* image, int wantW, int wantH, int* outW,
-                                    int* outH)
-{
+std::vector<uint8_t> flattenOnWhite(fz_context* ctx, fz_image* image, int wantW, int wantH,
+                                    int* outW, int* outH) {
     fz_pixmap* raw = nullptr;
-    guarded(ctx, [&] { raw = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, &wantW, &wantH); });
+    guarded(ctx,
+            [&] { raw = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, &wantW, &wantH); });
     PixmapPtr pix(raw, {ctx});
     const bool stencil = image->imagemask || !fz_pixmap_colorspace(ctx, raw);
     if (!stencil && fz_pixmap_colorspace(ctx, raw) != fz_device_rgb(ctx)) {
         fz_pixmap* rgb = nullptr;
         guarded(ctx, [&] {
-            rgb = fz_convert_pixmap(ctx, raw, fz_device_rgb(ctx), nullptr, nullptr, fz_default_color_params, 1);
+            rgb = fz_convert_pixmap(ctx, raw, fz_device_rgb(ctx), nullptr, nullptr,
+                                    fz_default_color_params, 1);
         });
         pix.reset(rgb);
     }
     PixmapPtr mask(nullptr, {ctx});
     if (image->mask) {
         fz_pixmap* m = nullptr;
-        guarded(ctx, [&] { m = fz_get_pixmap_from_image(ctx, image->mask, nullptr, nullptr, nullptr, nullptr); });
+        guarded(ctx, [&] {
+            m = fz_get_pixmap_from_image(ctx, image->mask, nullptr, nullptr, nullptr, nullptr);
+        });
         mask.reset(m);
     }
 
@@ -337,12 +338,13 @@ std::vector<uint8_t> flattenOnWhite(fz_context* ctx, fz_image* image, int wantW,
     return rgb;
 }
 
-void addPicture(fz_context* ctx, const fz_stext_block* block, PageModel& model)
-{
+void addPicture(fz_context* ctx, const fz_stext_block* block, PageModel& model) {
     fz_image* image = block->u.i.image;
     Picture pic;
-    pic.widthTwips = std::max(1, int(std::lround((block->bbox.x1 - block->bbox.x0) * TwipsPerPoint)));
-    pic.heightTwips = std::max(1, int(std::lround((block->bbox.y1 - block->bbox.y0) * TwipsPerPoint)));
+    pic.widthTwips =
+        std::max(1, int(std::lround((block->bbox.x1 - block->bbox.x0) * TwipsPerPoint)));
+    pic.heightTwips =
+        std::max(1, int(std::lround((block->bbox.y1 - block->bbox.y0) * TwipsPerPoint)));
     if (image->w < 1 || image->h < 1) {
         return;
     }
@@ -384,8 +386,7 @@ void addPicture(fz_context* ctx, const fz_stext_block* block, PageModel& model)
 
 } // namespace
 
-PageModel extractPage(fz_context* ctx, fz_document* doc, int page)
-{
+PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
     PageModel model;
     fz_page* p = nullptr;
     fz_rect bounds{};

@@ -17,7 +17,9 @@ struct FontFace {
     FontClass cls = FontClass::Roman;
     std::string fallback; ///< a common family of the same class, for readers without `family`
 
-    bool operator<(const FontFace& o) const { return family < o.family || (family == o.family && cls < o.cls); }
+    bool operator<(const FontFace& o) const {
+        return family < o.family || (family == o.family && cls < o.cls);
+    }
 };
 
 /// A PostScript font name taken apart: "ABCDEF+TimesNewRomanPS-BoldItalicMT" gives the family

@@ -33,7 +33,7 @@ struct TextStyle {
 struct Span {
     TextStyle style;
     float x = 0, y = 0, width = 0;
-    float angle = 0; // degrees
+    float angle = 0;  // degrees
     std::string text; // UTF-8
 };
 
@@ -50,8 +50,7 @@ struct HtmlPage {
     std::vector<Link> links;
 };
 
-void appendUtf8(std::string& out, int c)
-{
+void appendUtf8(std::string& out, int c) {
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
@@ -69,8 +68,7 @@ void appendUtf8(std::string& out, int c)
     }
 }
 
-std::string escape(const std::string& text)
-{
+std::string escape(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
@@ -100,8 +98,7 @@ struct FontLook {
     bool italic = false;
 };
 
-FontLook lookOf(fz_context* ctx, fz_font* font)
-{
+FontLook lookOf(fz_context* ctx, fz_font* font) {
     const char* name = font ? fz_font_name(ctx, font) : "";
     const bool serif = font && fz_font_is_serif(ctx, font);
     const bool mono = font && fz_font_is_monospaced(ctx, font);
@@ -120,22 +117,19 @@ FontLook lookOf(fz_context* ctx, fz_font* font)
     return look;
 }
 
-std::string fileStem(const std::string& path)
-{
+std::string fileStem(const std::string& path) {
     const size_t slash = path.rfind('/');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const size_t dot = name.rfind('.');
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-std::string folderOf(const std::string& path)
-{
+std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-void collectText(fz_context* ctx, fz_page* page, HtmlPage& out)
-{
+void collectText(fz_context* ctx, fz_page* page, HtmlPage& out) {
     fz_stext_options options{};
     options.flags = FZ_STEXT_MEDIABOX_CLIP;
     fz_stext_page* raw = nullptr;
@@ -177,15 +171,15 @@ void collectText(fz_context* ctx, fz_page* page, HtmlPage& out)
                     span->angle = angle;
                 }
                 appendUtf8(span->text, ch->c);
-                span->width = std::max(span->width, std::hypot(ch->quad.ur.x - span->x, ch->quad.ur.y - span->y));
+                span->width = std::max(
+                    span->width, std::hypot(ch->quad.ur.x - span->x, ch->quad.ur.y - span->y));
                 lastEnd = ch->quad.lr;
             }
         }
     }
 }
 
-void collectLinks(fz_context* ctx, fz_document* doc, fz_page* page, HtmlPage& out)
-{
+void collectLinks(fz_context* ctx, fz_document* doc, fz_page* page, HtmlPage& out) {
     fz_link* links = nullptr;
     guarded(ctx, [&] { links = fz_load_links(ctx, page); });
     Owned<fz_link, fz_drop_link> owned(links, {ctx});
@@ -215,9 +209,8 @@ void collectLinks(fz_context* ctx, fz_document* doc, fz_page* page, HtmlPage& ou
     }
 }
 
-std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds, const std::string& folder,
-                           const std::string& stem, int number)
-{
+std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
+                           const std::string& folder, const std::string& stem, int number) {
     const fz_matrix ctm = fz_scale(float(BackgroundZoom), float(BackgroundZoom));
     const fz_irect box = fz_round_rect(fz_transform_rect(bounds, ctm));
     fz_pixmap* raw = nullptr;
@@ -270,8 +263,8 @@ std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds, const
     return name;
 }
 
-HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::string& folder, const std::string& stem)
-{
+HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::string& folder,
+                     const std::string& stem) {
     HtmlPage out;
     out.number = number;
     fz_page* raw = nullptr;
@@ -292,8 +285,7 @@ HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::s
     return out;
 }
 
-std::string number(float v)
-{
+std::string number(float v) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.2f", double(v));
     std::string s = buffer;
@@ -306,8 +298,7 @@ std::string number(float v)
     return s;
 }
 
-std::string colorText(uint32_t c)
-{
+std::string colorText(uint32_t c) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "#%06x", unsigned(c & 0xFFFFFFu));
     return buffer;
@@ -325,8 +316,7 @@ e.style.transform=(r?'rotate('+r+'deg) ':'')+'scaleX('+k.toFixed(3)+')';}}})();
 
 } // namespace
 
-int convertToHtml(const std::string& source, const std::string& output, int first, int last)
-{
+int convertToHtml(const std::string& source, const std::string& output, int first, int last) {
     ThreadContext context;
     fz_context* ctx = context.get();
     DocumentPtr doc(nullptr, {nullptr});
@@ -347,7 +337,9 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
     }
     char title[512] = "";
     try {
-        guarded(ctx, [&] { fz_lookup_metadata(ctx, doc.get(), FZ_META_INFO_TITLE, title, sizeof title); });
+        guarded(ctx, [&] {
+            fz_lookup_metadata(ctx, doc.get(), FZ_META_INFO_TITLE, title, sizeof title);
+        });
     } catch (const MuError&) {
     }
     const std::string folder = folderOf(output);
@@ -361,44 +353,51 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
         [&](int n, std::optional<HtmlPage>&& page) {
             if (!page) {
                 // A page that cannot be read keeps its place, empty.
-                body += "<div class=\"page\" id=\"p" + std::to_string(n) + "\" style=\"width:612pt;height:792pt\"></div>\n";
+                body += "<div class=\"page\" id=\"p" + std::to_string(n) +
+                        "\" style=\"width:612pt;height:792pt\"></div>\n";
                 return true;
             }
-            body += "<div class=\"page\" id=\"p" + std::to_string(n) + "\" style=\"width:" + number(page->width) +
+            body += "<div class=\"page\" id=\"p" + std::to_string(n) +
+                    "\" style=\"width:" + number(page->width) +
                     "pt;height:" + number(page->height) + "pt\">\n";
             if (!page->background.empty()) {
                 body += "<img class=\"bg\" src=\"" + escape(page->background) + "\" alt=\"\">\n";
             }
             for (const Span& span : page->spans) {
                 auto [it, inserted] = classes.emplace(span.style, int(classes.size()));
-                body += "<span class=\"s" + std::to_string(it->second) + "\" style=\"left:" + number(span.x) +
-                        "pt;top:" + number(span.y) + "pt";
+                body += "<span class=\"s" + std::to_string(it->second) +
+                        "\" style=\"left:" + number(span.x) + "pt;top:" + number(span.y) + "pt";
                 if (std::fabs(span.angle) >= 0.5f) {
-                    body += ";transform:rotate(" + number(span.angle) + "deg)\" data-r=\"" + number(span.angle);
+                    body += ";transform:rotate(" + number(span.angle) + "deg)\" data-r=\"" +
+                            number(span.angle);
                 }
-                body += "\" data-w=\"" + number(span.width) + "\">" + escape(span.text) + "</span>\n";
+                body +=
+                    "\" data-w=\"" + number(span.width) + "\">" + escape(span.text) + "</span>\n";
             }
             for (const Link& link : page->links) {
-                body += "<a href=\"" + escape(link.href) + "\" style=\"left:" + number(link.area.x0) + "pt;top:" +
-                        number(link.area.y0) + "pt;width:" + number(link.area.x1 - link.area.x0) + "pt;height:" +
-                        number(link.area.y1 - link.area.y0) + "pt\"></a>\n";
+                body += "<a href=\"" + escape(link.href) +
+                        "\" style=\"left:" + number(link.area.x0) +
+                        "pt;top:" + number(link.area.y0) +
+                        "pt;width:" + number(link.area.x1 - link.area.x0) +
+                        "pt;height:" + number(link.area.y1 - link.area.y0) + "pt\"></a>\n";
             }
             body += "</div>\n";
             return true;
         });
 
-    std::string html = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" +
-                       escape(*title ? std::string(title) : stem) +
-                       "</title>\n<style>\n"
-                       "body{margin:0;padding:8px 0;background:#7f7f7f}\n"
-                       ".page{position:relative;margin:8px auto;background:#fff;overflow:hidden;"
-                       "box-shadow:0 1px 6px rgba(0,0,0,.5)}\n"
-                       ".page img.bg{position:absolute;left:0;top:0;width:100%;height:100%;user-select:none}\n"
-                       ".page span{position:absolute;white-space:pre;line-height:1;transform-origin:0 0}\n"
-                       ".page a{position:absolute;display:block}\n";
+    std::string html =
+        "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+        escape(*title ? std::string(title) : stem) +
+        "</title>\n<style>\n"
+        "body{margin:0;padding:8px 0;background:#7f7f7f}\n"
+        ".page{position:relative;margin:8px auto;background:#fff;overflow:hidden;"
+        "box-shadow:0 1px 6px rgba(0,0,0,.5)}\n"
+        ".page img.bg{position:absolute;left:0;top:0;width:100%;height:100%;user-select:none}\n"
+        ".page span{position:absolute;white-space:pre;line-height:1;transform-origin:0 0}\n"
+        ".page a{position:absolute;display:block}\n";
     for (const auto& [style, id] : classes) {
-        html += ".s" + std::to_string(id) + "{font-family:" + style.family + ";font-size:" +
-                number(style.tenthPoints / 10.0f) + "pt";
+        html += ".s" + std::to_string(id) + "{font-family:" + style.family +
+                ";font-size:" + number(style.tenthPoints / 10.0f) + "pt";
         if (style.bold) {
             html += ";font-weight:bold";
         }

@@ -9,8 +9,7 @@
 
 namespace {
 
-bool parsePage(const char* text, int* page)
-{
+bool parsePage(const char* text, int* page) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     if (!*text || *end || value < INT_MIN || value > INT_MAX) {
@@ -20,16 +19,14 @@ bool parsePage(const char* text, int* page)
     return true;
 }
 
-int usage()
-{
+int usage() {
     std::fprintf(stderr, "usage: pdf2htm [-q] -f FIRST [-l LAST] SOURCE.pdf OUTPUT.html\n");
     return 2;
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     int first = 1;
     int last = INT_MAX;
     std::vector<std::string> files;
@@ -37,7 +34,8 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if ((arg == "-f" || arg == "-l") && i + 1 < argc) {
             if (!parsePage(argv[++i], arg == "-f" ? &first : &last)) {
-                std::fprintf(stderr, "pdf2htm: %s needs a page number, not '%s'\n", arg.c_str(), argv[i]);
+                std::fprintf(stderr, "pdf2htm: %s needs a page number, not '%s'\n", arg.c_str(),
+                             argv[i]);
                 return 2;
             }
         } else if (arg == "-q") {

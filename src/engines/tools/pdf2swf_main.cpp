@@ -9,22 +9,19 @@
 
 namespace {
 
-int usage()
-{
-    std::fprintf(stderr,
-                 "usage: pdf2swf [-s simpleviewer] [-s framerate=F] [-q] [-z] [-p A-B] SOURCE.pdf -o OUTPUT.swf\n");
+int usage() {
+    std::fprintf(stderr, "usage: pdf2swf [-s simpleviewer] [-s framerate=F] [-q] [-z] [-p A-B] "
+                         "SOURCE.pdf -o OUTPUT.swf\n");
     return 2;
 }
 
-bool parseNumber(const std::string& text, double* value)
-{
+bool parseNumber(const std::string& text, double* value) {
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, *value);
     return ec == std::errc() && ptr == end;
 }
 
-bool parseInt(const std::string& text, int* value)
-{
+bool parseInt(const std::string& text, int* value) {
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, *value);
     return ec == std::errc() && ptr == end;
@@ -32,8 +29,7 @@ bool parseInt(const std::string& text, int* value)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     tools::SwfOptions options;
     std::string source;
     std::string output;

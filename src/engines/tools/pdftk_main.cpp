@@ -5,8 +5,7 @@
 #include <cstring>
 #include <vector>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // First of all: the passwords leave the argument memory that the process list shows.
     const std::vector<std::string> passwords = tools::takePasswords(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -7,16 +7,18 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 
 namespace tools {
 namespace {
 
-const std::set<std::string> keywords = {"input_pw", "cat", "update_info", "output", "dont_ask",
-                                        "do_ask"};
+const std::set<std::string> keywords = {"input_pw", "cat",      "update_info",
+                                        "output",   "dont_ask", "do_ask"};
 
 // Windows-1252 characters 0x80-0x9F.
 const char16_t cp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -24,8 +26,7 @@ const char16_t cp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026,
                                  0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
-void appendUtf8(std::string& out, char32_t c)
-{
+void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
@@ -44,10 +45,13 @@ void appendUtf8(std::string& out, char32_t c)
 }
 
 // Length of a valid UTF-8 sequence starting at s[i], or 0.
-size_t utf8Length(const std::string& s, size_t i)
-{
+size_t utf8Length(const std::string& s, size_t i) {
     const unsigned char c = s[i];
-    const size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    const size_t len = c < 0x80         ? 1
+                       : (c >> 5) == 6  ? 2
+                       : (c >> 4) == 14 ? 3
+                       : (c >> 3) == 30 ? 4
+                                        : 0;
     if (len == 0 || i + len > s.size()) {
         return 0;
     }
@@ -59,8 +63,7 @@ size_t utf8Length(const std::string& s, size_t i)
     return len;
 }
 
-std::string decodeValue(const std::string& raw)
-{
+std::string decodeValue(const std::string& raw) {
     std::string text;
     for (size_t i = 0; i < raw.size();) {
         const size_t len = utf8Length(raw, i);
@@ -94,19 +97,37 @@ std::string decodeValue(const std::string& raw)
     return out;
 }
 
-std::string shortMessage(const std::exception& e)
-{
+std::string shortMessage(const std::exception& e) {
     std::string message = e.what();
     const size_t newline = message.find('\n');
     return newline == std::string::npos ? message : message.substr(0, newline);
 }
 
-std::unique_ptr<QPDF> open(const std::string& path, const std::string& password)
-{
-    auto pdf = std::make_unique<QPDF>();
-    pdf->setSuppressWarnings(true);
+/// A document with the bytes it was read from, which must outlive it.
+struct Loaded {
+    std::string bytes;
+    std::unique_ptr<QPDF> pdf;
+};
+
+// The whole file is read at once: parsing from memory spares the thousands of seeks that
+// reading a PDF from a file costs, which is most of the time of a join.
+std::unique_ptr<Loaded> open(const std::string& path, const std::string& password) {
+    auto doc = std::make_unique<Loaded>();
+    {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            throw std::runtime_error(path + ": cannot read the PDF: " + std::strerror(errno));
+        }
+        doc->bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad()) {
+            throw std::runtime_error(path + ": cannot read the PDF");
+        }
+    }
+    doc->pdf = std::make_unique<QPDF>();
+    doc->pdf->setSuppressWarnings(true);
     try {
-        pdf->processFile(path.c_str(), password.empty() ? nullptr : password.c_str());
+        doc->pdf->processMemoryFile(path.c_str(), doc->bytes.data(), doc->bytes.size(),
+                                    password.empty() ? nullptr : password.c_str());
     } catch (const QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password) {
             throw std::runtime_error(path + ": the password is not right");
@@ -115,11 +136,10 @@ std::unique_ptr<QPDF> open(const std::string& path, const std::string& password)
     } catch (const std::exception& e) {
         throw std::runtime_error(path + ": cannot read the PDF: " + shortMessage(e));
     }
-    return pdf;
+    return doc;
 }
 
-void write(QPDF& pdf, const std::string& output)
-{
+void write(QPDF& pdf, const std::string& output) {
     pdftox::AtomicFile file(output);
     try {
         QPDFWriter writer(pdf, file.tempPath().c_str());
@@ -133,12 +153,12 @@ void write(QPDF& pdf, const std::string& output)
 
 } // namespace
 
-PdftkCommand parsePdftkArgs(const std::vector<std::string>& args)
-{
+PdftkCommand parsePdftkArgs(const std::vector<std::string>& args) {
     PdftkCommand cmd;
     size_t i = 0;
     while (i < args.size() && !keywords.count(args[i])) {
-        if (args[i].size() > 2 && args[i][1] == '=' && std::isupper(static_cast<unsigned char>(args[i][0]))) {
+        if (args[i].size() > 2 && args[i][1] == '=' &&
+            std::isupper(static_cast<unsigned char>(args[i][0]))) {
             throw UsageError("input handles (" + args[i] + ") are not supported");
         }
         cmd.inputs.push_back(args[i++]);
@@ -190,8 +210,7 @@ PdftkCommand parsePdftkArgs(const std::vector<std::string>& args)
     return cmd;
 }
 
-std::vector<std::pair<std::string, std::string>> readInfoFile(const std::string& path)
-{
+std::vector<std::pair<std::string, std::string>> readInfoFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw std::runtime_error(path + ": cannot read the information file");
@@ -208,15 +227,15 @@ std::vector<std::pair<std::string, std::string>> readInfoFile(const std::string&
             key = decodeValue(line.substr(line.size() > 8 && line[8] == ' ' ? 9 : 8));
             haveKey = true;
         } else if (line.rfind("InfoValue:", 0) == 0 && haveKey) {
-            entries.emplace_back(key, decodeValue(line.substr(line.size() > 10 && line[10] == ' ' ? 11 : 10)));
+            entries.emplace_back(
+                key, decodeValue(line.substr(line.size() > 10 && line[10] == ' ' ? 11 : 10)));
             haveKey = false;
         }
     }
     return entries;
 }
 
-std::vector<std::string> takePasswords(int argc, char** argv)
-{
+std::vector<std::string> takePasswords(int argc, char** argv) {
     std::vector<std::string> passwords;
     bool inPasswords = false;
     for (int i = 1; i < argc; ++i) {
@@ -236,25 +255,25 @@ std::vector<std::string> takePasswords(int argc, char** argv)
     return passwords;
 }
 
-void runPdftk(const PdftkCommand& command)
-{
+void runPdftk(const PdftkCommand& command) {
     auto passwordOf = [&command](size_t input) {
         return input < command.passwords.size() ? command.passwords[input] : std::string();
     };
     switch (command.operation) {
     case PdftkCommand::Operation::Copy: {
-        auto pdf = open(command.inputs[0], passwordOf(0));
-        write(*pdf, command.output);
+        auto doc = open(command.inputs[0], passwordOf(0));
+        write(*doc->pdf, command.output);
         return;
     }
     case PdftkCommand::Operation::Cat: {
         QPDF out;
         out.emptyPDF();
         QPDFPageDocumentHelper outPages(out);
-        std::vector<std::unique_ptr<QPDF>> sources;
+        std::vector<std::unique_ptr<Loaded>> sources;
         for (size_t i = 0; i < command.inputs.size(); ++i) {
             sources.push_back(open(command.inputs[i], passwordOf(i)));
-            for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(*sources.back()).getAllPages()) {
+            for (QPDFPageObjectHelper& page :
+                 QPDFPageDocumentHelper(*sources.back()->pdf).getAllPages()) {
                 outPages.addPage(page, false);
             }
         }
@@ -263,7 +282,8 @@ void runPdftk(const PdftkCommand& command)
     }
     case PdftkCommand::Operation::UpdateInfo: {
         const auto entries = readInfoFile(command.infoFile);
-        auto pdf = open(command.inputs[0], passwordOf(0));
+        auto doc = open(command.inputs[0], passwordOf(0));
+        QPDF* pdf = doc->pdf.get();
         QPDFObjectHandle trailer = pdf->getTrailer();
         QPDFObjectHandle info = trailer.getKey("/Info");
         if (!info.isDictionary()) {

@@ -7,8 +7,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QWidget window;
     window.setWindowTitle(QStringLiteral("Lumadoc"));
@@ -20,7 +19,8 @@ int main(int argc, char* argv[])
     font.setBold(true);
     title->setFont(font);
     title->setAlignment(Qt::AlignCenter);
-    auto* detail = new QLabel(QStringLiteral("Writing the last files to the output folder..."), &window);
+    auto* detail =
+        new QLabel(QStringLiteral("Writing the last files to the output folder..."), &window);
     detail->setAlignment(Qt::AlignCenter);
     layout->addWidget(title);
     layout->addWidget(detail);

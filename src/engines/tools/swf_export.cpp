@@ -25,8 +25,7 @@ struct Frame {
     int height = 0;
 };
 
-Frame renderFrame(fz_context* ctx, fz_document* doc, int number)
-{
+Frame renderFrame(fz_context* ctx, fz_document* doc, int number) {
     fz_page* raw = nullptr;
     fz_rect bounds{};
     guarded(ctx, [&] {
@@ -65,8 +64,7 @@ Frame renderFrame(fz_context* ctx, fz_document* doc, int number)
 
 } // namespace
 
-int convertToSwf(const std::string& source, const std::string& output, const SwfOptions& options)
-{
+int convertToSwf(const std::string& source, const std::string& output, const SwfOptions& options) {
     if (swfFrameRate(options.frameRate) == 0) {
         throw std::runtime_error("the frame rate must be above 0 and below 256");
     }
@@ -91,33 +89,39 @@ int convertToSwf(const std::string& source, const std::string& output, const Swf
     }
     guarded(ctx, [&] {
         fz_page* p = fz_load_page(ctx, doc.get(), first - 1);
-        fz_try(ctx) { firstBounds = fz_bound_page(ctx, p); }
-        fz_always(ctx) { fz_drop_page(ctx, p); }
-        fz_catch(ctx) { fz_rethrow(ctx); }
+        fz_try(ctx) {
+            firstBounds = fz_bound_page(ctx, p);
+        }
+        fz_always(ctx) {
+            fz_drop_page(ctx, p);
+        }
+        fz_catch(ctx) {
+            fz_rethrow(ctx);
+        }
     });
     const int stageW = std::max(1, int(std::lround(firstBounds.x1 - firstBounds.x0)));
     const int stageH = std::max(1, int(std::lround(firstBounds.y1 - firstBounds.y0)));
 
     SwfMovie movie(stageW, stageH, options.frameRate, options.viewer);
     std::string failure;
-    runPages<Frame>(
-        DocumentSource{source, ""}, first, last, renderFrame,
-        [&](int n, std::optional<Frame>&& frame) {
-            try {
-                if (frame) {
-                    movie.addFrame(frame->jpeg, frame->width, frame->height);
-                } else {
-                    // A page that cannot be read still takes its frame, blank.
-                    std::vector<uint8_t> white(size_t(stageW) * size_t(stageH) * 3, 255);
-                    Bitmap bm{stageW, stageH, 3, stageW * 3, white.data(), 72};
-                    movie.addFrame(encodeJpeg(bm, Quality), stageW, stageH);
-                }
-            } catch (const std::exception& e) {
-                failure = "page " + std::to_string(n) + ": " + e.what();
-                return false;
-            }
-            return true;
-        });
+    runPages<Frame>(DocumentSource{source, ""}, first, last, renderFrame,
+                    [&](int n, std::optional<Frame>&& frame) {
+                        try {
+                            if (frame) {
+                                movie.addFrame(frame->jpeg, frame->width, frame->height);
+                            } else {
+                                // A page that cannot be read still takes its frame, blank.
+                                std::vector<uint8_t> white(size_t(stageW) * size_t(stageH) * 3,
+                                                           255);
+                                Bitmap bm{stageW, stageH, 3, stageW * 3, white.data(), 72};
+                                movie.addFrame(encodeJpeg(bm, Quality), stageW, stageH);
+                            }
+                        } catch (const std::exception& e) {
+                            failure = "page " + std::to_string(n) + ": " + e.what();
+                            return false;
+                        }
+                        return true;
+                    });
     if (!failure.empty()) {
         throw std::runtime_error(failure);
     }

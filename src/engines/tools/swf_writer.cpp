@@ -33,8 +33,7 @@ enum Action : uint8_t { NextFrame = 0x04, PreviousFrame = 0x05, Play = 0x06, Sto
 /// Bit-packed fields (RECT, MATRIX, shape records), most significant bit first.
 class Bits {
 public:
-    void put(uint32_t value, int count)
-    {
+    void put(uint32_t value, int count) {
         for (int i = count - 1; i >= 0; --i) {
             if (m_used == 0) {
                 m_bytes.push_back(0);
@@ -45,7 +44,9 @@ public:
             m_used = (m_used + 1) % 8;
         }
     }
-    void putSigned(int32_t value, int count) { put(uint32_t(value) & ((count >= 32) ? ~0u : ((1u << count) - 1)), count); }
+    void putSigned(int32_t value, int count) {
+        put(uint32_t(value) & ((count >= 32) ? ~0u : ((1u << count) - 1)), count);
+    }
     void align() { m_used = 0; }
     std::vector<uint8_t>& bytes() { return m_bytes; }
 
@@ -54,8 +55,7 @@ private:
     int m_used = 0;
 };
 
-int signedBits(int32_t v)
-{
+int signedBits(int32_t v) {
     int n = 1;
     while (v < -(1 << (n - 1)) || v >= (1 << (n - 1))) {
         ++n;
@@ -63,8 +63,7 @@ int signedBits(int32_t v)
     return n;
 }
 
-int signedBits(std::initializer_list<int32_t> values)
-{
+int signedBits(std::initializer_list<int32_t> values) {
     int n = 1;
     for (const int32_t v : values) {
         n = std::max(n, signedBits(v));
@@ -72,8 +71,7 @@ int signedBits(std::initializer_list<int32_t> values)
     return n;
 }
 
-void rect(Bits& b, int32_t xmin, int32_t xmax, int32_t ymin, int32_t ymax)
-{
+void rect(Bits& b, int32_t xmin, int32_t xmax, int32_t ymin, int32_t ymax) {
     const int n = signedBits({xmin, xmax, ymin, ymax});
     b.put(uint32_t(n), 5);
     b.putSigned(xmin, n);
@@ -84,8 +82,7 @@ void rect(Bits& b, int32_t xmin, int32_t xmax, int32_t ymin, int32_t ymax)
 }
 
 /// A MATRIX with a scale (16.16 fixed point) and a translation in twips.
-void matrix(Bits& b, double scaleX, double scaleY, int32_t tx, int32_t ty)
-{
+void matrix(Bits& b, double scaleX, double scaleY, int32_t tx, int32_t ty) {
     const bool scaled = scaleX != 1.0 || scaleY != 1.0;
     b.put(scaled ? 1 : 0, 1);
     if (scaled) {
@@ -106,26 +103,25 @@ void matrix(Bits& b, double scaleX, double scaleY, int32_t tx, int32_t ty)
     b.align();
 }
 
-void u16(std::vector<uint8_t>& v, uint32_t x)
-{
+void u16(std::vector<uint8_t>& v, uint32_t x) {
     v.push_back(uint8_t(x));
     v.push_back(uint8_t(x >> 8));
 }
 
-void u32(std::vector<uint8_t>& v, uint32_t x)
-{
+void u32(std::vector<uint8_t>& v, uint32_t x) {
     u16(v, x & 0xFFFF);
     u16(v, x >> 16);
 }
 
-void append(std::vector<uint8_t>& v, Bits& b) { v.insert(v.end(), b.bytes().begin(), b.bytes().end()); }
+void append(std::vector<uint8_t>& v, Bits& b) {
+    v.insert(v.end(), b.bytes().begin(), b.bytes().end());
+}
 
 /// Shape records of a closed polygon (points in twips), filled with fill style 1.
-void polygon(Bits& b, const std::vector<std::pair<int32_t, int32_t>>& points)
-{
+void polygon(Bits& b, const std::vector<std::pair<int32_t, int32_t>>& points) {
     // Style change: move to the first point, fill style 1.
-    b.put(0, 1);                             // non-edge record
-    b.put(0b00101, 5);                       // new styles 0, line 0, fill1 1, fill0 0, move to 1
+    b.put(0, 1);       // non-edge record
+    b.put(0b00101, 5); // new styles 0, line 0, fill1 1, fill0 0, move to 1
     const int n = signedBits({points[0].first, points[0].second});
     b.put(uint32_t(n), 5);
     b.putSigned(points[0].first, n);
@@ -150,8 +146,7 @@ void polygon(Bits& b, const std::vector<std::pair<int32_t, int32_t>>& points)
 
 } // namespace
 
-uint16_t swfFrameRate(double frameRate)
-{
+uint16_t swfFrameRate(double frameRate) {
     if (!(frameRate > 0) || frameRate >= 256) {
         return 0;
     }
@@ -159,9 +154,8 @@ uint16_t swfFrameRate(double frameRate)
 }
 
 SwfMovie::SwfMovie(int stageWidth, int stageHeight, double frameRate, bool viewer)
-    : m_width(std::max(1, stageWidth)), m_height(std::max(1, stageHeight)), m_rate(swfFrameRate(frameRate)),
-      m_viewer(viewer), m_body(std::tmpfile())
-{
+    : m_width(std::max(1, stageWidth)), m_height(std::max(1, stageHeight)),
+      m_rate(swfFrameRate(frameRate)), m_viewer(viewer), m_body(std::tmpfile()) {
     if (!m_body) {
         throw std::runtime_error("cannot create a temporary file");
     }
@@ -177,10 +171,11 @@ SwfMovie::SwfMovie(int stageWidth, int stageHeight, double frameRate, bool viewe
     }
 }
 
-SwfMovie::~SwfMovie() { std::fclose(m_body); }
+SwfMovie::~SwfMovie() {
+    std::fclose(m_body);
+}
 
-void SwfMovie::tag(int code, const std::vector<uint8_t>& data)
-{
+void SwfMovie::tag(int code, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> header;
     // Bitmaps always take the long header, as some players expect.
     if (data.size() < 63 && code != DefineBitsJPEG2) {
@@ -197,8 +192,7 @@ void SwfMovie::tag(int code, const std::vector<uint8_t>& data)
 
 // Three buttons at the bottom of the stage over the pages: previous, play, next. The movie
 // stops on its first frame until one is pressed.
-void SwfMovie::defineViewer()
-{
+void SwfMovie::defineViewer() {
     const int32_t size = std::max(24, std::min(m_width, m_height) / 12) * Twips;
     const int32_t gap = size / 4;
     const int32_t top = m_height * Twips - size - gap;
@@ -212,13 +206,19 @@ void SwfMovie::defineViewer()
         Bits bounds;
         rect(bounds, 0, size, 0, size);
         append(d, bounds);
-        d.push_back(1);                               // one fill style
+        d.push_back(1);                                    // one fill style
         d.insert(d.end(), {0x00, 0x30, 0x30, 0x30, 0xB0}); // solid RGBA
-        d.push_back(0);                               // no line styles
-        d.push_back(0x10);                            // 1 fill bit, 0 line bits
+        d.push_back(0);                                    // no line styles
+        d.push_back(0x10);                                 // 1 fill bit, 0 line bits
         const int32_t r = size / 6;
         Bits shape;
-        polygon(shape, {{r, 0}, {size - r, 0}, {size, r}, {size, size - r}, {size - r, size}, {r, size}, {0, size - r},
+        polygon(shape, {{r, 0},
+                        {size - r, 0},
+                        {size, r},
+                        {size, size - r},
+                        {size - r, size},
+                        {r, size},
+                        {0, size - r},
                         {0, r}});
         append(d, shape);
         tag(DefineShape3, d);
@@ -267,8 +267,8 @@ void SwfMovie::defineViewer()
         const size_t actions = d.size();
         d[offsetAt] = uint8_t(actions - offsetAt);
         d[offsetAt + 1] = uint8_t((actions - offsetAt) >> 8);
-        u16(d, 0);          // last condition
-        d.push_back(0x08);  // on release (OverDownToOverUp)
+        u16(d, 0);         // last condition
+        d.push_back(0x08); // on release (OverDownToOverUp)
         d.push_back(0x00);
         d.push_back(action);
         d.push_back(0); // end of actions
@@ -288,8 +288,7 @@ void SwfMovie::defineViewer()
     button(nextIcon, NextFrame, left + 2 * (size + gap));
 }
 
-void SwfMovie::addFrame(const std::string& jpeg, int pixelWidth, int pixelHeight)
-{
+void SwfMovie::addFrame(const std::string& jpeg, int pixelWidth, int pixelHeight) {
     const uint16_t bitmap = m_nextId++;
     std::vector<uint8_t> bits;
     u16(bits, bitmap);
@@ -350,8 +349,7 @@ void SwfMovie::addFrame(const std::string& jpeg, int pixelWidth, int pixelHeight
     }
 }
 
-void SwfMovie::finish(const std::string& path, bool compress)
-{
+void SwfMovie::finish(const std::string& path, bool compress) {
     if (m_viewer && m_frames > 1) {
         // The last page stays up once the movie has played through.
         tag(DoAction, {Stop, 0});

@@ -9,90 +9,99 @@ struct Textless {
     bool* painted;
 };
 
-fz_device* target(fz_device* dev) { return reinterpret_cast<Textless*>(dev)->target; }
-void paint(fz_device* dev) { *reinterpret_cast<Textless*>(dev)->painted = true; }
+fz_device* target(fz_device* dev) {
+    return reinterpret_cast<Textless*>(dev)->target;
+}
+void paint(fz_device* dev) {
+    *reinterpret_cast<Textless*>(dev)->painted = true;
+}
 
-void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm, fz_colorspace* cs,
-              const float* color, float alpha, fz_color_params params)
-{
+void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm,
+              fz_colorspace* cs, const float* color, float alpha, fz_color_params params) {
     paint(dev);
     fz_fill_path(ctx, target(dev), path, evenOdd, ctm, cs, color, alpha, params);
 }
-void strokePath(fz_context* ctx, fz_device* dev, const fz_path* path, const fz_stroke_state* stroke, fz_matrix ctm,
-                fz_colorspace* cs, const float* color, float alpha, fz_color_params params)
-{
+void strokePath(fz_context* ctx, fz_device* dev, const fz_path* path, const fz_stroke_state* stroke,
+                fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha,
+                fz_color_params params) {
     paint(dev);
     fz_stroke_path(ctx, target(dev), path, stroke, ctm, cs, color, alpha, params);
 }
-void clipPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm, fz_rect scissor)
-{
+void clipPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm,
+              fz_rect scissor) {
     fz_clip_path(ctx, target(dev), path, evenOdd, ctm, scissor);
 }
-void clipStrokePath(fz_context* ctx, fz_device* dev, const fz_path* path, const fz_stroke_state* stroke, fz_matrix ctm,
-                    fz_rect scissor)
-{
+void clipStrokePath(fz_context* ctx, fz_device* dev, const fz_path* path,
+                    const fz_stroke_state* stroke, fz_matrix ctm, fz_rect scissor) {
     fz_clip_stroke_path(ctx, target(dev), path, stroke, ctm, scissor);
 }
-void clipText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ctm, fz_rect scissor)
-{
+void clipText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ctm,
+              fz_rect scissor) {
     fz_clip_text(ctx, target(dev), text, ctm, scissor);
 }
-void clipStrokeText(fz_context* ctx, fz_device* dev, const fz_text* text, const fz_stroke_state* stroke, fz_matrix ctm,
-                    fz_rect scissor)
-{
+void clipStrokeText(fz_context* ctx, fz_device* dev, const fz_text* text,
+                    const fz_stroke_state* stroke, fz_matrix ctm, fz_rect scissor) {
     fz_clip_stroke_text(ctx, target(dev), text, stroke, ctm, scissor);
 }
-void fillShade(fz_context* ctx, fz_device* dev, fz_shade* shade, fz_matrix ctm, float alpha, fz_color_params params)
-{
+void fillShade(fz_context* ctx, fz_device* dev, fz_shade* shade, fz_matrix ctm, float alpha,
+               fz_color_params params) {
     paint(dev);
     fz_fill_shade(ctx, target(dev), shade, ctm, alpha, params);
 }
-void fillImage(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, float alpha, fz_color_params params)
-{
+void fillImage(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, float alpha,
+               fz_color_params params) {
     paint(dev);
     fz_fill_image(ctx, target(dev), image, ctm, alpha, params);
 }
-void fillImageMask(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, fz_colorspace* cs,
-                   const float* color, float alpha, fz_color_params params)
-{
+void fillImageMask(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm,
+                   fz_colorspace* cs, const float* color, float alpha, fz_color_params params) {
     paint(dev);
     fz_fill_image_mask(ctx, target(dev), image, ctm, cs, color, alpha, params);
 }
-void clipImageMask(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, fz_rect scissor)
-{
+void clipImageMask(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm,
+                   fz_rect scissor) {
     fz_clip_image_mask(ctx, target(dev), image, ctm, scissor);
 }
-void popClip(fz_context* ctx, fz_device* dev) { fz_pop_clip(ctx, target(dev)); }
-void beginMask(fz_context* ctx, fz_device* dev, fz_rect area, int luminosity, fz_colorspace* cs, const float* bc,
-               fz_color_params params)
-{
+void popClip(fz_context* ctx, fz_device* dev) {
+    fz_pop_clip(ctx, target(dev));
+}
+void beginMask(fz_context* ctx, fz_device* dev, fz_rect area, int luminosity, fz_colorspace* cs,
+               const float* bc, fz_color_params params) {
     fz_begin_mask(ctx, target(dev), area, luminosity, cs, bc, params);
 }
-void endMask(fz_context* ctx, fz_device* dev) { fz_end_mask(ctx, target(dev)); }
-void beginGroup(fz_context* ctx, fz_device* dev, fz_rect area, fz_colorspace* cs, int isolated, int knockout,
-                int blendmode, float alpha)
-{
+void endMask(fz_context* ctx, fz_device* dev) {
+    fz_end_mask(ctx, target(dev));
+}
+void beginGroup(fz_context* ctx, fz_device* dev, fz_rect area, fz_colorspace* cs, int isolated,
+                int knockout, int blendmode, float alpha) {
     fz_begin_group(ctx, target(dev), area, cs, isolated, knockout, blendmode, alpha);
 }
-void endGroup(fz_context* ctx, fz_device* dev) { fz_end_group(ctx, target(dev)); }
-int beginTile(fz_context* ctx, fz_device* dev, fz_rect area, fz_rect view, float xstep, float ystep, fz_matrix ctm,
-              int id)
-{
+void endGroup(fz_context* ctx, fz_device* dev) {
+    fz_end_group(ctx, target(dev));
+}
+int beginTile(fz_context* ctx, fz_device* dev, fz_rect area, fz_rect view, float xstep, float ystep,
+              fz_matrix ctm, int id) {
     return fz_begin_tile_id(ctx, target(dev), area, view, xstep, ystep, ctm, id);
 }
-void endTile(fz_context* ctx, fz_device* dev) { fz_end_tile(ctx, target(dev)); }
-void renderFlags(fz_context* ctx, fz_device* dev, int set, int clear) { fz_render_flags(ctx, target(dev), set, clear); }
-void defaultColorspaces(fz_context* ctx, fz_device* dev, fz_default_colorspaces* cs)
-{
+void endTile(fz_context* ctx, fz_device* dev) {
+    fz_end_tile(ctx, target(dev));
+}
+void renderFlags(fz_context* ctx, fz_device* dev, int set, int clear) {
+    fz_render_flags(ctx, target(dev), set, clear);
+}
+void defaultColorspaces(fz_context* ctx, fz_device* dev, fz_default_colorspaces* cs) {
     fz_set_default_colorspaces(ctx, target(dev), cs);
 }
-void beginLayer(fz_context* ctx, fz_device* dev, const char* name) { fz_begin_layer(ctx, target(dev), name); }
-void endLayer(fz_context* ctx, fz_device* dev) { fz_end_layer(ctx, target(dev)); }
+void beginLayer(fz_context* ctx, fz_device* dev, const char* name) {
+    fz_begin_layer(ctx, target(dev), name);
+}
+void endLayer(fz_context* ctx, fz_device* dev) {
+    fz_end_layer(ctx, target(dev));
+}
 
 } // namespace
 
-fz_device* newTextlessDevice(fz_context* ctx, fz_device* targetDevice, bool* painted)
-{
+fz_device* newTextlessDevice(fz_context* ctx, fz_device* targetDevice, bool* painted) {
     Textless* dev = fz_new_derived_device(ctx, Textless);
     dev->target = targetDevice;
     dev->painted = painted;
