@@ -4,6 +4,7 @@
 #include "rtf_reader.h"
 #include "rtf_writer.h"
 #include "text_model.h"
+#include "utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -25,31 +26,16 @@ int countProgress(int, int, int done) {
     return 1;
 }
 
-std::u32string toUtf32(const std::string& s) {
-    std::u32string out;
-    for (size_t i = 0; i < s.size();) {
-        const unsigned char c = s[i];
-        const int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
-        char32_t cp = len == 1 ? c : c & (0x7F >> len);
-        for (int k = 1; k < len && i + size_t(k) < s.size(); ++k) {
-            cp = (cp << 6) | (s[i + size_t(k)] & 0x3F);
-        }
-        out.push_back(cp);
-        i += size_t(len);
-    }
-    return out;
-}
-
 /// The share of the reference's visible characters (blanks and hyphens aside) that the
 /// candidate holds too, counted as multisets: order and line breaks do not matter.
 double characterRecall(const std::string& reference, const std::string& candidate) {
     std::map<char32_t, int> have;
-    for (const char32_t c : toUtf32(candidate)) {
+    for (const char32_t c : pdftox::decodeUtf8(candidate)) {
         ++have[c];
     }
     int total = 0;
     int found = 0;
-    for (const char32_t c : toUtf32(reference)) {
+    for (const char32_t c : pdftox::decodeUtf8(reference)) {
         if (c <= U' ' || c == U'-' || c == 0xAD || c == 0x2010 || c == 0xC) {
             continue;
         }

@@ -18,19 +18,11 @@ constexpr double MaxPixels = 120e6;
 
 enum class PageStatus { Written, WriteFailed };
 
-// A damaged content stream stops drawing where it breaks; what was drawn is kept.
-void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix) {
+void drawWhole(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix) {
     fz_device* dev = nullptr;
     guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
     DevicePtr device(dev, {ctx});
-    try {
-        guarded(ctx, [&] { fz_run_page(ctx, page, dev, ctm, nullptr); });
-    } catch (const MuError&) {
-    }
-    try {
-        guarded(ctx, [&] { fz_close_device(ctx, dev); });
-    } catch (const MuError&) {
-    }
+    drawPage(ctx, page, ctm, dev);
 }
 
 void drawList(fz_context* ctx, fz_display_list* list, fz_matrix ctm, fz_pixmap* band) {
@@ -55,7 +47,7 @@ void drawInBands(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix, 
     try {
         guarded(ctx, [&] { raw = fz_new_display_list_from_page(ctx, page); });
     } catch (const MuError&) {
-        drawPage(ctx, page, ctm, pix);
+        drawWhole(ctx, page, ctm, pix);
         return;
     }
     Owned<fz_display_list, fz_drop_display_list> list(raw, {ctx});
@@ -87,14 +79,9 @@ void drawInBands(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix, 
 }
 
 PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJob& job, int bands) {
-    PagePtr pagePtr(nullptr, {ctx});
-    fz_page* p = nullptr;
     fz_rect bounds{};
-    guarded(ctx, [&] {
-        p = fz_load_page(ctx, doc, page - 1);
-        bounds = fz_bound_page(ctx, p);
-    });
-    pagePtr.reset(p);
+    const PagePtr pagePtr = loadPage(ctx, doc, page, &bounds);
+    fz_page* p = pagePtr.get();
 
     double zoom = job.dpi / 72.0;
     const double w = (bounds.x1 - bounds.x0) * zoom;
@@ -123,7 +110,7 @@ PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJo
     if (bands > 1) {
         drawInBands(ctx, p, ctm, pix, bands);
     } else {
-        drawPage(ctx, p, ctm, pix);
+        drawWhole(ctx, p, ctm, pix);
     }
 
     Bitmap bitmap;

@@ -57,6 +57,25 @@ ThreadContext::~ThreadContext() {
     fz_drop_context(m_ctx);
 }
 
+PagePtr loadPage(fz_context* ctx, fz_document* doc, int number, fz_rect* bounds) {
+    fz_page* page = nullptr;
+    guarded(ctx, [&] { page = fz_load_page(ctx, doc, number - 1); });
+    PagePtr owned(page, {ctx});
+    guarded(ctx, [&] { *bounds = fz_bound_page(ctx, page); });
+    return owned;
+}
+
+void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_device* device) {
+    try {
+        guarded(ctx, [&] { fz_run_page(ctx, page, device, ctm, nullptr); });
+    } catch (const MuError&) {
+    }
+    try {
+        guarded(ctx, [&] { fz_close_device(ctx, device); });
+    } catch (const MuError&) {
+    }
+}
+
 DocumentPtr openPdf(fz_context* ctx, const std::string& path) {
     fz_document* doc = nullptr;
     // Only PDF: a file of another kind under a .pdf name is not opened as that kind.

@@ -72,6 +72,13 @@ template <typename Ptr, typename T> Ptr own(fz_context* ctx, T* p) {
     return Ptr(p, {ctx});
 }
 
+/// Loads page `number` (from 1) and gives its bounds as displayed; throws MuError.
+PagePtr loadPage(fz_context* ctx, fz_document* doc, int number, fz_rect* bounds);
+
+/// Runs `page` through `device` with `ctm` and closes the device. A damaged content stream
+/// stops where it breaks: what was drawn up to there is kept, and no error leaves.
+void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_device* device);
+
 /// Opens a PDF file; throws MuError when it cannot be opened or repaired.
 DocumentPtr openPdf(fz_context* ctx, const std::string& path);
 

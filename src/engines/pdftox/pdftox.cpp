@@ -148,18 +148,7 @@ static int pageSize(int handle, int page, bool width) {
     fz_context* ctx = entry->context.get();
     fz_rect bounds{};
     try {
-        guarded(ctx, [&] {
-            fz_page* p = fz_load_page(ctx, entry->doc.get(), page - 1);
-            fz_try(ctx) {
-                bounds = fz_bound_page(ctx, p);
-            }
-            fz_always(ctx) {
-                fz_drop_page(ctx, p);
-            }
-            fz_catch(ctx) {
-                fz_rethrow(ctx);
-            }
-        });
+        loadPage(ctx, entry->doc.get(), page, &bounds);
     } catch (const MuError&) {
         return 0;
     }

@@ -1,6 +1,7 @@
 #include "rtf_writer.h"
 
 #include "atomic_file.h"
+#include "utf8.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,25 +27,6 @@ const char* classWord(FontClass cls) {
         break;
     }
     return "\\froman";
-}
-
-std::u32string fromUtf8(const std::string& s) {
-    std::u32string out;
-    for (size_t i = 0; i < s.size();) {
-        const unsigned char c = s[i];
-        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (len == 0 || i + size_t(len) > s.size()) {
-            ++i;
-            continue;
-        }
-        char32_t cp = len == 1 ? c : c & (0x7F >> len);
-        for (int k = 1; k < len; ++k) {
-            cp = (cp << 6) | (s[i + size_t(k)] & 0x3F);
-        }
-        out.push_back(cp);
-        i += size_t(len);
-    }
-    return out;
 }
 
 void appendHex(std::string& out, const std::string& data) {
@@ -207,9 +189,9 @@ void RtfWriter::finish(const std::string& path) {
     for (size_t i = 0; i < m_fontOrder.size(); ++i) {
         const FontFace& f = m_fontOrder[i];
         head += "{\\f" + std::to_string(i) + classWord(f.cls) + "\\fcharset0\\fprq2 " +
-                escapeText(fromUtf8(f.family));
+                escapeText(decodeUtf8(f.family));
         if (!f.fallback.empty() && f.fallback != f.family) {
-            head += "{\\*\\falt " + escapeText(fromUtf8(f.fallback)) + "}";
+            head += "{\\*\\falt " + escapeText(decodeUtf8(f.fallback)) + "}";
         }
         head += ";}";
     }
@@ -220,7 +202,7 @@ void RtfWriter::finish(const std::string& path) {
     }
     head += "}\n";
     if (!m_title.empty()) {
-        head += "{\\info{\\title " + escapeText(fromUtf8(m_title)) + "}}\n";
+        head += "{\\info{\\title " + escapeText(decodeUtf8(m_title)) + "}}\n";
     }
     const int margin = marginFor(m_firstWidth, m_firstHeight);
     head += "\\paperw" + std::to_string(m_firstWidth) + "\\paperh" + std::to_string(m_firstHeight) +

@@ -388,13 +388,9 @@ void addPicture(fz_context* ctx, const fz_stext_block* block, PageModel& model) 
 
 PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
     PageModel model;
-    fz_page* p = nullptr;
     fz_rect bounds{};
-    guarded(ctx, [&] {
-        p = fz_load_page(ctx, doc, page - 1);
-        bounds = fz_bound_page(ctx, p);
-    });
-    PagePtr pagePtr(p, {ctx});
+    const PagePtr pagePtr = loadPage(ctx, doc, page, &bounds);
+    fz_page* p = pagePtr.get();
     model.widthTwips = std::max(720, int(std::lround((bounds.x1 - bounds.x0) * TwipsPerPoint)));
     model.heightTwips = std::max(720, int(std::lround((bounds.y1 - bounds.y0) * TwipsPerPoint)));
 

@@ -6,6 +6,7 @@
 #include "page_pipeline.h"
 #include "text_model.h"
 #include "textless_device.h"
+#include "utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -49,24 +50,6 @@ struct HtmlPage {
     std::vector<Span> spans;
     std::vector<Link> links;
 };
-
-void appendUtf8(std::string& out, int c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
 
 std::string escape(const std::string& text) {
     std::string out;
@@ -170,7 +153,7 @@ void collectText(fz_context* ctx, fz_page* page, HtmlPage& out) {
                     span->y = ch->quad.ul.y;
                     span->angle = angle;
                 }
-                appendUtf8(span->text, ch->c);
+                appendUtf8(span->text, char32_t(ch->c));
                 span->width = std::max(
                     span->width, std::hypot(ch->quad.ur.x - span->x, ch->quad.ur.y - span->y));
                 lastEnd = ch->quad.lr;
@@ -226,15 +209,9 @@ std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
     fz_device* textless = nullptr;
     guarded(ctx, [&] { textless = newTextlessDevice(ctx, draw, &painted); });
     DevicePtr textlessOwner(textless, {ctx});
+    drawPage(ctx, page, ctm, textless);
     try {
-        guarded(ctx, [&] { fz_run_page(ctx, page, textless, ctm, nullptr); });
-    } catch (const MuError&) {
-    }
-    try {
-        guarded(ctx, [&] {
-            fz_close_device(ctx, textless);
-            fz_close_device(ctx, draw);
-        });
+        guarded(ctx, [&] { fz_close_device(ctx, draw); });
     } catch (const MuError&) {
     }
     if (!painted) {
@@ -267,13 +244,9 @@ HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::s
                      const std::string& stem) {
     HtmlPage out;
     out.number = number;
-    fz_page* raw = nullptr;
     fz_rect bounds{};
-    guarded(ctx, [&] {
-        raw = fz_load_page(ctx, doc, number - 1);
-        bounds = fz_bound_page(ctx, raw);
-    });
-    PagePtr page(raw, {ctx});
+    const PagePtr page = loadPage(ctx, doc, number, &bounds);
+    fz_page* raw = page.get();
     out.width = bounds.x1 - bounds.x0;
     out.height = bounds.y1 - bounds.y0;
     out.background = drawBackground(ctx, raw, bounds, folder, stem, number);

@@ -1,6 +1,7 @@
 #include "pdftk_tool.h"
 
 #include "atomic_file.h"
+#include "utf8.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
@@ -26,54 +27,18 @@ const char16_t cp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026,
                                  0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
-// Length of a valid UTF-8 sequence starting at s[i], or 0.
-size_t utf8Length(const std::string& s, size_t i) {
-    const unsigned char c = s[i];
-    const size_t len = c < 0x80         ? 1
-                       : (c >> 5) == 6  ? 2
-                       : (c >> 4) == 14 ? 3
-                       : (c >> 3) == 30 ? 4
-                                        : 0;
-    if (len == 0 || i + len > s.size()) {
-        return 0;
-    }
-    for (size_t k = 1; k < len; ++k) {
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    return len;
-}
-
 std::string decodeValue(const std::string& raw) {
     std::string text;
     for (size_t i = 0; i < raw.size();) {
-        const size_t len = utf8Length(raw, i);
+        const size_t len = pdftox::utf8SequenceLength(raw, i);
         if (len > 0) {
             text.append(raw, i, len);
             i += len;
             continue;
         }
         const unsigned char c = raw[i++];
-        appendUtf8(text, c >= 0x80 && c < 0xA0 ? char32_t(cp1252High[c - 0x80]) : char32_t(c));
+        pdftox::appendUtf8(text,
+                           c >= 0x80 && c < 0xA0 ? char32_t(cp1252High[c - 0x80]) : char32_t(c));
     }
     // XML character references, as pdftk writes non-ASCII letters.
     std::string out;
@@ -86,7 +51,7 @@ std::string decodeValue(const std::string& raw) {
                 char* stop = nullptr;
                 const unsigned long value = std::strtoul(digits.c_str(), &stop, hex ? 16 : 10);
                 if (!digits.empty() && stop && *stop == '\0' && value > 0 && value <= 0x10FFFF) {
-                    appendUtf8(out, char32_t(value));
+                    pdftox::appendUtf8(out, char32_t(value));
                     i = end + 1;
                     continue;
                 }

@@ -26,13 +26,8 @@ struct Frame {
 };
 
 Frame renderFrame(fz_context* ctx, fz_document* doc, int number) {
-    fz_page* raw = nullptr;
     fz_rect bounds{};
-    guarded(ctx, [&] {
-        raw = fz_load_page(ctx, doc, number - 1);
-        bounds = fz_bound_page(ctx, raw);
-    });
-    PagePtr page(raw, {ctx});
+    const PagePtr page = loadPage(ctx, doc, number, &bounds);
     const fz_matrix ctm = fz_scale(float(Zoom), float(Zoom));
     const fz_irect box = fz_round_rect(fz_transform_rect(bounds, ctm));
     fz_pixmap* pix = nullptr;
@@ -44,14 +39,7 @@ Frame renderFrame(fz_context* ctx, fz_document* doc, int number) {
     fz_device* dev = nullptr;
     guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
     DevicePtr device(dev, {ctx});
-    try {
-        guarded(ctx, [&] { fz_run_page(ctx, raw, dev, ctm, nullptr); });
-    } catch (const MuError&) {
-    }
-    try {
-        guarded(ctx, [&] { fz_close_device(ctx, dev); });
-    } catch (const MuError&) {
-    }
+    drawPage(ctx, page.get(), ctm, dev);
     Bitmap bm;
     bm.width = fz_pixmap_width(ctx, pix);
     bm.height = fz_pixmap_height(ctx, pix);
@@ -87,18 +75,7 @@ int convertToSwf(const std::string& source, const std::string& output, const Swf
     if (first > last) {
         throw std::runtime_error("no pages in the range asked for");
     }
-    guarded(ctx, [&] {
-        fz_page* p = fz_load_page(ctx, doc.get(), first - 1);
-        fz_try(ctx) {
-            firstBounds = fz_bound_page(ctx, p);
-        }
-        fz_always(ctx) {
-            fz_drop_page(ctx, p);
-        }
-        fz_catch(ctx) {
-            fz_rethrow(ctx);
-        }
-    });
+    loadPage(ctx, doc.get(), first, &firstBounds);
     const int stageW = std::max(1, int(std::lround(firstBounds.x1 - firstBounds.x0)));
     const int stageH = std::max(1, int(std::lround(firstBounds.y1 - firstBounds.y0)));
 
