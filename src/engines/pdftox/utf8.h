@@ -6,8 +6,7 @@
 namespace pdftox {
 
 /// Appends `c` to `out` in UTF-8.
-inline void appendUtf8(std::string& out, char32_t c)
-{
+inline void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += char(c);
     } else if (c < 0x800) {
@@ -26,10 +25,13 @@ inline void appendUtf8(std::string& out, char32_t c)
 }
 
 /// The length of the valid UTF-8 sequence that starts at s[i], or 0 when there is none.
-inline size_t utf8SequenceLength(const std::string& s, size_t i)
-{
+inline size_t utf8SequenceLength(const std::string& s, size_t i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    const size_t len = c < 0x80         ? 1
+                       : (c >> 5) == 6  ? 2
+                       : (c >> 4) == 14 ? 3
+                       : (c >> 3) == 30 ? 4
+                                        : 0;
     if (len == 0 || i + len > s.size()) {
         return 0;
     }
@@ -42,8 +44,7 @@ inline size_t utf8SequenceLength(const std::string& s, size_t i)
 }
 
 /// The characters of a UTF-8 text; bytes that do not form a valid sequence are left out.
-inline std::u32string decodeUtf8(const std::string& s)
-{
+inline std::u32string decodeUtf8(const std::string& s) {
     std::u32string out;
     for (size_t i = 0; i < s.size();) {
         const size_t len = utf8SequenceLength(s, i);

@@ -6,6 +6,7 @@
 #include "page_pipeline.h"
 #include "text_model.h"
 #include "textless_device.h"
+#include "tool_source.h"
 #include "utf8.h"
 
 #include <algorithm>
@@ -290,29 +291,16 @@ e.style.transform=(r?'rotate('+r+'deg) ':'')+'scaleX('+k.toFixed(3)+')';}}})();
 } // namespace
 
 int convertToHtml(const std::string& source, const std::string& output, int first, int last) {
-    ThreadContext context;
-    fz_context* ctx = context.get();
-    DocumentPtr doc(nullptr, {nullptr});
-    try {
-        doc = openPdf(ctx, source);
-    } catch (const MuError& e) {
-        throw std::runtime_error(source + ": cannot open the PDF: " + e.what());
-    }
-    if (unlock(ctx, doc.get(), "") != Access::Open) {
-        throw std::runtime_error(source + ": the PDF is protected by a password");
-    }
-    int pages = 0;
-    guarded(ctx, [&] { pages = fz_count_pages(ctx, doc.get()); });
-    first = std::max(first, 1);
-    last = std::min(last, pages);
-    if (first > last) {
-        throw std::runtime_error("no pages in the range asked for");
-    }
+    ToolSource opened;
+    openToolSource(opened, source, first, last);
+    fz_context* ctx = opened.context.get();
+    fz_document* doc = opened.doc.get();
+    first = opened.first;
+    last = opened.last;
     char title[512] = "";
     try {
-        guarded(ctx, [&] {
-            fz_lookup_metadata(ctx, doc.get(), FZ_META_INFO_TITLE, title, sizeof title);
-        });
+        guarded(ctx,
+                [&] { fz_lookup_metadata(ctx, doc, FZ_META_INFO_TITLE, title, sizeof title); });
     } catch (const MuError&) {
     }
     const std::string folder = folderOf(output);

@@ -4,6 +4,7 @@
 #include "mupdf.h"
 #include "page_pipeline.h"
 #include "swf_writer.h"
+#include "tool_source.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,26 +57,12 @@ int convertToSwf(const std::string& source, const std::string& output, const Swf
     if (swfFrameRate(options.frameRate) == 0) {
         throw std::runtime_error("the frame rate must be above 0 and below 256");
     }
-    ThreadContext context;
-    fz_context* ctx = context.get();
-    DocumentPtr doc(nullptr, {nullptr});
-    try {
-        doc = openPdf(ctx, source);
-    } catch (const MuError& e) {
-        throw std::runtime_error(source + ": cannot open the PDF: " + e.what());
-    }
-    if (unlock(ctx, doc.get(), "") != Access::Open) {
-        throw std::runtime_error(source + ": the PDF is protected by a password");
-    }
-    int pages = 0;
+    ToolSource opened;
+    openToolSource(opened, source, options.first, options.last);
     fz_rect firstBounds{};
-    const int first = std::max(options.first, 1);
-    guarded(ctx, [&] { pages = fz_count_pages(ctx, doc.get()); });
-    const int last = std::min(options.last, pages);
-    if (first > last) {
-        throw std::runtime_error("no pages in the range asked for");
-    }
-    loadPage(ctx, doc.get(), first, &firstBounds);
+    loadPage(opened.context.get(), opened.doc.get(), opened.first, &firstBounds);
+    const int first = opened.first;
+    const int last = opened.last;
     const int stageW = std::max(1, int(std::lround(firstBounds.x1 - firstBounds.x0)));
     const int stageH = std::max(1, int(std::lround(firstBounds.y1 - firstBounds.y0)));
 

@@ -1,0 +1,30 @@
+#include "tool_source.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tools {
+
+using namespace pdftox;
+
+void openToolSource(ToolSource& source, const std::string& path, int first, int last)
+{
+    fz_context* ctx = source.context.get();
+    try {
+        source.doc = openPdf(ctx, path);
+    } catch (const MuError& e) {
+        throw std::runtime_error(path + ": cannot open the PDF: " + e.what());
+    }
+    if (unlock(ctx, source.doc.get(), "") != Access::Open) {
+        throw std::runtime_error(path + ": the PDF is protected by a password");
+    }
+    int pages = 0;
+    guarded(ctx, [&] { pages = fz_count_pages(ctx, source.doc.get()); });
+    source.first = std::max(first, 1);
+    source.last = std::min(last, pages);
+    if (source.first > source.last) {
+        throw std::runtime_error("no pages in the range asked for");
+    }
+}
+
+} // namespace tools
