@@ -133,7 +133,8 @@ void RtfWriter::addPage(const PageModel& page) {
     }
     for (const auto& item : page.items) {
         if (const auto* para = std::get_if<Paragraph>(&item)) {
-            out += "\\pard\\plain\\sa120";
+            // Lines of one block (a code listing, an address) stay together; blocks are apart.
+            out += para->spaced ? "\\pard\\plain\\sa120" : "\\pard\\plain\\sa0";
             out += para->centered ? "\\qc" : "\\ql";
             for (const Run& run : para->runs) {
                 out += "{\\f" + std::to_string(fontIndex(run.face)) + "\\fs" +

@@ -208,6 +208,7 @@ void addTextBlock(fz_context* ctx, const fz_stext_block* block, const fz_rect& p
     const fz_stext_line* previous = nullptr;
     const bool centered = isCentered(block, page);
 
+    long lastAdded = -1;
     auto flush = [&] {
         while (!para.runs.empty() && !para.runs.back().text.empty() &&
                para.runs.back().text.back() == U' ') {
@@ -220,6 +221,7 @@ void addTextBlock(fz_context* ctx, const fz_stext_block* block, const fz_rect& p
         if (!blank) {
             para.centered = centered;
             model.items.emplace_back(std::move(para));
+            lastAdded = long(model.items.size()) - 1;
         }
         para = Paragraph();
         current = StyleKey{nullptr, 0, 0};
@@ -237,6 +239,9 @@ void addTextBlock(fz_context* ctx, const fz_stext_block* block, const fz_rect& p
             const bool gap = line->bbox.y0 - previous->bbox.y1 > 1.2f * size;
             if ((shortLine && !centered) || gap) {
                 flush();
+                if (gap && lastAdded >= 0) {
+                    std::get<Paragraph>(model.items[size_t(lastAdded)]).spaced = true;
+                }
             } else {
                 appendSpace(para);
             }
@@ -250,6 +255,9 @@ void addTextBlock(fz_context* ctx, const fz_stext_block* block, const fz_rect& p
         previous = line;
     }
     flush();
+    if (lastAdded >= 0) {
+        std::get<Paragraph>(model.items[size_t(lastAdded)]).spaced = true;
+    }
 }
 
 // Pictures are kept at no more than this resolution on the page: enough for print, and a

@@ -44,6 +44,7 @@ struct Run {
 struct Paragraph {
     std::vector<Run> runs;
     bool centered = false;
+    bool spaced = false; ///< ends its block of text or a gap follows: space after it
 };
 
 struct Picture {

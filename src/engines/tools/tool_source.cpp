@@ -7,8 +7,7 @@ namespace tools {
 
 using namespace pdftox;
 
-void openToolSource(ToolSource& source, const std::string& path, int first, int last)
-{
+void openToolSource(ToolSource& source, const std::string& path, int first, int last) {
     fz_context* ctx = source.context.get();
     try {
         source.doc = openPdf(ctx, path);
