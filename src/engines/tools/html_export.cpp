@@ -193,6 +193,24 @@ void collectLinks(fz_context* ctx, fz_document* doc, fz_page* page, HtmlPage& ou
     }
 }
 
+// Many pages paint a white sheet under their text: such a background adds nothing.
+bool allWhite(fz_context* ctx, fz_pixmap* pix) {
+    const int w = fz_pixmap_width(ctx, pix);
+    const int h = fz_pixmap_height(ctx, pix);
+    const ptrdiff_t stride = fz_pixmap_stride(ctx, pix);
+    const unsigned char* samples = fz_pixmap_samples(ctx, pix);
+    const size_t rowBytes = size_t(w) * size_t(fz_pixmap_components(ctx, pix));
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* row = samples + stride * y;
+        for (size_t x = 0; x < rowBytes; ++x) {
+            if (row[x] != 255) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
                            const std::string& folder, const std::string& stem, int number) {
     const fz_matrix ctm = fz_scale(float(BackgroundZoom), float(BackgroundZoom));
@@ -215,7 +233,7 @@ std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
         guarded(ctx, [&] { fz_close_device(ctx, draw); });
     } catch (const MuError&) {
     }
-    if (!painted) {
+    if (!painted || allWhite(ctx, raw)) {
         return {};
     }
     Bitmap bm;
