@@ -21,6 +21,15 @@ struct Measure {
     bool ok = false;
 };
 
+/// Runs `body` here and returns its time.
+template <typename Body> Measure inProcess(Body body) {
+    Measure m;
+    const auto start = std::chrono::steady_clock::now();
+    m.ok = body();
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return m;
+}
+
 /// Runs `body` in a child process and returns its time and peak memory.
 template <typename Body> Measure inChild(Body body) {
     Measure m;
