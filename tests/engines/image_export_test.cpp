@@ -171,6 +171,32 @@ TEST_F(ImageExport, BadArgumentsAndUnwritableFoldersWriteNothing) {
     EXPECT_EQ(listFolder(bare), std::vector<std::string>{"page-0001.bmp"});
 }
 
+TEST_F(ImageExport, AFullDiskStopsTheExportWithoutPartialFiles) {
+    // A file system with room for a page or two of PNG, not for three.
+    const std::string small = dir.file("small disk");
+    run("mkdir -p '" + small + "'");
+    if (run("mount -t tmpfs -o size=40k tmpfs '" + small + "' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    const int images =
+        ExportIMG(handle, (small + "/").c_str(), "", PDFTOX_PNG, 120, 24, 1, 3, nullptr);
+    std::vector<std::string> whole;
+    std::vector<std::string> broken;
+    for (const std::string& name : listFolder(small)) {
+        (decodePng(small + "/" + name).ok ? whole : broken).push_back(name);
+    }
+    // A file left open by the export would keep the file system busy.
+    const int unmounted = run("umount '" + small + "' 2>/dev/null");
+    if (unmounted != 0) {
+        run("umount -l '" + small + "'");
+    }
+    EXPECT_EQ(unmounted, 0) << "the export left a file open";
+
+    EXPECT_EQ(images, PDFTOX_WRITE_FAILED);
+    EXPECT_LT(whole.size(), 3u);
+    EXPECT_TRUE(broken.empty()) << broken.front() << " is not a whole image";
+}
+
 TEST_F(ImageExport, DamagedPagesDoNotStopTheExport) {
     using testing_support::FixturePage;
     FixturePage broken;

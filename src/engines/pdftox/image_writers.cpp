@@ -45,7 +45,10 @@ struct File {
     void close() {
         FILE* handle = f;
         f = nullptr;
-        if (std::fflush(handle) != 0 || std::ferror(handle) || std::fclose(handle) != 0) {
+        // The file is closed whatever happens, also when its last bytes cannot be written.
+        const bool flushed = std::fflush(handle) == 0 && !std::ferror(handle);
+        const bool closed = std::fclose(handle) == 0;
+        if (!flushed || !closed) {
             throw std::runtime_error("write failed");
         }
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -89,6 +90,8 @@ void runPages(const DocumentSource& source, int first, int last,
         threads.emplace_back(workerMain);
     }
 
+    // A failure of `deliver` must still stop and join the workers before it leaves.
+    std::exception_ptr failure;
     for (int page = first; page <= last; ++page) {
         std::optional<Result> result;
         {
@@ -100,7 +103,13 @@ void runPages(const DocumentSource& source, int first, int last,
             awaited = page + 1;
         }
         changed.notify_all();
-        if (!deliver(page, std::move(result))) {
+        bool more = false;
+        try {
+            more = deliver(page, std::move(result));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!more) {
             break;
         }
     }
@@ -109,6 +118,10 @@ void runPages(const DocumentSource& source, int first, int last,
         stop = true;
     }
     changed.notify_all();
+    threads.clear();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 } // namespace pdftox
