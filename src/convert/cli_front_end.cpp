@@ -113,10 +113,8 @@ public:
     QString askPassword(const QString& prompt, const QString&) override {
         // The given password is tried once per file; a wrong one is asked for again only on a
         // terminal.
-        const bool newFile = prompt != m_lastPrompt &&
-                             !prompt.startsWith(QStringLiteral("The password was not right"));
-        m_lastPrompt = prompt;
-        if (newFile && !m_password.isEmpty()) {
+        const bool firstAsk = !prompt.startsWith(QStringLiteral("The password was not right"));
+        if (firstAsk && !m_password.isEmpty()) {
             return m_password;
         }
         if (!isatty(STDIN_FILENO)) {
@@ -142,7 +140,6 @@ public:
 
 private:
     QString m_password;
-    QString m_lastPrompt;
 };
 
 bool digitsOnly(const QString& s) {
