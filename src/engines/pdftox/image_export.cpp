@@ -113,13 +113,7 @@ PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJo
         drawWhole(ctx, p, ctm, pix);
     }
 
-    Bitmap bitmap;
-    bitmap.width = fz_pixmap_width(ctx, pix);
-    bitmap.height = fz_pixmap_height(ctx, pix);
-    bitmap.channels = fz_pixmap_components(ctx, pix);
-    bitmap.stride = fz_pixmap_stride(ctx, pix);
-    bitmap.pixels = fz_pixmap_samples(ctx, pix);
-    bitmap.dpi = int(std::lround(zoom * 72.0));
+    const Bitmap bitmap = bitmapOf(ctx, pix, int(std::lround(zoom * 72.0)));
 
     try {
         AtomicFile file(job.folder + imageFileName(job, page));

@@ -76,6 +76,27 @@ void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_device* device) 
     }
 }
 
+PixmapPtr newWhitePixmap(fz_context* ctx, fz_rect bounds, double zoom) {
+    const fz_irect box =
+        fz_round_rect(fz_transform_rect(bounds, fz_scale(float(zoom), float(zoom))));
+    fz_pixmap* pix = nullptr;
+    guarded(ctx, [&] { pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 0); });
+    PixmapPtr owned(pix, {ctx});
+    guarded(ctx, [&] { fz_clear_pixmap_with_value(ctx, pix, 255); });
+    return owned;
+}
+
+Bitmap bitmapOf(fz_context* ctx, fz_pixmap* pix, int dpi) {
+    Bitmap bm;
+    bm.width = fz_pixmap_width(ctx, pix);
+    bm.height = fz_pixmap_height(ctx, pix);
+    bm.channels = fz_pixmap_components(ctx, pix);
+    bm.stride = fz_pixmap_stride(ctx, pix);
+    bm.pixels = fz_pixmap_samples(ctx, pix);
+    bm.dpi = dpi;
+    return bm;
+}
+
 DocumentPtr openPdf(fz_context* ctx, const std::string& path) {
     fz_document* doc = nullptr;
     // Only PDF: a file of another kind under a .pdf name is not opened as that kind.

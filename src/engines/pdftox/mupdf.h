@@ -2,6 +2,8 @@
 
 // Small C++ wrappers over MuPDF: contexts for threads, MuPDF errors as exceptions, owning
 // pointers that drop through their context.
+#include "image_writers.h"
+
 #include <mupdf/fitz.h>
 
 #include <memory>
@@ -78,6 +80,12 @@ PagePtr loadPage(fz_context* ctx, fz_document* doc, int number, fz_rect* bounds)
 /// Runs `page` through `device` with `ctm` and closes the device. A damaged content stream
 /// stops where it breaks: what was drawn up to there is kept, and no error leaves.
 void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_device* device);
+
+/// A white RGB pixmap covering `bounds` scaled by `zoom`; throws MuError.
+PixmapPtr newWhitePixmap(fz_context* ctx, fz_rect bounds, double zoom);
+
+/// The pixels of `pix` (owned by it) as a Bitmap of `dpi` dots per inch.
+Bitmap bitmapOf(fz_context* ctx, fz_pixmap* pix, int dpi);
 
 /// Opens a PDF file; throws MuError when it cannot be opened or repaired.
 DocumentPtr openPdf(fz_context* ctx, const std::string& path);

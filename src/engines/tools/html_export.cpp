@@ -214,13 +214,8 @@ bool allWhite(fz_context* ctx, fz_pixmap* pix) {
 std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
                            const std::string& folder, const std::string& stem, int number) {
     const fz_matrix ctm = fz_scale(float(BackgroundZoom), float(BackgroundZoom));
-    const fz_irect box = fz_round_rect(fz_transform_rect(bounds, ctm));
-    fz_pixmap* raw = nullptr;
-    guarded(ctx, [&] {
-        raw = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 0);
-        fz_clear_pixmap_with_value(ctx, raw, 255);
-    });
-    PixmapPtr pix(raw, {ctx});
+    const PixmapPtr pix = newWhitePixmap(ctx, bounds, BackgroundZoom);
+    fz_pixmap* raw = pix.get();
     fz_device* draw = nullptr;
     guarded(ctx, [&] { draw = fz_new_draw_device(ctx, fz_identity, raw); });
     DevicePtr drawOwner(draw, {ctx});
@@ -236,13 +231,7 @@ std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
     if (!painted || allWhite(ctx, raw)) {
         return {};
     }
-    Bitmap bm;
-    bm.width = fz_pixmap_width(ctx, raw);
-    bm.height = fz_pixmap_height(ctx, raw);
-    bm.channels = 3;
-    bm.stride = fz_pixmap_stride(ctx, raw);
-    bm.pixels = fz_pixmap_samples(ctx, raw);
-    bm.dpi = int(72 * BackgroundZoom);
+    const Bitmap bm = bitmapOf(ctx, raw, int(72 * BackgroundZoom));
     const bool photo = looksPhotographic(bm);
     const std::string name = stem + "-" + std::to_string(number) + (photo ? ".jpg" : ".png");
     const std::string bytes = photo ? encodeJpeg(bm, 80) : encodePng(bm);

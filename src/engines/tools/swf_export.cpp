@@ -29,25 +29,12 @@ struct Frame {
 Frame renderFrame(fz_context* ctx, fz_document* doc, int number) {
     fz_rect bounds{};
     const PagePtr page = loadPage(ctx, doc, number, &bounds);
-    const fz_matrix ctm = fz_scale(float(Zoom), float(Zoom));
-    const fz_irect box = fz_round_rect(fz_transform_rect(bounds, ctm));
-    fz_pixmap* pix = nullptr;
-    guarded(ctx, [&] {
-        pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 0);
-        fz_clear_pixmap_with_value(ctx, pix, 255);
-    });
-    PixmapPtr owned(pix, {ctx});
+    const PixmapPtr pix = newWhitePixmap(ctx, bounds, Zoom);
     fz_device* dev = nullptr;
-    guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
+    guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix.get()); });
     DevicePtr device(dev, {ctx});
-    drawPage(ctx, page.get(), ctm, dev);
-    Bitmap bm;
-    bm.width = fz_pixmap_width(ctx, pix);
-    bm.height = fz_pixmap_height(ctx, pix);
-    bm.channels = 3;
-    bm.stride = fz_pixmap_stride(ctx, pix);
-    bm.pixels = fz_pixmap_samples(ctx, pix);
-    bm.dpi = int(72 * Zoom);
+    drawPage(ctx, page.get(), fz_scale(float(Zoom), float(Zoom)), dev);
+    const Bitmap bm = bitmapOf(ctx, pix.get(), int(72 * Zoom));
     return Frame{encodeJpeg(bm, Quality), bm.width, bm.height};
 }
 
