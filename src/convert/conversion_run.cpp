@@ -133,7 +133,9 @@ void ConversionRun::processHead() {
     }
 
     const bool needsPassword = probe == -2 || probe == -3;
-    if (probe == -1 || probe == 0 || (needsPassword && password.isEmpty())) {
+    // Handles are positive: any other result that is not a password request means the file
+    // could not be opened.
+    if ((probe <= 0 && !needsPassword) || (needsPassword && password.isEmpty())) {
         m_report.outcome = needsPassword ? ConversionHost::FileReport::Outcome::NoPassword
                                          : ConversionHost::FileReport::Outcome::CannotOpen;
         m_queue.removeHead();
