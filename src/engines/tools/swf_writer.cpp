@@ -198,47 +198,38 @@ void SwfMovie::defineViewer() {
     const int32_t top = m_height * Twips - size - gap;
     const int32_t left = m_width * Twips / 2 - (3 * size + 2 * gap) / 2;
 
-    // The shared round-cornered backdrop: semi-transparent dark grey.
-    const uint16_t backdrop = m_nextId++;
-    {
-        std::vector<uint8_t> d;
-        u16(d, backdrop);
-        Bits bounds;
-        rect(bounds, 0, size, 0, size);
-        append(d, bounds);
-        d.push_back(1);                                    // one fill style
-        d.insert(d.end(), {0x00, 0x30, 0x30, 0x30, 0xB0}); // solid RGBA
-        d.push_back(0);                                    // no line styles
-        d.push_back(0x10);                                 // 1 fill bit, 0 line bits
-        const int32_t r = size / 6;
-        Bits shape;
-        polygon(shape, {{r, 0},
-                        {size - r, 0},
-                        {size, r},
-                        {size, size - r},
-                        {size - r, size},
-                        {r, size},
-                        {0, size - r},
-                        {0, r}});
-        append(d, shape);
-        tag(DefineShape3, d);
-    }
-    auto icon = [&](const std::vector<std::pair<int32_t, int32_t>>& points) {
+    // A polygon in one solid colour (RGBA) within the button's square.
+    auto solidShape = [&](uint32_t rgba, const std::vector<std::pair<int32_t, int32_t>>& points) {
         const uint16_t id = m_nextId++;
         std::vector<uint8_t> d;
         u16(d, id);
         Bits bounds;
         rect(bounds, 0, size, 0, size);
         append(d, bounds);
-        d.push_back(1);
-        d.insert(d.end(), {0x00, 0xFF, 0xFF, 0xFF, 0xFF});
-        d.push_back(0);
-        d.push_back(0x10);
+        d.push_back(1); // one fill style: solid RGBA
+        d.insert(d.end(), {0x00, uint8_t(rgba >> 24), uint8_t(rgba >> 16), uint8_t(rgba >> 8),
+                           uint8_t(rgba)});
+        d.push_back(0);    // no line styles
+        d.push_back(0x10); // 1 fill bit, 0 line bits
         Bits shape;
         polygon(shape, points);
         append(d, shape);
         tag(DefineShape3, d);
         return id;
+    };
+
+    // The shared round-cornered backdrop: semi-transparent dark grey, and white icons on it.
+    const int32_t r = size / 6;
+    const uint16_t backdrop = solidShape(0x303030B0u, {{r, 0},
+                                                       {size - r, 0},
+                                                       {size, r},
+                                                       {size, size - r},
+                                                       {size - r, size},
+                                                       {r, size},
+                                                       {0, size - r},
+                                                       {0, r}});
+    auto icon = [&](const std::vector<std::pair<int32_t, int32_t>>& points) {
+        return solidShape(0xFFFFFFFFu, points);
     };
     const int32_t a = size / 4;
     const int32_t b = size * 3 / 4;
