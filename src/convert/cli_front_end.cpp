@@ -8,13 +8,14 @@
 
 #include "platform/app_folders.h"
 #include "platform/conventions.h"
+#include "platform/paths.h"
 #include "platform/prompts.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <termios.h>
@@ -30,8 +31,7 @@ void err(const QString& text) {
 /// Progress on the terminal: the status of the file in work on one line that is rewritten.
 class TerminalHost : public ConversionHost {
 public:
-    explicit TerminalHost(const QDateTime& started)
-        : m_started(started), m_tty(isatty(STDERR_FILENO)) {}
+    TerminalHost() : m_tty(isatty(STDERR_FILENO)) {}
 
     void setStatus(const QString& text) override {
         if (m_tty) {
@@ -52,26 +52,20 @@ public:
             std::fprintf(stderr, "\r\033[K");
         }
         QString line = report.path + QStringLiteral(": ");
-        bool wrote = false;
         switch (report.outcome) {
-        case FileReport::Outcome::CannotOpen:
-            line += QStringLiteral("skipped: it cannot be opened as a PDF file");
+        case FileReport::Outcome::Written:
+            line += QStringLiteral("wrote ") + report.output;
             break;
-        case FileReport::Outcome::NoPassword:
-            line += QStringLiteral("skipped: it is protected and no right password was given");
+        case FileReport::Outcome::Failed:
+            line += QStringLiteral("failed: ") + report.reason;
             break;
-        case FileReport::Outcome::NoFormat:
-            line += QStringLiteral("skipped: no output format");
-            break;
-        case FileReport::Outcome::Dispatched:
-            wrote = produced(report);
-            line += wrote ? QStringLiteral("wrote ") + report.output
-                          : QStringLiteral("wrote nothing: the conversion failed");
+        case FileReport::Outcome::Skipped:
+            line += QStringLiteral("skipped: ") + report.reason;
             break;
         }
         std::printf("%s\n", line.toLocal8Bit().constData());
         std::fflush(stdout);
-        m_allWritten = m_allWritten && wrote;
+        m_allWritten = m_allWritten && report.outcome == FileReport::Outcome::Written;
         ++m_files;
     }
 
@@ -79,26 +73,32 @@ public:
     int files() const { return m_files; }
 
 private:
-    // An output counts when it was written during this run: a file, or a folder holding files.
-    bool produced(const FileReport& report) const {
-        const QFileInfo info(report.output);
-        if (report.outputIsFolder) {
-            const QFileInfoList files = QDir(report.output).entryInfoList(QDir::Files);
-            for (const QFileInfo& f : files) {
-                if (f.lastModified() >= m_started) {
-                    return true;
-                }
-            }
-            return false;
-        }
-        return info.isFile() && info.lastModified() >= m_started;
-    }
-
-    QDateTime m_started;
     bool m_tty;
     bool m_allWritten = true;
     int m_files = 0;
 };
+
+// Ctrl-C or a termination request: the export in progress stops after the pages in hand and
+// no further file is started. A second signal ends the program at once (its outputs are
+// written under no name until complete, so none is left half-written).
+volatile std::sig_atomic_t g_stopSignal = 0;
+ExportLibrary::StopFn g_stopExports = nullptr;
+
+extern "C" void onStopSignal(int signal) {
+    g_stopSignal = signal;
+    if (g_stopExports) {
+        g_stopExports();
+    }
+}
+
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 /// Passwords from --password, then from the terminal without echo; messages on standard error.
 class TerminalPrompts : public platform::Prompts {
@@ -170,7 +170,7 @@ std::optional<bool> yesNo(const QString& value) {
 
 QString convertUsage() {
     return QStringLiteral(
-               "usage: lumadoc-cli convert --to FORMAT [options] FILE.pdf...\n"
+               "usage: lumadoc-cli convert --to FORMAT [options] FILE.pdf|FOLDER...\n"
                "  --to FORMAT            doc, rtf, txt, jpg, bmp, gif, png, tif, html or swf\n"
                "  -o, --output FOLDER    where the results go (default: %1)\n"
                "  --first N              first page to convert (default 1)\n"
@@ -294,26 +294,52 @@ int convertCommand(const QStringList& args) {
         }
     }
 
+    const platform::Conventions conv = platform::Conventions::host();
     ConversionQueue queue;
     for (const QString& file : files) {
-        queue.append(QFileInfo(file).absoluteFilePath());
+        const QFileInfo info(file);
+        if (info.isDir()) {
+            // The PDF files of the folder tree, in the order a file manager shows them.
+            QStringList found;
+            platform::SearchPdfFiles(info.absoluteFilePath(), found, conv);
+            for (const QString& pdf : found) {
+                queue.append(pdf);
+            }
+        } else {
+            queue.append(info.absoluteFilePath());
+        }
     }
+    const int queued = queue.count();
     const QString folder =
         output.isEmpty() ? platform::DefaultOutputFolder() : QFileInfo(output).absoluteFilePath();
     QDir().mkpath(folder);
 
-    // File times have whole-second precision on some file systems.
-    TerminalHost host(QDateTime::currentDateTime().addSecs(-1));
+    TerminalHost host;
     TerminalPrompts prompts(password);
     platform::Prompts::install(&prompts);
-    const platform::Conventions conv = platform::Conventions::host();
     ExportLibrary library(conv.join(platform::AppFolder(), QStringLiteral("libpdftox.so")));
-    ConversionRun::Setup setup{conv, platform::AppFolder(), [folder] { return folder; },
-                               platform::DefaultOutputFolder(), true};
+    g_stopExports = library.stopFunction();
+    installStopHandlers();
+    ConversionRun::Setup setup{conv,
+                               platform::AppFolder(),
+                               [folder] { return folder; },
+                               platform::DefaultOutputFolder(),
+                               true,
+                               [] { return g_stopSignal != 0; }};
     ConversionRun run(setup, queue, settings, host, library);
     run.RunConversion();
     platform::Prompts::install(nullptr);
-    return host.allWritten() && host.files() == files.size() ? 0 : 1;
+    if (g_stopSignal != 0) {
+        err(QStringLiteral("lumadoc-cli: stopped; %1 of %2 files were not converted")
+                .arg(queued - host.files())
+                .arg(queued));
+        return 128 + g_stopSignal;
+    }
+    if (queued == 0) {
+        err(QStringLiteral("lumadoc-cli convert: no PDF file found"));
+        return 1;
+    }
+    return host.allWritten() && host.files() == queued ? 0 : 1;
 }
 
 } // namespace convert

@@ -2,6 +2,9 @@
 
 #include "numeric.h"
 
+#include "engines/pdftox.h"
+#include "engines/tool_status.h"
+
 #include "platform/dos_outputs.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -27,6 +30,27 @@ int exportProgressThunk(int first, int last, int done) {
 }
 
 const QString allPages = QStringLiteral("ALL PAGES");
+
+using Outcome = ConversionHost::FileReport::Outcome;
+
+// What a tool's exit status means for its output; empty when it ended well.
+QString toolFailure(int status, const QString& exeName) {
+    switch (status) {
+    case TOOL_OK:
+        return {};
+    case TOOL_DISK_FULL:
+        return QStringLiteral("the disk is full");
+    case TOOL_FOLDER_NOT_WRITABLE:
+        return QStringLiteral("the output folder cannot be written");
+    case TOOL_MISSING_PROGRAM:
+        return QStringLiteral("a program that %1 needs is not installed").arg(exeName);
+    default:
+        if (status > 128) {
+            return QStringLiteral("%1 was stopped").arg(exeName);
+        }
+        return QStringLiteral("%1 could not convert it (exit status %2)").arg(exeName).arg(status);
+    }
+}
 
 } // namespace
 
@@ -74,6 +98,9 @@ void ConversionRun::RunConversion() {
     m_host.setRequestsEnabled(false);
 
     while (!m_queue.isEmpty()) {
+        if (m_setup.stopRequested && m_setup.stopRequested()) {
+            break;
+        }
         processHead();
     }
 
@@ -96,6 +123,7 @@ void ConversionRun::RunConversion() {
 void ConversionRun::processHead() {
     const Conventions& conv = m_setup.conventions;
     m_commandLine.clear();
+    m_decryptionFailed = false;
     QString password;
     platform::EndProcessByName(conv.exe(QStringLiteral("pro")));
     pump();
@@ -136,8 +164,10 @@ void ConversionRun::processHead() {
     // Handles are positive: any other result that is not a password request means the file
     // could not be opened.
     if ((probe <= 0 && !needsPassword) || (needsPassword && password.isEmpty())) {
-        m_report.outcome = needsPassword ? ConversionHost::FileReport::Outcome::NoPassword
-                                         : ConversionHost::FileReport::Outcome::CannotOpen;
+        m_report.outcome = Outcome::Skipped;
+        m_report.reason = needsPassword
+                              ? QStringLiteral("it is protected and no right password was given")
+                              : QStringLiteral("it cannot be opened as a PDF file");
         m_queue.removeHead();
         m_host.fileDone(m_report);
         return;
@@ -173,7 +203,8 @@ QString ConversionRun::decrypt(const QString& queuedPath, const QString& passwor
     platform::WaitForProcessEnd(pid);
 
     const int format = m_settings.formatIndex();
-    if ((format < Jpeg || format > Tif) && !QFileInfo::exists(decrypted)) {
+    m_decryptionFailed = !QFileInfo::exists(decrypted);
+    if ((format < Jpeg || format > Tif) && m_decryptionFailed) {
         platform::MsgBox(
             QStringLiteral(
                 "The password is User Password, not Owner Password.\r\nConverting Failed."),
@@ -217,6 +248,7 @@ void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
             m_report.output = stem + QStringLiteral(".swf");
         }
         m_commandLine = command.commandLine;
+        m_toolExe = command.exeName;
         m_host.setStatus(QStringLiteral("Please wait for few minutes..."));
         if (format != Html) {
             m_host.setAnimation(true);
@@ -225,7 +257,8 @@ void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
         return;
     }
     default:
-        m_report.outcome = ConversionHost::FileReport::Outcome::NoFormat;
+        m_report.outcome = Outcome::Skipped;
+        m_report.reason = QStringLiteral("no output format was chosen");
         return;
     }
 }
@@ -238,19 +271,74 @@ void ConversionRun::exportWithLibrary(int format, const QString& queuedPath,
 
     ConversionRun* previous = g_exporting;
     g_exporting = this;
+    int result = 0;
     if (isImageFormat(format)) {
         QDir().mkdir(stem);
         m_report.output = stem;
         m_report.outputIsFolder = true;
-        m_library.ExportIMG(handle, stem + m_setup.conventions.separator, QString(),
-                            imageTypeCode(format), 120, imageColorDepth(format), first, last,
-                            exportProgressThunk);
+        result = m_library.ExportIMG(handle, stem + m_setup.conventions.separator, QString(),
+                                     imageTypeCode(format), 120, imageColorDepth(format), first,
+                                     last, exportProgressThunk);
     } else {
         m_report.output = stem + outputExtension(format);
-        m_library.ExportRTF(handle, m_report.output, first, last, exportProgressThunk);
+        result = m_library.ExportRTF(handle, m_report.output, first, last, exportProgressThunk);
     }
     g_exporting = previous;
     m_library.ClosePDF(handle);
+
+    if (handle <= 0) {
+        m_report.outcome = Outcome::Failed;
+        m_report.reason = QStringLiteral("it cannot be opened as a PDF file");
+        return;
+    }
+    // Pages of the range that lie inside the document: the images there should be.
+    const long long inside =
+        std::max(0LL, (long long)std::min(last, pages) - (long long)std::max(first, 1) + 1);
+    judgeLibraryResult(result, isImageFormat(format), inside);
+}
+
+void ConversionRun::judgeLibraryResult(int result, bool images, long long pagesInRange) {
+    m_report.outcome = Outcome::Failed;
+    switch (result) {
+    case PDFTOX_DISK_FULL:
+        m_report.reason = QStringLiteral("the disk is full");
+        return;
+    case PDFTOX_WRITE_FAILED:
+        m_report.reason = QStringLiteral("the output folder cannot be written");
+        return;
+    case PDFTOX_STOPPED:
+        m_report.reason = QStringLiteral("the export was stopped");
+        return;
+    case PDFTOX_BAD_HANDLE:
+        m_report.reason = QStringLiteral("it cannot be opened as a PDF file");
+        return;
+    default:
+        break;
+    }
+    if (result < 0) {
+        m_report.reason = m_library.isLoaded()
+                              ? QStringLiteral("the export failed")
+                              : QStringLiteral("the export library cannot be loaded");
+        return;
+    }
+    if (images) {
+        m_report.pagesWritten = result;
+        if (pagesInRange == 0) {
+            m_report.reason = QStringLiteral("the page range holds no page of the document");
+            return;
+        }
+        if (result == 0) {
+            m_report.reason = QStringLiteral("no page could be drawn");
+            return;
+        }
+        m_report.outcome = Outcome::Written;
+        return;
+    }
+    if (!QFileInfo(m_report.output).isFile()) {
+        m_report.reason = QStringLiteral("the export wrote no file");
+        return;
+    }
+    m_report.outcome = Outcome::Written;
 }
 
 int ConversionRun::ExportProgress(int firstPage, int lastPage, int pagesDone) {
@@ -276,7 +364,26 @@ int ConversionRun::ExportProgress(int firstPage, int lastPage, int pagesDone) {
 void ConversionRun::runTool(const QString& commandLine) {
     pump();
     const qint64 pid = platform::StartHidden(commandLine);
-    platform::WaitForProcessEnd(pid);
+    const int status = platform::WaitForProcessEnd(pid);
+
+    m_report.outcome = Outcome::Failed;
+    if (pid <= 0) {
+        m_report.reason = QStringLiteral("the program %1 cannot be started").arg(m_toolExe);
+        return;
+    }
+    if (m_decryptionFailed) {
+        m_report.reason = QStringLiteral("no decrypted copy could be made with this password");
+        return;
+    }
+    m_report.reason = toolFailure(status, m_toolExe);
+    if (!m_report.reason.isEmpty()) {
+        return;
+    }
+    if (!QFileInfo(m_report.output).isFile()) {
+        m_report.reason = QStringLiteral("%1 wrote no output").arg(m_toolExe);
+        return;
+    }
+    m_report.outcome = Outcome::Written;
 }
 
 } // namespace convert

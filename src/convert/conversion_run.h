@@ -28,14 +28,21 @@ public:
     virtual void playSound(const QString& wavFile) = 0; ///< returns when the sound is over
     virtual void showExportFinished() = 0;              ///< the "pro" window
 
-    /// How one queued file ended, for hosts that report per file.
+    /// How one queued file ended, as its back-end really returned it, for hosts that report
+    /// per file.
     struct FileReport {
-        enum class Outcome { CannotOpen, NoPassword, NoFormat, Dispatched };
+        enum class Outcome {
+            Written, ///< the output exists, whole
+            Failed,  ///< the back-end ran and wrote nothing usable; `reason` says why
+            Skipped, ///< nothing was tried: cannot be opened, no password, no format
+        };
         QString path;
-        Outcome outcome = Outcome::Dispatched;
+        Outcome outcome = Outcome::Skipped;
+        QString reason; ///< for Failed and Skipped: "the disk is full", ...
         int format = -1;
         QString output; ///< the file or folder the back-end was told to write
         bool outputIsFolder = false;
+        int pagesWritten = -1; ///< image exports: the image files written
     };
     virtual void fileDone(const FileReport&) {}
 };
@@ -60,6 +67,8 @@ public:
         std::function<QString()> outputFolderText; ///< the output folder box, read at start and end
         QString defaultOutputFolder;               ///< used when the box is empty
         bool finishSoundOff = false;
+        /// Asked before each file; true ends the run early (a terminal's Ctrl-C).
+        std::function<bool()> stopRequested;
     };
 
     ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings,
@@ -82,6 +91,7 @@ private:
     void exportWithLibrary(int format, const QString& queuedPath, const QString& password,
                            const QString& stem);
     void runTool(const QString& commandLine);
+    void judgeLibraryResult(int result, bool images, long long pagesInRange);
     QString decrypt(const QString& queuedPath, const QString& password);
     RowValues rowValues() const;
     void pump();
@@ -93,6 +103,8 @@ private:
     ExportLibrary& m_library;
     QString m_outputFolder;
     QString m_commandLine;
+    QString m_toolExe;
+    bool m_decryptionFailed = false;
     ConversionHost::FileReport m_report;
 };
 

@@ -15,6 +15,7 @@ bool ExportLibrary::load() {
             m_rtf = reinterpret_cast<decltype(m_rtf)>(m_library.resolve("ExportRTF"));
             m_img = reinterpret_cast<decltype(m_img)>(m_library.resolve("ExportIMG"));
             m_close = reinterpret_cast<decltype(m_close)>(m_library.resolve("ClosePDF"));
+            m_stop = reinterpret_cast<decltype(m_stop)>(m_library.resolve("StopExports"));
         }
     }
     return m_library.isLoaded();
@@ -51,6 +52,10 @@ int ExportLibrary::ExportIMG(int handle, const QString& folder, const QString& t
     }
     return m_img(handle, QFile::encodeName(folder).constData(), text.toUtf8().constData(),
                  imageTypeCode, resolution, colorDepth, first, last, progress);
+}
+
+ExportLibrary::StopFn ExportLibrary::stopFunction() {
+    return load() ? m_stop : nullptr;
 }
 
 void ExportLibrary::ClosePDF(int handle) {

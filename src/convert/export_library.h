@@ -11,6 +11,7 @@ namespace convert {
 class ExportLibrary {
 public:
     using ProgressFn = int (*)(int, int, int);
+    using StopFn = void (*)();
 
     explicit ExportLibrary(QString path);
 
@@ -22,6 +23,8 @@ public:
     int ExportIMG(int handle, const QString& folder, const QString& text, int imageTypeCode,
                   int resolution, int colorDepth, int first, int last, ProgressFn progress);
     void ClosePDF(int handle);
+    /// The library's StopExports (safe to call from a signal handler), or null.
+    StopFn stopFunction();
 
 private:
     bool load();
@@ -33,6 +36,7 @@ private:
     int (*m_rtf)(int, const char*, int, int, ProgressFn) = nullptr;
     int (*m_img)(int, const char*, const char*, int, int, int, int, int, ProgressFn) = nullptr;
     void (*m_close)(int) = nullptr;
+    StopFn m_stop = nullptr;
 };
 
 } // namespace convert

@@ -23,10 +23,14 @@ typedef int (*ExportProgressFn)(int firstPage, int lastPage, int pagesDone);
 #define PDFTOX_WRONG_PASSWORD (-3) /* neither the user nor the owner password */
 
 /* Results of the exports: the number of image files or pages written (0 or more), or one of
- * these. */
+ * these. An image export that fails part-way keeps the whole images it wrote. */
 #define PDFTOX_BAD_HANDLE (-10)
 #define PDFTOX_BAD_ARGUMENT (-11)
-#define PDFTOX_WRITE_FAILED (-12) /* the output could not be written (folder, disk full) */
+#define PDFTOX_WRITE_FAILED                                                                        \
+    (-12)                      /* the output could not be written: the folder is missing,          \
+                                  read-only or forbidden, or another write error */
+#define PDFTOX_DISK_FULL (-13) /* the output could not be written: no space left */
+#define PDFTOX_STOPPED (-14)   /* StopExports() ended the export; no partial file stays */
 
 /* Image type codes of ExportIMG. */
 #define PDFTOX_BMP 1
@@ -62,6 +66,11 @@ PDFTOX_EXPORT int ExportRTF(int handle, const char* outputPath, int firstPage, i
 PDFTOX_EXPORT int ExportIMG(int handle, const char* folder, const char* namePrefix,
                             int imageTypeCode, int resolution, int colorDepth, int firstPage,
                             int lastPage, ExportProgressFn progress);
+
+/* Asks every export in progress to stop after the pages in hand: ExportIMG keeps the whole
+ * images written so far, ExportRTF writes nothing, and both return PDFTOX_STOPPED. Exports
+ * started afterwards run normally. Safe to call from a signal handler or another thread. */
+PDFTOX_EXPORT void StopExports(void);
 
 /* Releases the document; unknown handles are ignored. */
 PDFTOX_EXPORT void ClosePDF(int handle);

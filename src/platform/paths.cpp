@@ -1,11 +1,14 @@
 #include "paths.h"
 
+#include <QCollator>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+
+#include <algorithm>
 
 namespace platform {
 namespace {
@@ -16,7 +19,9 @@ void pumpEvents() {
     }
 }
 
-// Every entry of `folder`, hidden and system ones included, in the order the system lists them.
+// Every entry of `folder`, hidden and system ones included, in the order a file manager shows
+// them: natural order ignoring case (scan2 before scan10), since the system lists a folder in
+// the order of its hash table.
 QFileInfoList listFolder(const QString& folder) {
     QFileInfoList entries;
     QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
@@ -24,6 +29,7 @@ QFileInfoList listFolder(const QString& folder) {
         it.next();
         entries.append(it.fileInfo());
     }
+    SortNaturally(entries);
     return entries;
 }
 
@@ -61,6 +67,72 @@ void search(const QString& folder, QStringList& found, const Conventions& conv, 
 }
 
 } // namespace
+
+namespace {
+
+bool isAsciiDigit(QChar c) {
+    return c >= QChar('0') && c <= QChar('9');
+}
+
+// Natural order: runs of digits compare by their value, the text between them by the collator.
+// Done by hand, since QCollator's numeric mode does nothing in the C locale.
+int naturalCompare(QStringView a, QStringView b, const QCollator& collator) {
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool digits = isAsciiDigit(a[i]);
+        if (digits != isAsciiDigit(b[j])) {
+            return digits ? -1 : 1; // numbers before words, as file managers show them
+        }
+        qsizetype ei = i;
+        qsizetype ej = j;
+        while (ei < a.size() && isAsciiDigit(a[ei]) == digits) {
+            ++ei;
+        }
+        while (ej < b.size() && isAsciiDigit(b[ej]) == digits) {
+            ++ej;
+        }
+        QStringView x = a.sliced(i, ei - i);
+        QStringView y = b.sliced(j, ej - j);
+        int order = 0;
+        if (digits) {
+            while (x.size() > 1 && x.front() == QChar('0')) {
+                x = x.sliced(1);
+            }
+            while (y.size() > 1 && y.front() == QChar('0')) {
+                y = y.sliced(1);
+            }
+            order = x.size() != y.size() ? (x.size() < y.size() ? -1 : 1) : x.compare(y);
+        } else {
+            order = collator.compare(x, y);
+        }
+        if (order != 0) {
+            return order;
+        }
+        i = ei;
+        j = ej;
+    }
+    return (i < a.size()) - (j < b.size());
+}
+
+} // namespace
+
+void SortNaturally(QFileInfoList& entries) {
+    // The C locale would sort by code point, putting "émile" after "Zeta": the neutral order of
+    // Unicode's collation keeps accented letters beside their base letters.
+    const QLocale locale = QLocale().language() == QLocale::C
+                               ? QLocale(QLocale::English, QLocale::UnitedStates)
+                               : QLocale();
+    QCollator collator(locale);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(entries.begin(), entries.end(), [&](const QFileInfo& a, const QFileInfo& b) {
+        const QString x = a.fileName();
+        const QString y = b.fileName();
+        const int order = naturalCompare(x, y, collator);
+        // Names that differ only in case or leading zeros still get one fixed order.
+        return order != 0 ? order < 0 : x < y;
+    });
+}
 
 QString StripTrailingNulls(const QString& text) {
     qsizetype end = text.size();

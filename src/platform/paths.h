@@ -2,6 +2,7 @@
 
 #include "conventions.h"
 
+#include <QFileInfoList>
 #include <QString>
 #include <QStringList>
 
@@ -20,11 +21,16 @@ QString GetFileNameFromPath(const QString& path, const Conventions& conv);
 /// "report", ".hidden" and a path ending in the separator give empty text.
 QString FileBaseName(const QString& path, const Conventions& conv);
 
-/// Appends every PDF file of the folder tree to `found`: the folder's own matches in listing
-/// order, then each subfolder depth-first. A name matches when its last three characters are
-/// "pdf" in any case (so "notapdf" matches too). Hidden and read-only folders are searched;
-/// a folder reached twice through links is searched once. Pending events are handled after
-/// every entry, so the window stays alive on large trees. A missing folder adds nothing.
+/// Sorts folder entries as file managers show them: natural order ignoring case ("scan2" before
+/// "scan10", "b" before "C"), names equal in that order by their characters.
+void SortNaturally(QFileInfoList& entries);
+
+/// Appends every PDF file of the folder tree to `found`: the folder's own matches in natural
+/// order (SortNaturally), then each subfolder in the same order, depth-first. A name matches when
+/// its last three characters are "pdf" in any case (so "notapdf" matches too). Hidden and read-only
+/// folders are searched; a folder reached twice through links is searched once. Pending events are
+/// handled after every entry, so the window stays alive on large trees. A missing folder adds
+/// nothing.
 void SearchPdfFiles(const QString& folder, QStringList& found, const Conventions& conv);
 
 /// As SearchPdfFiles for image files: names ending in bmp, jpg, gif, png, tif, tiff or jpeg.

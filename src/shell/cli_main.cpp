@@ -8,6 +8,12 @@
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
+    if (!args.isEmpty() &&
+        (args.front() == QStringLiteral("--help") || args.front() == QStringLiteral("-h") ||
+         args.front() == QStringLiteral("help"))) {
+        std::printf("%s", convert::convertUsage().toLocal8Bit().constData());
+        return 0;
+    }
     if (args.isEmpty() || args.front() != QStringLiteral("convert")) {
         std::fprintf(stderr, "usage: lumadoc-cli convert --to FORMAT [options] FILE.pdf...\n"
                              "       lumadoc-cli convert --help\n");

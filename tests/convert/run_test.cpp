@@ -93,8 +93,8 @@ protected:
         }
         const platform::Conventions conv = platform::Conventions::host();
         ExportLibrary library(app + "/libpdftox.so");
-        ConversionRun::Setup setup{conv, app, [folder] { return folder; },
-                                   dir.path() + "/default out", soundOff};
+        ConversionRun::Setup setup{
+            conv, app, [folder] { return folder; }, dir.path() + "/default out", soundOff, {}};
         ConversionRun r(setup, queue, settings, host, library);
         r.RunConversion();
     }
@@ -172,7 +172,10 @@ TEST_F(Run, AFileThatCannotBeOpenedIsSkippedSilently) {
     EXPECT_EQ(host.opened.size(), 1);
     EXPECT_TRUE(prompts.messages.isEmpty());
     ASSERT_EQ(host.reports.size(), 3);
-    EXPECT_EQ(host.reports[1].outcome, ConversionHost::FileReport::Outcome::CannotOpen);
+    EXPECT_EQ(host.reports[0].outcome, ConversionHost::FileReport::Outcome::Written);
+    EXPECT_EQ(host.reports[1].outcome, ConversionHost::FileReport::Outcome::Skipped);
+    EXPECT_EQ(host.reports[1].reason, "it cannot be opened as a PDF file");
+    EXPECT_EQ(host.reports[2].outcome, ConversionHost::FileReport::Outcome::Written);
     EXPECT_TRUE(queue.isEmpty());
 }
 
@@ -197,7 +200,8 @@ TEST_F(Run, ProtectedFilesAskForThePasswordUntilRightOrGivenUp) {
     EXPECT_FALSE(QFileInfo::exists(out + "/locked file.rtf"));
     EXPECT_EQ(prompts.passwordPrompts.size(), 1);
     EXPECT_TRUE(prompts.messages.isEmpty());
-    EXPECT_EQ(host.reports.last().outcome, ConversionHost::FileReport::Outcome::NoPassword);
+    EXPECT_EQ(host.reports.last().outcome, ConversionHost::FileReport::Outcome::Skipped);
+    EXPECT_EQ(host.reports.last().reason, "it is protected and no right password was given");
 }
 
 TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage) {
@@ -215,8 +219,8 @@ TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage) {
     queue.append(locked);
     prompts.passwords = {"pw", "pw"};
     ExportLibrary library(bare + "/libpdftox.so");
-    ConversionRun::Setup setup{platform::Conventions::host(), bare, [this] { return out; }, out,
-                               true};
+    ConversionRun::Setup setup{
+        platform::Conventions::host(), bare, [this] { return out; }, out, true, {}};
     ConversionRun r(setup, queue, settings, host, library);
     settings.cmbOF_Click(Text);
     r.RunConversion();
@@ -243,8 +247,8 @@ TEST_F(Run, NoFormatWritesNothingButFinishes) {
     settings.cmbOF_Click(-1);
     queue.append(threePages);
     ExportLibrary library(app + "/libpdftox.so");
-    ConversionRun::Setup setup{platform::Conventions::host(), app, [this] { return out; }, out,
-                               false};
+    ConversionRun::Setup setup{
+        platform::Conventions::host(), app, [this] { return out; }, out, false, {}};
     ConversionRun(setup, queue, settings, host, library).RunConversion();
     EXPECT_TRUE(queue.isEmpty());
     EXPECT_TRUE(files(out).isEmpty());
@@ -300,8 +304,8 @@ TEST_F(Run, EmptyOutputFolderMeansTheDefaultOne) {
 
 TEST_F(Run, ExportProgressDisplay) {
     ExportLibrary library(app + "/libpdftox.so");
-    ConversionRun::Setup setup{platform::Conventions::host(), app, [this] { return out; }, out,
-                               true};
+    ConversionRun::Setup setup{
+        platform::Conventions::host(), app, [this] { return out; }, out, true, {}};
     ConversionRun r(setup, queue, settings, host, library);
     EXPECT_EQ(r.ExportProgress(1, 10, 5), 1);
     EXPECT_EQ(host.statuses.last(), "50%");

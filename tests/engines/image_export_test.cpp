@@ -192,7 +192,7 @@ TEST_F(ImageExport, AFullDiskStopsTheExportWithoutPartialFiles) {
     }
     EXPECT_EQ(unmounted, 0) << "the export left a file open";
 
-    EXPECT_EQ(images, PDFTOX_WRITE_FAILED);
+    EXPECT_EQ(images, PDFTOX_DISK_FULL);
     EXPECT_LT(whole.size(), 3u);
     EXPECT_TRUE(broken.empty()) << broken.front() << " is not a whole image";
 }

@@ -16,7 +16,7 @@ namespace {
 // cannot exhaust memory.
 constexpr double MaxPixels = 120e6;
 
-enum class PageStatus { Written, WriteFailed };
+enum class PageStatus { Written, DiskFull, WriteFailed };
 
 void drawWhole(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix) {
     fz_device* dev = nullptr;
@@ -119,6 +119,9 @@ PageStatus renderPage(fz_context* ctx, fz_document* doc, int page, const ImageJo
         AtomicFile file(job.folder + imageFileName(job, page));
         writeImage(bitmap, job.type, job.paletted, file.tempPath());
         file.commit();
+    } catch (const WriteError& e) {
+        return faultOf(e.error()) == WriteFault::DiskFull ? PageStatus::DiskFull
+                                                          : PageStatus::WriteFailed;
     } catch (const std::exception&) {
         return PageStatus::WriteFailed;
     }
@@ -140,18 +143,19 @@ std::string imageFileName(const ImageJob& job, int page) {
 int exportImages(const DocumentSource& source, const ImageJob& job, int first, int last,
                  const std::function<void()>& pageDone) {
     int written = 0;
-    bool writeFailed = false;
+    std::optional<ImageExportFailure> failure;
     const int processors = int(std::max(1u, std::thread::hardware_concurrency()));
     const int pages = last - first + 1;
     const int bands = pages < processors ? std::min(processors / std::max(pages, 1), 8) : 1;
-    runPages<PageStatus>(
+    const bool finished = runPages<PageStatus>(
         source, first, last,
         [&job, bands](fz_context* ctx, fz_document* doc, int page) {
             return renderPage(ctx, doc, page, job, bands);
         },
         [&](int, std::optional<PageStatus>&& status) {
-            if (status == PageStatus::WriteFailed) {
-                writeFailed = true;
+            if (status == PageStatus::DiskFull || status == PageStatus::WriteFailed) {
+                failure = status == PageStatus::DiskFull ? ImageExportFailure::DiskFull
+                                                         : ImageExportFailure::WriteFailed;
                 return false;
             }
             if (status) {
@@ -160,7 +164,10 @@ int exportImages(const DocumentSource& source, const ImageJob& job, int first, i
             pageDone();
             return true;
         });
-    return writeFailed ? -1 : written;
+    if (failure) {
+        return int(*failure);
+    }
+    return finished ? written : int(ImageExportFailure::Stopped);
 }
 
 } // namespace pdftox

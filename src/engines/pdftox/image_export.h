@@ -20,9 +20,13 @@ struct ImageJob {
 /// The file name of `page` in `job` ("page-0007.png").
 std::string imageFileName(const ImageJob& job, int page);
 
+/// Why an image export ended early (negative, unlike a count of files).
+enum class ImageExportFailure { WriteFailed = -1, DiskFull = -2, Stopped = -3 };
+
 /// Renders and writes the pages first..last (inside the document), calling `pageDone` on the
-/// calling thread after each page in order. Returns the number of files written, or -1 when
-/// writing failed (the folder cannot be written, the disk is full); the run stops then.
+/// calling thread after each page in order. Returns the number of files written, or an
+/// ImageExportFailure when writing failed (the run stops then, keeping the whole files written)
+/// or requestStop() was called.
 int exportImages(const DocumentSource& source, const ImageJob& job, int first, int last,
                  const std::function<void()>& pageDone);
 

@@ -1,5 +1,7 @@
 #include "image_writers.h"
 
+#include "atomic_file.h"
+
 #include <gif_lib.h>
 #include <libimagequant.h>
 #include <png.h>
@@ -8,6 +10,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +28,12 @@ constexpr int JpegQuality = 80;
 // Rendered pages are mostly flat areas: fast deflate levels lose little size and save much time.
 constexpr int PngCompressionLevel = 4;
 
+// Write failures keep the errno of the failing call, so that a full disk can be told apart.
 struct File {
     FILE* f;
     explicit File(const std::string& path, const char* mode) : f(std::fopen(path.c_str(), mode)) {
         if (!f) {
-            throw std::runtime_error("cannot create " + path);
+            throw WriteError("cannot create " + path, errno);
         }
     }
     ~File() {
@@ -39,7 +43,7 @@ struct File {
     }
     void write(const void* data, size_t n) {
         if (n && std::fwrite(data, 1, n, f) != n) {
-            throw std::runtime_error("write failed");
+            throw WriteError("write failed", errno);
         }
     }
     void close() {
@@ -47,9 +51,10 @@ struct File {
         f = nullptr;
         // The file is closed whatever happens, also when its last bytes cannot be written.
         const bool flushed = std::fflush(handle) == 0 && !std::ferror(handle);
+        const int flushError = errno;
         const bool closed = std::fclose(handle) == 0;
         if (!flushed || !closed) {
-            throw std::runtime_error("write failed");
+            throw WriteError("write failed", flushed ? errno : flushError);
         }
     }
 };
@@ -385,7 +390,7 @@ void writeTiff(const Bitmap& bm, bool paletted, const std::string& path) {
     }
     std::unique_ptr<TIFF, decltype(&TIFFClose)> tif(TIFFOpen(path.c_str(), "w"), TIFFClose);
     if (!tif) {
-        throw std::runtime_error("cannot create " + path);
+        throw WriteError("cannot create " + path, errno);
     }
     TIFF* t = tif.get();
     const int samples = paletted ? 1 : bm.channels;
@@ -424,11 +429,11 @@ void writeTiff(const Bitmap& bm, bool paletted, const std::string& path) {
     for (int y = 0; y < bm.height; ++y) {
         std::memcpy(row.data(), paletted ? indexed.row(y) : bm.row(y), row.size());
         if (TIFFWriteScanline(t, row.data(), uint32_t(y), 0) < 0) {
-            throw std::runtime_error("TIFF write failed");
+            throw WriteError("TIFF write failed", errno);
         }
     }
     if (!TIFFFlush(t)) {
-        throw std::runtime_error("TIFF write failed");
+        throw WriteError("TIFF write failed", errno);
     }
 }
 
@@ -449,16 +454,17 @@ void writeGif(const Bitmap& bm, const std::string& path) {
     int error = 0;
     GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
     if (!gif || !map) {
-        throw std::runtime_error("cannot create " + path);
+        throw WriteError("cannot create " + path, errno);
     }
     bool ok = EGifPutScreenDesc(gif, bm.width, bm.height, 8, 0, map.get()) == GIF_OK &&
               EGifPutImageDesc(gif, 0, 0, bm.width, bm.height, false, nullptr) == GIF_OK;
     for (int y = 0; ok && y < bm.height; ++y) {
         ok = EGifPutLine(gif, const_cast<GifPixelType*>(indexed.row(y)), bm.width) == GIF_OK;
     }
-    ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
-    if (!ok) {
-        throw std::runtime_error("GIF write failed");
+    int lineError = ok ? 0 : errno;
+    const bool closed = EGifCloseFile(gif, &error) == GIF_OK;
+    if (!ok || !closed) {
+        throw WriteError("GIF write failed", ok ? errno : lineError);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "mupdf.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -15,6 +16,13 @@
 
 namespace pdftox {
 
+/// Asks the page runs in progress to stop after the pages in hand (async-signal-safe).
+void requestStop();
+
+/// A run that began at stop generation `generation` has been asked to stop.
+bool stopRequestedSince(unsigned generation);
+unsigned stopGeneration();
+
 /// What a worker needs to open its own copy of a document.
 struct DocumentSource {
     std::string path;
@@ -24,15 +32,17 @@ struct DocumentSource {
 /// Works off the pages first..last (all inside the document) on worker threads, each with a
 /// cloned context and its own copy of the document, and hands the results to `deliver` on the
 /// calling thread in page order. A page whose work failed arrives as an empty optional.
-/// `deliver` returns false to stop the run early. At most a few pages beyond the one awaited
-/// are in flight, so memory stays bounded whatever the page count.
+/// `deliver` returns false to stop the run early; requestStop() stops it too, after the pages
+/// in hand, and makes runPages return false (it returns true otherwise). At most a few pages beyond
+/// the one awaited are in flight, so memory stays bounded whatever the page count.
 template <typename Result>
-void runPages(const DocumentSource& source, int first, int last,
+bool runPages(const DocumentSource& source, int first, int last,
               const std::function<Result(fz_context*, fz_document*, int page)>& work,
               const std::function<bool(int page, std::optional<Result>&&)>& deliver) {
     if (first > last) {
-        return;
+        return true;
     }
+    const unsigned generation = stopGeneration();
     const int pages = last - first + 1;
     const int workers =
         std::max(1, std::min<int>(pages, int(std::max(1u, std::thread::hardware_concurrency()))));
@@ -63,7 +73,7 @@ void runPages(const DocumentSource& source, int first, int last,
                 std::unique_lock lock(mutex);
                 changed.wait(
                     lock, [&] { return stop || nextPage > last || nextPage < awaited + window; });
-                if (stop || nextPage > last) {
+                if (stop || nextPage > last || stopRequestedSince(generation)) {
                     return;
                 }
                 page = nextPage++;
@@ -92,11 +102,22 @@ void runPages(const DocumentSource& source, int first, int last,
 
     // A failure of `deliver` must still stop and join the workers before it leaves.
     std::exception_ptr failure;
+    bool stopped = false;
     for (int page = first; page <= last; ++page) {
         std::optional<Result> result;
         {
             std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return ready.count(page) != 0; });
+            // A stop request wakes nobody: the wait looks again every few milliseconds.
+            while (ready.count(page) == 0) {
+                if (stopRequestedSince(generation)) {
+                    stopped = true;
+                    break;
+                }
+                changed.wait_for(lock, std::chrono::milliseconds(20));
+            }
+            if (stopped) {
+                break;
+            }
             auto it = ready.find(page);
             result = std::move(it->second);
             ready.erase(it);
@@ -122,6 +143,7 @@ void runPages(const DocumentSource& source, int first, int last,
     if (failure) {
         std::rethrow_exception(failure);
     }
+    return !stopped;
 }
 
 } // namespace pdftox

@@ -1,6 +1,7 @@
 // The C interface of the export library: handles, argument checks, progress, result codes.
 #include "../pdftox.h"
 
+#include "atomic_file.h"
 #include "image_export.h"
 #include "mupdf.h"
 #include "rtf_writer.h"
@@ -194,8 +195,15 @@ int ExportIMG(int handle, const char* folder, const char* namePrefix, int imageT
     if (!range.empty()) {
         written = exportImages(entry->source, job, range.first, range.last,
                                [&report] { report.pageDone(); });
-        if (written < 0) {
+        switch (written) {
+        case int(ImageExportFailure::WriteFailed):
             return PDFTOX_WRITE_FAILED;
+        case int(ImageExportFailure::DiskFull):
+            return PDFTOX_DISK_FULL;
+        case int(ImageExportFailure::Stopped):
+            return PDFTOX_STOPPED;
+        default:
+            break;
         }
     }
     report.skipped(range.after);
@@ -220,7 +228,7 @@ int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
         report.skipped(range.before);
         int pages = 0;
         if (!range.empty()) {
-            runPages<PageModel>(
+            const bool finished = runPages<PageModel>(
                 entry->source, range.first, range.last,
                 [](fz_context* ctx, fz_document* doc, int page) {
                     return extractPage(ctx, doc, page);
@@ -232,13 +240,22 @@ int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
                     report.pageDone();
                     return true;
                 });
+            if (!finished) {
+                return PDFTOX_STOPPED;
+            }
         }
         writer.finish(outputPath);
         report.skipped(range.after);
         return pages;
+    } catch (const WriteError& e) {
+        return faultOf(e.error()) == WriteFault::DiskFull ? PDFTOX_DISK_FULL : PDFTOX_WRITE_FAILED;
     } catch (const std::exception&) {
         return PDFTOX_WRITE_FAILED;
     }
+}
+
+void StopExports(void) {
+    requestStop();
 }
 
 void ClosePDF(int handle) {

@@ -4,6 +4,7 @@
 #include "utf8.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -214,13 +215,13 @@ void RtfWriter::finish(const std::string& path) {
         put("\\pard\\plain\\par\n");
     }
     if (std::fflush(m_body) != 0 || std::ferror(m_body)) {
-        throw std::runtime_error("write failed");
+        throw WriteError("write failed", errno);
     }
 
     AtomicFile file(path);
     std::FILE* out = std::fopen(file.tempPath().c_str(), "wb");
     if (!out) {
-        throw std::runtime_error("cannot create " + path);
+        throw WriteError("cannot create " + path, errno);
     }
     bool ok = std::fwrite(head.data(), 1, head.size(), out) == head.size();
     std::rewind(m_body);
@@ -231,9 +232,10 @@ void RtfWriter::finish(const std::string& path) {
     }
     ok = ok && std::fputs("}\n", out) >= 0;
     ok = std::fflush(out) == 0 && ok;
+    const int error = errno;
     ok = std::fclose(out) == 0 && ok;
     if (!ok) {
-        throw std::runtime_error("write failed");
+        throw WriteError("cannot write " + path, error);
     }
     file.commit();
 }

@@ -10,9 +10,11 @@
 #include "utf8.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <stdexcept>
 
 using namespace pdftox;
@@ -48,6 +50,9 @@ struct HtmlPage {
     int number = 0;
     float width = 612, height = 792;
     std::string background; // file name, empty when the page has nothing but text
+    // The background picture, written but not yet under its name: pictures appear only with
+    // the HTML that shows them.
+    std::shared_ptr<AtomicFile> backgroundFile;
     std::vector<Span> spans;
     std::vector<Link> links;
 };
@@ -212,7 +217,8 @@ bool allWhite(fz_context* ctx, fz_pixmap* pix) {
 }
 
 std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
-                           const std::string& folder, const std::string& stem, int number) {
+                           const std::string& folder, const std::string& stem, int number,
+                           std::shared_ptr<AtomicFile>* file) {
     const fz_matrix ctm = fz_scale(float(BackgroundZoom), float(BackgroundZoom));
     const PixmapPtr pix = newWhitePixmap(ctx, bounds, BackgroundZoom);
     fz_pixmap* raw = pix.get();
@@ -235,16 +241,14 @@ std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
     const bool photo = looksPhotographic(bm);
     const std::string name = stem + "-" + std::to_string(number) + (photo ? ".jpg" : ".png");
     const std::string bytes = photo ? encodeJpeg(bm, 80) : encodePng(bm);
-    AtomicFile file(folder + name);
-    FILE* f = std::fopen(file.tempPath().c_str(), "wb");
-    const bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (f) {
-        std::fclose(f);
-    }
+    *file = std::make_shared<AtomicFile>(folder + name);
+    FILE* f = std::fopen((*file)->tempPath().c_str(), "wb");
+    bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const int error = errno;
+    ok = f && std::fclose(f) == 0 && ok;
     if (!ok) {
-        throw std::runtime_error("cannot write " + folder + name);
+        throw WriteError("cannot write " + folder + name, error);
     }
-    file.commit();
     return name;
 }
 
@@ -257,7 +261,7 @@ HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::s
     fz_page* raw = page.get();
     out.width = bounds.x1 - bounds.x0;
     out.height = bounds.y1 - bounds.y0;
-    out.background = drawBackground(ctx, raw, bounds, folder, stem, number);
+    out.background = drawBackground(ctx, raw, bounds, folder, stem, number, &out.backgroundFile);
     collectText(ctx, raw, out);
     try {
         collectLinks(ctx, doc, raw, out);
@@ -315,6 +319,7 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
 
     std::map<TextStyle, int> classes;
     std::string body;
+    std::vector<std::shared_ptr<AtomicFile>> pictures;
     runPages<HtmlPage>(
         DocumentSource{source, ""}, first, last,
         [&](fz_context* c, fz_document* d, int n) { return convertPage(c, d, n, folder, stem); },
@@ -328,6 +333,14 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
             body += "<div class=\"page\" id=\"p" + std::to_string(n) +
                     "\" style=\"width:" + number(page->width) +
                     "pt;height:" + number(page->height) + "pt\">\n";
+            if (page->backgroundFile) {
+                // Each unnamed picture holds a descriptor until the end: beyond a few hundred
+                // they wait under hidden names instead.
+                if (pictures.size() >= 200) {
+                    page->backgroundFile->park();
+                }
+                pictures.push_back(std::move(page->backgroundFile));
+            }
             if (!page->background.empty()) {
                 body += "<img class=\"bg\" src=\"" + escape(page->background) + "\" alt=\"\">\n";
             }
@@ -382,11 +395,26 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
     AtomicFile file(output);
     FILE* f = std::fopen(file.tempPath().c_str(), "wb");
     bool ok = f && std::fwrite(html.data(), 1, html.size(), f) == html.size();
+    const int error = errno;
     ok = f && std::fclose(f) == 0 && ok;
     if (!ok) {
-        throw std::runtime_error("cannot write " + output);
+        throw WriteError("cannot write " + output, error);
     }
-    file.commit();
+    // The pictures get their names first, so that the HTML never shows a missing one; if the
+    // HTML cannot be named after all, the pictures go again.
+    std::vector<std::string> named;
+    try {
+        for (const auto& picture : pictures) {
+            picture->commit();
+            named.push_back(picture->finalPath());
+        }
+        file.commit();
+    } catch (const std::exception&) {
+        for (const std::string& path : named) {
+            std::remove(path.c_str());
+        }
+        throw;
+    }
     return last - first + 1;
 }
 

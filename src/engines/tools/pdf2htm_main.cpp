@@ -1,4 +1,5 @@
 // pdf2htm: one HTML file from a PDF.  pdf2htm [-q] -f FIRST [-l LAST] SOURCE.pdf OUTPUT.html
+#include "atomic_file.h"
 #include "html_export.h"
 
 #include <climits>
@@ -27,6 +28,7 @@ int usage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    pdftox::installPartFileCleanup();
     int first = 1;
     int last = INT_MAX;
     std::vector<std::string> files;
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
         tools::convertToHtml(files[0], files[1], first, last);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "pdf2htm: %s\n", e.what());
-        return 1;
+        return pdftox::exitStatusFor(e);
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 // pdf2swf: a SWF slide show of PDF pages.
 //   pdf2swf [-s simpleviewer] [-s framerate=F] [-q] [-z] [-p A-B] SOURCE.pdf -o OUTPUT.swf
+#include "atomic_file.h"
 #include "swf_export.h"
 
 #include <charconv>
@@ -30,6 +31,7 @@ bool parseInt(const std::string& text, int* value) {
 } // namespace
 
 int main(int argc, char** argv) {
+    pdftox::installPartFileCleanup();
     tools::SwfOptions options;
     std::string source;
     std::string output;
@@ -81,7 +83,7 @@ int main(int argc, char** argv) {
         tools::convertToSwf(source, output, options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "pdf2swf: %s\n", e.what());
-        return 1;
+        return pdftox::exitStatusFor(e);
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 // pdftk-compatible tool: decryption, joining and document information, with pdftk's grammar.
 #include "pdftk_tool.h"
 
+#include "atomic_file.h"
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -8,6 +10,7 @@
 int main(int argc, char** argv) {
     // First of all: the passwords leave the argument memory that the process list shows.
     const std::vector<std::string> passwords = tools::takePasswords(argc, argv);
+    pdftox::installPartFileCleanup();
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
         tools::PdftkCommand command = tools::parsePdftkArgs(args);
@@ -18,7 +21,7 @@ int main(int argc, char** argv) {
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "pdftk: %s\n", e.what());
-        return 1;
+        return pdftox::exitStatusFor(e);
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFSystemError.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <cerrno>
@@ -110,6 +111,8 @@ void write(QPDF& pdf, const std::string& output) {
         QPDFWriter writer(pdf, file.tempPath().c_str());
         writer.setPreserveEncryption(false);
         writer.write();
+    } catch (const QPDFSystemError& e) {
+        throw pdftox::WriteError(output + ": cannot write: " + shortMessage(e), e.getErrno());
     } catch (const std::exception& e) {
         throw std::runtime_error(output + ": cannot write: " + shortMessage(e));
     }

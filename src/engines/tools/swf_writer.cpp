@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -368,7 +369,7 @@ void SwfMovie::finish(const std::string& path, bool compress) {
     pdftox::AtomicFile file(path);
     std::FILE* out = std::fopen(file.tempPath().c_str(), "wb");
     if (!out) {
-        throw std::runtime_error("cannot create " + path);
+        throw pdftox::WriteError("cannot create " + path, errno);
     }
     bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size();
     std::rewind(m_body);
@@ -403,12 +404,14 @@ void SwfMovie::finish(const std::string& path, bool compress) {
         ok = emit(in.data(), n, false);
     }
     ok = ok && emit(nullptr, 0, true);
+    ok = ok && std::fflush(out) == 0;
+    const int error = errno;
     if (compress) {
         deflateEnd(&z);
     }
     ok = std::fclose(out) == 0 && ok;
     if (!ok) {
-        throw std::runtime_error("cannot write " + path);
+        throw pdftox::WriteError("cannot write " + path, error);
     }
     file.commit();
 }

@@ -1,0 +1,14 @@
+/* Exit statuses of Lumadoc's command-line programs (pdftotext, pdf2htm, pdf2swf, pdftk), which
+ * the conversion run reads to tell the user why an output is missing. poppler's own statuses
+ * (1 to 3, 99) keep their meaning where our pdftotext passes them on. */
+#ifndef LUMADOC_TOOL_STATUS_H
+#define LUMADOC_TOOL_STATUS_H
+
+#define TOOL_OK 0
+#define TOOL_FAILED 1                 /* the input could not be converted */
+#define TOOL_USAGE 2                  /* a mistake on the command line */
+#define TOOL_DISK_FULL 4              /* the output could not be written: no space left */
+#define TOOL_FOLDER_NOT_WRITABLE 5    /* the output folder is missing, read-only or forbidden */
+#define TOOL_MISSING_PROGRAM 127      /* a program it runs is not installed */
+
+#endif
