@@ -1,0 +1,254 @@
+// Outputs are whole or absent: the atomic writer, our pdftotext on a full disk, pdf2htm's
+// pictures, and programs ended by a signal. Full disks are small tmpfs mounts (root only).
+#include "engine_test_support.h"
+#include "small_disk.h"
+
+#include "atomic_file.h"
+#include "tool_status.h"
+
+#include "platform/command_line.h"
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace engine_tests;
+using testing_support::FixturePage;
+using testing_support::SmallDisk;
+using testing_support::textLine;
+using testing_support::writeFixturePdf;
+
+namespace {
+
+const std::string app = LUMADOC_APP_DIR;
+
+std::string q(const std::string& s) {
+    return platform::QuoteArg(QString::fromStdString(s)).toStdString();
+}
+
+/// Starts a command line as the conversion run does; standard output and error into `log`.
+qint64 start(const std::string& commandLine, const std::string& log) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    platform::StandardStreams streams;
+    streams.output = fd;
+    streams.error = fd;
+    const qint64 pid = platform::StartProgram(
+        platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
+    ::close(fd);
+    return pid;
+}
+
+int runTool(const std::string& commandLine, const std::string& log) {
+    return platform::WaitForProcessEnd(start(commandLine, log));
+}
+
+/// Pages full of text lines: much text for little PDF.
+std::vector<FixturePage> wordyPages(int pages, int lines) {
+    std::vector<FixturePage> out(static_cast<size_t>(pages));
+    for (int p = 0; p < pages; ++p) {
+        for (int l = 0; l < lines; ++l) {
+            out[size_t(p)].content +=
+                textLine("F3", 10, 50, 760 - 18 * l,
+                         "Page " + std::to_string(p + 1) + " line " + std::to_string(l + 1) +
+                             " holds enough words to make the text file long.");
+        }
+    }
+    return out;
+}
+
+// Files of the folder other than the disk's own filler: what a run left behind.
+std::vector<std::string> leftIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const std::string& name : listFolder(folder)) {
+        if (name != ".filler") {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+// ---- the atomic writer ---------------------------------------------------------------------
+
+TEST(AtomicFile, ReplacesAnOlderFileOnlyWhenCommitted) {
+    TempFolder dir;
+    const std::string target = dir.file("out é.txt");
+    std::ofstream(target) << "old";
+    {
+        pdftox::AtomicFile file(target);
+        std::ofstream(file.tempPath()) << "new";
+        EXPECT_EQ(readFile(target), "old") << "not visible before commit";
+        EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{"out é.txt"});
+        file.commit();
+    }
+    EXPECT_EQ(readFile(target), "new");
+    {
+        pdftox::AtomicFile abandoned(target);
+        std::ofstream(abandoned.tempPath()) << "never";
+    }
+    EXPECT_EQ(readFile(target), "new");
+    EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{"out é.txt"});
+
+    try {
+        pdftox::AtomicFile missing(dir.file("no such folder/x.txt"));
+        FAIL() << "a missing folder must be refused";
+    } catch (const pdftox::WriteError& e) {
+        EXPECT_EQ(pdftox::faultOf(e.error()), pdftox::WriteFault::FolderNotWritable);
+        EXPECT_EQ(pdftox::exitStatusFor(e), TOOL_FOLDER_NOT_WRITABLE);
+    }
+}
+
+TEST(AtomicFile, ASignalRemovesNamedPartFiles) {
+    TempFolder dir;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        pdftox::installPartFileCleanup();
+        pdftox::AtomicFile file(dir.file("movie.swf"));
+        std::ofstream(file.tempPath()) << "half a movie";
+        file.park(); // now a hidden part file with a name, as without O_TMPFILE
+        const char byte = 1;
+        (void)!write(ready[1], &byte, 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    const std::vector<std::string> during = listFolder(dir.path());
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during[0].rfind(".movie.swf.part-", 0), 0u) << during[0];
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(listFolder(dir.path()).empty());
+}
+
+// ---- pdftotext ---------------------------------------------------------------------------
+
+TEST(Pdftotext, GivesPopplersTextWholeOrNothing) {
+    TempFolder dir;
+    const std::string pdf = dir.file("long book.pdf");
+    ASSERT_TRUE(writeFixturePdf(pdf, wordyPages(30, 40)));
+    const std::string log = dir.file("log");
+
+    // The same text as poppler's program, through the same command line.
+    const std::string ours = dir.file("ours.txt");
+    ASSERT_EQ(runTool(app + "/pdftotext " + q(pdf) + " " + q(ours) + " -f 2 -l 29 ", log), 0);
+    const std::string theirs = output("pdftotext -f 2 -l 29 '" + pdf + "' -");
+    EXPECT_GT(theirs.size(), 60000u);
+    EXPECT_EQ(readFile(ours), theirs);
+    // Without an output name: poppler's default name beside the PDF.
+    ASSERT_EQ(runTool(app + "/pdftotext -l 1 " + q(pdf), log), 0);
+    EXPECT_NE(readFile(dir.file("long book.txt")).find("Page 1 line 40"), std::string::npos);
+
+    // A PDF that cannot be read: poppler's status, and no file.
+    EXPECT_EQ(runTool(app + "/pdftotext " + q(dir.file("missing.pdf")) + " " +
+                          q(dir.file("missing.txt")) + " -f 1 ",
+                      log),
+              1);
+    EXPECT_FALSE(std::ifstream(dir.file("missing.txt")).good());
+
+    SmallDisk disk(dir.file("disk"), 256);
+    if (!disk.ok()) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    disk.leaveFree(16);
+    EXPECT_EQ(
+        runTool(app + "/pdftotext " + q(pdf) + " " + q(disk.folder() + "/book.txt") + " -f 1 ",
+                log),
+        TOOL_DISK_FULL);
+    EXPECT_NE(readFile(log).find("No space left"), std::string::npos) << readFile(log);
+    EXPECT_TRUE(leftIn(disk.folder()).empty()) << "a truncated text file stayed";
+    EXPECT_TRUE(disk.unmount()) << "a file was left open";
+}
+
+// ---- pdf2htm ---------------------------------------------------------------------------
+
+TEST(Pdf2htm, AFullDiskLeavesNeitherTheHtmlNorItsPictures) {
+    TempFolder dir;
+    // Two pages with pictures (small backgrounds), then many pages of text (a long HTML file).
+    std::vector<FixturePage> pages = wordyPages(40, 40);
+    for (int p = 0; p < 2; ++p) {
+        pages[size_t(p)].pictures.push_back(testing_support::checkerPicture("Im1", 16, 16));
+        pages[size_t(p)].content += "q 200 0 0 200 100 100 cm /Im1 Do Q\n";
+    }
+    const std::string pdf = dir.file("pictures.pdf");
+    ASSERT_TRUE(writeFixturePdf(pdf, pages));
+    const std::string log = dir.file("log");
+
+    // With room the pictures come with the HTML.
+    ASSERT_EQ(
+        runTool(app + "/data/pdf2htm  -f 1 " + q(pdf) + " " + q(dir.file("pictures.html")), log), 0)
+        << readFile(log);
+    const std::vector<std::string> written = listFolder(dir.path());
+    EXPECT_EQ(std::count(written.begin(), written.end(), "pictures-1.png") +
+                  std::count(written.begin(), written.end(), "pictures-1.jpg"),
+              1);
+    const size_t htmlSize = readFile(dir.file("pictures.html")).size();
+
+    SmallDisk disk(dir.file("disk"), 1024);
+    if (!disk.ok()) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    // Room for the pictures, not for the HTML.
+    disk.leaveFree(int(htmlSize / 1024 / 2));
+    EXPECT_EQ(
+        runTool(app + "/data/pdf2htm  -f 1 " + q(pdf) + " " + q(disk.folder() + "/pictures.html"),
+                log),
+        TOOL_DISK_FULL)
+        << readFile(log);
+    EXPECT_TRUE(leftIn(disk.folder()).empty()) << leftIn(disk.folder()).front();
+    EXPECT_TRUE(disk.unmount()) << "a file was left open";
+}
+
+// ---- ended by a signal -------------------------------------------------------------------
+
+TEST(Signals, ProgramsEndedMidWayLeaveNothingButWholeFiles) {
+    if (!haveCorpus()) {
+        GTEST_SKIP() << "needs the corpus";
+    }
+    TempFolder dir;
+    const std::string book = corpus("freeculture.pdf");
+    struct Case {
+        const char* folder;
+        std::string commandLine;
+        int signal;
+    };
+    const Case cases[] = {
+        {"h", app + "/data/pdf2htm  -f 1 " + q(book) + " " + q(dir.file("h/freeculture.html")),
+         SIGTERM},
+        {"k", app + "/data/pdf2htm  -f 1 " + q(book) + " " + q(dir.file("k/freeculture.html")),
+         SIGKILL},
+        {"s",
+         app + "/data/pdf2swf -s framerate=1 -q -z " + q(book) + " -o " + q(dir.file("s/f.swf")),
+         SIGINT},
+        {"t", app + "/pdftotext " + q(book) + " " + q(dir.file("t/f.txt")) + " -f 1 ", SIGTERM},
+    };
+    for (const Case& c : cases) {
+        run("mkdir -p '" + dir.file(c.folder) + "'");
+        const qint64 pid = start(c.commandLine, dir.file("log"));
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        kill(pid_t(pid), c.signal);
+        const int status = platform::WaitForProcessEnd(pid);
+        if (status == 0) {
+            ADD_FAILURE() << c.folder << ": ended before the signal; the test needs a longer input";
+            continue;
+        }
+        EXPECT_EQ(status, 128 + c.signal) << c.folder;
+        const std::vector<std::string> left = listFolder(dir.file(c.folder));
+        EXPECT_TRUE(left.empty()) << c.folder << ": " << left.front();
+    }
+}
+
+} // namespace
