@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
 
 #include "qt_printers.h"
 #include <gtest/gtest.h>
@@ -78,6 +81,64 @@ TEST_F(Cli, FailuresGiveStatusOne) {
         convert({"--to", "swf", "-o", out, "--password", "pw", "--play-button", locked});
     EXPECT_EQ(right.status, 0) << right.out.toStdString() << right.err.toStdString();
     EXPECT_TRUE(QFileInfo::exists(out + "/locked.swf"));
+}
+
+TEST_F(Cli, HelpAndFolders) {
+    QProcess help;
+    help.start(cli, {"--help"});
+    help.waitForFinished();
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_TRUE(help.readAllStandardOutput().startsWith("usage: lumadoc-cli convert"));
+
+    // A folder among the arguments: its PDF files in the order a file manager shows them.
+    const QString folder = dir.path() + "/scans";
+    QDir().mkpath(folder + "/Sub");
+    for (const QString& name : {"scan10.pdf", "Scan2.pdf", "scan1.pdf", "Sub/inner.pdf"}) {
+        QFile::copy(pdf, folder + "/" + name);
+    }
+    const Outcome r = convert({"--to", "txt", "-o", out, folder});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    QStringList order;
+    for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts)) {
+        order << line.section(": ", 0, 0).mid(folder.size() + 1);
+    }
+    EXPECT_EQ(order, (QStringList{"scan1.pdf", "Scan2.pdf", "scan10.pdf", "Sub/inner.pdf"}));
+}
+
+TEST_F(Cli, ATerminationRequestStopsAfterThePagesInHandAndLeavesOnlyWholeImages) {
+    const QString book = QStringLiteral(LUMADOC_CORPUS "/freeculture.pdf");
+    if (!QFileInfo::exists(book)) {
+        GTEST_SKIP() << "needs the corpus";
+    }
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        const QString folder = out + QString::number(signal);
+        QProcess p;
+        p.start(cli, {"convert", "--to", "png", "-o", folder, book});
+        ASSERT_TRUE(p.waitForStarted());
+        // Wait for the first images, then end it in the middle of the export.
+        for (int i = 0; i < 200 && QDir(folder + "/freeculture").isEmpty(); ++i) {
+            QThread::msleep(20);
+        }
+        QThread::msleep(200);
+        ::kill(pid_t(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        if (signal == SIGTERM) {
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(p.exitCode(), 128 + SIGTERM);
+            EXPECT_TRUE(p.readAllStandardOutput().contains("failed: the export was stopped"));
+        }
+        const QFileInfoList left =
+            QDir(folder + "/freeculture").entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
+        EXPECT_FALSE(left.isEmpty());
+        EXPECT_LT(left.size(), 352) << "stopped before the end";
+        for (const QFileInfo& file : left) {
+            EXPECT_TRUE(file.fileName().startsWith("page-")) << file.fileName().toStdString();
+            QFile f(file.filePath());
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(f.readAll().endsWith(QByteArray("IEND\xae\x42\x60\x82", 8)))
+                << file.fileName().toStdString() << " is not a whole PNG file";
+        }
+    }
 }
 
 TEST_F(Cli, UsageErrorsGiveStatusTwo) {

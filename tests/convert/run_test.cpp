@@ -4,11 +4,13 @@
 
 #include "pdf_fixture.h"
 #include "recording_prompts.h"
+#include "small_disk.h"
 
 #include "platform/app_folders.h"
 #include "platform/process_list.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -156,6 +158,59 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{Html, "Html", "a/a.html", false},
                       FormatCase{Flash, "Flash", "a.swf", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Run, AFullDiskFailsEveryFormatWithItsReasonAndLeavesNoPartialFile) {
+    // Pages full of text: every format's output is larger than the room left.
+    std::vector<FixturePage> pages(12);
+    for (FixturePage& page : pages) {
+        for (int line = 0; line < 40; ++line) {
+            page.content += textLine("F3", 10, 50, 760 - 18 * line,
+                                     "A line of words that fills the page and the disk too.");
+        }
+    }
+    const QString wordy = in + "/wordy.pdf";
+    ASSERT_TRUE(writeFixturePdf(wordy.toStdString(), pages));
+    testing_support::SmallDisk disk((dir.path() + "/disk").toStdString(), 512);
+    if (!disk.ok()) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    disk.leaveFree(12);
+    const QString full = QString::fromStdString(disk.folder());
+    for (int format = Word; format <= Flash; ++format) {
+        host.reports.clear();
+        run(format, {wordy}, full);
+        ASSERT_EQ(host.reports.size(), 1);
+        EXPECT_EQ(host.reports[0].outcome, ConversionHost::FileReport::Outcome::Failed)
+            << "format " << format;
+        EXPECT_EQ(host.reports[0].reason, "the disk is full") << "format " << format;
+    }
+    // Only the folders the back-ends make stay; no file, whole or partial, is left.
+    QStringList left;
+    QDirIterator it(full, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (!file.endsWith("/.filler")) {
+            left << file;
+        }
+    }
+    EXPECT_TRUE(left.isEmpty()) << left.join(", ").toStdString();
+    EXPECT_TRUE(disk.unmount()) << "a file was left open";
+}
+
+TEST_F(Run, AToolThatCannotRunFailsWithItsReason) {
+    const QString bare = dir.path() + "/app without programs";
+    QDir().mkpath(bare);
+    QFile::link(app + "/libpdftox.so", bare + "/libpdftox.so");
+    ExportLibrary library(bare + "/libpdftox.so");
+    queue.append(threePages);
+    settings.cmbOF_Click(Html);
+    ConversionRun::Setup setup{
+        platform::Conventions::host(), bare, [this] { return out; }, out, true, {}};
+    ConversionRun(setup, queue, settings, host, library).RunConversion();
+    ASSERT_EQ(host.reports.size(), 1);
+    EXPECT_EQ(host.reports[0].outcome, ConversionHost::FileReport::Outcome::Failed);
+    EXPECT_EQ(host.reports[0].reason, "the program pdf2htm cannot be started");
+}
 
 TEST_F(Run, AFileThatCannotBeOpenedIsSkippedSilently) {
     const QString broken = in + "/broken.pdf";

@@ -91,7 +91,28 @@ INSTANTIATE_TEST_SUITE_P(
         Typed{Flash, 4, "0.5", "0.5"}, Typed{Flash, 4, "2.5", "0.5"}, Typed{Flash, 4, "12.5", "10"},
         Typed{Flash, 4, "abc", "0.5"}, Typed{Flash, 4, "x", "0.5"}, Typed{Flash, 4, "0", "0"},
         Typed{Flash, 4, "", ""}, Typed{Flash, 4, "1e3", "10"}, Typed{Flash, 2, "x", "ALL PAGES"},
-        Typed{Flash, 1, "x", "1"}));
+        Typed{Flash, 1, "x", "1"}),
+    [](const ::testing::TestParamInfo<Typed>& info) {
+        // FlashRow4_0_5, WordRow1_Empty, WordRow1_minus2, WordRow1_U0663: letters and digits only.
+        std::string name = std::string(info.param.format == Flash ? "Flash" : "Word") + "Row" +
+                           std::to_string(info.param.row) + "_";
+        const QString text = QString::fromUtf8(info.param.text);
+        if (text.isEmpty()) {
+            name += "Empty";
+        }
+        for (const QChar c : text) {
+            if (c.unicode() < 128 && c.isLetterOrNumber()) {
+                name += char(c.unicode());
+            } else if (c == QChar('.')) {
+                name += '_';
+            } else if (c == QChar('-')) {
+                name += "minus";
+            } else {
+                name += QStringLiteral("U%1").arg(c.unicode(), 4, 16, QChar('0')).toStdString();
+            }
+        }
+        return name;
+    });
 
 TEST(SettingsRows, YesNoRowsOpenTheChooser) {
     ConversionSettings s;

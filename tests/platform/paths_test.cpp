@@ -11,6 +11,7 @@ using namespace platform;
 namespace {
 
 struct PathCase {
+    const char* name; ///< of the test case
     const char* path;
     const char* fileName;
     const char* baseName;
@@ -28,15 +29,19 @@ TEST_P(WindowsPaths, NameAndBaseName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, WindowsPaths,
-    ::testing::Values(PathCase{"C:\\in\\report.v2.pdf", "report.v2.pdf", "report"},
-                      PathCase{"C:\\in\\report.final.pdf", "report.final.pdf", "report"},
-                      PathCase{"C:\\in\\readme", "readme", "readme"},
-                      PathCase{"a.b.c.pdf", "a.b.c.pdf", "a"}, PathCase{".hidden", ".hidden", ""},
-                      PathCase{"C:\\in\\", "", ""}, PathCase{"", "", ""},
+    ::testing::Values(PathCase{"DottedName", "C:\\in\\report.v2.pdf", "report.v2.pdf", "report"},
+                      PathCase{"TwoDots", "C:\\in\\report.final.pdf", "report.final.pdf", "report"},
+                      PathCase{"NoDot", "C:\\in\\readme", "readme", "readme"},
+                      PathCase{"NoFolder", "a.b.c.pdf", "a.b.c.pdf", "a"},
+                      PathCase{"LeadingDot", ".hidden", ".hidden", ""},
+                      PathCase{"TrailingSeparator", "C:\\in\\", "", ""},
+                      PathCase{"Empty", "", "", ""},
                       // Only the backslash separates under these conventions.
-                      PathCase{"C:\\in/sub\\x/y.pdf", "x/y.pdf", "x/y"},
-                      PathCase{"C:\\Dokumente\\Überblick 2024.pdf", "Überblick 2024.pdf",
-                               "Überblick 2024"}));
+                      PathCase{"ForwardSlashIsNoSeparator", "C:\\in/sub\\x/y.pdf", "x/y.pdf",
+                               "x/y"},
+                      PathCase{"NonAscii", "C:\\Dokumente\\Überblick 2024.pdf",
+                               "Überblick 2024.pdf", "Überblick 2024"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(HostPaths, NameAndBaseName) {
     const Conventions conv{QChar('/'), QString(), QString(), QString()};
@@ -45,12 +50,16 @@ TEST_P(HostPaths, NameAndBaseName) {
     EXPECT_EQ(FileBaseName(QString::fromUtf8(c.path), conv), QString::fromUtf8(c.baseName));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Examples, HostPaths,
-    ::testing::Values(PathCase{"/home/u/in/report.v2.pdf", "report.v2.pdf", "report"},
-                      PathCase{"/home/u/.hidden", ".hidden", ""}, PathCase{"/home/u/in/", "", ""},
-                      PathCase{"/in/back\\slash.pdf", "back\\slash.pdf", "back\\slash"},
-                      PathCase{"/in/名前 \"q\".pdf", "名前 \"q\".pdf", "名前 \"q\""}));
+INSTANTIATE_TEST_SUITE_P(Examples, HostPaths,
+                         ::testing::Values(PathCase{"DottedName", "/home/u/in/report.v2.pdf",
+                                                    "report.v2.pdf", "report"},
+                                           PathCase{"LeadingDot", "/home/u/.hidden", ".hidden", ""},
+                                           PathCase{"TrailingSeparator", "/home/u/in/", "", ""},
+                                           PathCase{"BackslashIsNoSeparator", "/in/back\\slash.pdf",
+                                                    "back\\slash.pdf", "back\\slash"},
+                                           PathCase{"NonAsciiAndQuotes", "/in/名前 \"q\".pdf",
+                                                    "名前 \"q\".pdf", "名前 \"q\""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PathHelpers, StripTrailingNulls) {
     EXPECT_EQ(StripTrailingNulls(QString("name.pdf") + QChar(0) + QChar(0) + "  "), "name.pdf");
@@ -94,6 +103,7 @@ TEST(CommandLine, PlainTextIsQuotedAsIs) {
 }
 
 struct SplitCase {
+    const char* name; ///< of the test case
     const char* line;
     std::vector<const char*> args;
 };
@@ -111,21 +121,27 @@ TEST_P(SplitExamples, FollowTheWindowsRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, SplitExamples,
-    ::testing::Values(SplitCase{"p \"a b c\" d e", {"p", "a b c", "d", "e"}},
-                      SplitCase{"p \"ab\\\"c\" \"\\\\\" d", {"p", "ab\"c", "\\", "d"}},
-                      SplitCase{"p a\\\\\\b d\"e f\"g h", {"p", "a\\\\\\b", "de fg", "h"}},
-                      SplitCase{"p a\\\\\\\"b c d", {"p", "a\\\"b", "c", "d"}},
-                      SplitCase{"p a\\\\\\\\\"b c\" d e", {"p", "a\\\\b c", "d", "e"}},
-                      SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}}, SplitCase{"  p\t x  ", {"p", "x"}},
-                      SplitCase{"p \"\" x", {"p", "", "x"}},
-                      // The program keeps its backslashes; quotes only group it.
-                      SplitCase{"\"C:\\Program Files\\x.exe\" -q",
-                                {"C:\\Program Files\\x.exe", "-q"}},
-                      SplitCase{"C:\\App\\data\\pdftk.exe c:\\tmp\\tmp2.pdf input_pw \"pw\" output "
-                                "c:\\tmp\\tmp.pdf dont_ask",
-                                {"C:\\App\\data\\pdftk.exe", "c:\\tmp\\tmp2.pdf", "input_pw", "pw",
-                                 "output", "c:\\tmp\\tmp.pdf", "dont_ask"}},
-                      SplitCase{"", {}}));
+    ::testing::Values(
+        SplitCase{"QuotedBlanks", "p \"a b c\" d e", {"p", "a b c", "d", "e"}},
+        SplitCase{"EscapedQuote", "p \"ab\\\"c\" \"\\\\\" d", {"p", "ab\"c", "\\", "d"}},
+        SplitCase{
+            "BackslashesBeforeLetters", "p a\\\\\\b d\"e f\"g h", {"p", "a\\\\\\b", "de fg", "h"}},
+        SplitCase{"OddBackslashesBeforeQuote", "p a\\\\\\\"b c d", {"p", "a\\\"b", "c", "d"}},
+        SplitCase{
+            "EvenBackslashesBeforeQuote", "p a\\\\\\\\\"b c\" d e", {"p", "a\\\\b c", "d", "e"}},
+        SplitCase{"DoubledQuote", "p \"a\"\"b\"", {"p", "a\"b"}},
+        SplitCase{"BlanksAndTabs", "  p\t x  ", {"p", "x"}},
+        SplitCase{"EmptyArgument", "p \"\" x", {"p", "", "x"}},
+        // The program keeps its backslashes; quotes only group it.
+        SplitCase{
+            "QuotedProgram", "\"C:\\Program Files\\x.exe\" -q", {"C:\\Program Files\\x.exe", "-q"}},
+        SplitCase{"DecryptionLine",
+                  "C:\\App\\data\\pdftk.exe c:\\tmp\\tmp2.pdf input_pw \"pw\" output "
+                  "c:\\tmp\\tmp.pdf dont_ask",
+                  {"C:\\App\\data\\pdftk.exe", "c:\\tmp\\tmp2.pdf", "input_pw", "pw", "output",
+                   "c:\\tmp\\tmp.pdf", "dont_ask"}},
+        SplitCase{"Empty", "", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CommandLine, QuotedTextsComeBackUnchanged) {
     const std::u16string alphabet =
