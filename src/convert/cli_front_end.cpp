@@ -330,9 +330,11 @@ int convertCommand(const QStringList& args) {
     run.RunConversion();
     platform::Prompts::install(nullptr);
     if (g_stopSignal != 0) {
-        err(QStringLiteral("lumadoc-cli: stopped; %1 of %2 files were not converted")
-                .arg(queued - host.files())
-                .arg(queued));
+        const int notStarted = queued - host.files();
+        err(notStarted > 0 ? QStringLiteral("lumadoc-cli: stopped; %1 of %2 files were not started")
+                                 .arg(notStarted)
+                                 .arg(queued)
+                           : QStringLiteral("lumadoc-cli: stopped"));
         return 128 + g_stopSignal;
     }
     if (queued == 0) {
