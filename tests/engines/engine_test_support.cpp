@@ -1,5 +1,8 @@
 #include "engine_test_support.h"
 
+#include "platform/command_line.h"
+#include "platform/process.h"
+
 #include <gif_lib.h>
 #include <png.h>
 #include <tiffio.h>
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -23,6 +27,28 @@ namespace engine_tests {
 
 std::string corpus(const std::string& name) {
     return std::string(LUMADOC_CORPUS) + "/" + name;
+}
+
+std::string q(const std::string& s) {
+    return platform::QuoteArg(QString::fromStdString(s)).toStdString();
+}
+
+long long startTool(const std::string& commandLine, const std::string& log) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    platform::StandardStreams streams;
+    streams.error = fd;
+    streams.output = fd;
+    const qint64 pid = platform::StartProgram(
+        platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
+    ::close(fd);
+    return pid;
+}
+
+ToolResult runTool(const std::string& commandLine, const std::string& log) {
+    ToolResult r;
+    r.status = platform::WaitForProcessEnd(startTool(commandLine, log));
+    r.errors = readFile(log);
+    return r;
 }
 
 bool haveCorpus() {

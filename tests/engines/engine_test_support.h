@@ -41,6 +41,21 @@ Decoded decodeAny(const std::string& path);
 /// Mean absolute difference of two RGB images of the same size (255 when sizes differ).
 double meanDifference(const Decoded& a, const Decoded& b);
 
+/// An argument quoted by the Windows rules, as the conversion run quotes paths.
+std::string q(const std::string& s);
+
+/// Starts a command line the way the conversion run does (split by the Windows rules, no
+/// shell), its standard output and error into the file `log`. Returns the process id.
+long long startTool(const std::string& commandLine, const std::string& log);
+
+struct ToolResult {
+    int status = -1;    ///< exit status, 128 + signal when a signal ended it
+    std::string errors; ///< what it printed
+};
+
+/// startTool, waited for.
+ToolResult runTool(const std::string& commandLine, const std::string& log);
+
 /// A temporary folder removed with the object.
 class TempFolder {
 public:

@@ -30,31 +30,6 @@ namespace {
 
 const std::string app = LUMADOC_APP_DIR;
 
-std::string q(const std::string& s) {
-    return platform::QuoteArg(QString::fromStdString(s)).toStdString();
-}
-
-struct Result {
-    int status = -1;
-    std::string errors;
-};
-
-/// Runs a command line the way the conversion run does: split by the Windows rules, started
-/// without a shell, waited for. Standard error is collected through a file.
-Result runTool(const std::string& commandLine, const std::string& errorFile) {
-    const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    platform::StandardStreams streams;
-    streams.error = fd;
-    streams.output = fd;
-    const qint64 pid = platform::StartProgram(
-        platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
-    ::close(fd);
-    Result r;
-    r.status = platform::WaitForProcessEnd(pid);
-    r.errors = readFile(errorFile);
-    return r;
-}
-
 int pageCount(const std::string& pdf) {
     QPDF doc;
     doc.processFile(pdf.c_str());
@@ -88,7 +63,7 @@ protected:
                   0);
         return out;
     }
-    Result tool(const std::string& tail, const char* which = "/data/pdftk") {
+    ToolResult tool(const std::string& tail, const char* which = "/data/pdftk") {
         return runTool(app + which + " " + tail, dir.file("stderr.txt"));
     }
 
@@ -103,7 +78,7 @@ TEST_F(PdftkTool, DecryptsWithUserOrOwnerPassword) {
         for (const std::string password : {"pa\"ss word\\", "the owner"}) {
             const std::string out = dir.file("open copy ü.pdf");
             std::remove(out.c_str());
-            const Result r =
+            const ToolResult r =
                 tool(q(locked) + " input_pw " + q(password) + " output " + q(out) + " dont_ask");
             ASSERT_EQ(r.status, 0) << r.errors;
             QPDF doc;
@@ -113,7 +88,7 @@ TEST_F(PdftkTool, DecryptsWithUserOrOwnerPassword) {
             EXPECT_NE(pageText(out, 2).find("AlphaTwo"), std::string::npos);
         }
         const std::string out = dir.file("never.pdf");
-        const Result wrong =
+        const ToolResult wrong =
             tool(q(locked) + " input_pw " + q("nope") + " output " + q(out) + " dont_ask");
         EXPECT_EQ(wrong.status, 1);
         EXPECT_EQ(std::count(wrong.errors.begin(), wrong.errors.end(), '\n'), 1) << wrong.errors;
@@ -127,7 +102,7 @@ TEST_F(PdftkTool, DecryptsWithUserOrOwnerPassword) {
 
 TEST_F(PdftkTool, JoinsAllPagesInOrder) {
     const std::string out = dir.file("joined.pdf");
-    const Result r = tool(q(a) + " " + q(b) + " cat output " + q(out) + " dont_ask", "/pdftk");
+    const ToolResult r = tool(q(a) + " " + q(b) + " cat output " + q(out) + " dont_ask", "/pdftk");
     ASSERT_EQ(r.status, 0) << r.errors;
     ASSERT_EQ(pageCount(out), 5);
     const char* order[] = {"AlphaOne", "AlphaTwo", "AlphaThree", "BetaOne", "BetaTwo"};
@@ -164,7 +139,7 @@ TEST_F(PdftkTool, UpdatesDocumentInformationAndDropsStaleMetadata) {
         << "InfoKey: Creator\r\nInfoValue: Lumadoc\r\n"
         << "InfoKey: Producer\r\nInfoValue: Lumadoc\r\n";
     const std::string out = dir.file("tmpx.pdf");
-    const Result r =
+    const ToolResult r =
         tool(q(withXmp) + " update_info " + q(info) + " output " + q(out) + " dont_ask", "/pdftk");
     ASSERT_EQ(r.status, 0) << r.errors;
 
@@ -192,7 +167,7 @@ TEST_F(PdftkTool, RefusesWhatItDoesNotUnderstand) {
                                     q(a) + " output " + q(out) + " owner_pw x",
                                     q(dir.file("missing.pdf")) + " output " + q(out),
                                     q(a) + " output " + q(dir.file("no/such/folder/out.pdf"))}) {
-        const Result r = tool(tail);
+        const ToolResult r = tool(tail);
         EXPECT_NE(r.status, 0) << tail;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1)
             << tail << ": " << r.errors;
@@ -284,7 +259,7 @@ TEST(Pdf2htm, TextStylesAndPlacesOfTheWords) {
     const std::string folder = dir.file("in put");
     run("mkdir -p '" + folder + "'");
     const std::string html = folder + "/in put.html";
-    const Result r =
+    const ToolResult r =
         runTool(app + "/data/pdf2htm  -f 1 " + q(pdf) + " " + q(html) + " ", dir.file("err"));
     ASSERT_EQ(r.status, 0) << r.errors;
     EXPECT_TRUE(r.errors.empty());
@@ -342,7 +317,7 @@ TEST(Pdf2htm, PageRangeErrorsAndCorpusText) {
           "-f 1 " + q(pdf) + " " + q(dir.file("no/folder/x.html")),
           "-f 9 " + q(pdf) + " " + q(dir.file("x.html")), "-f abc " + q(pdf) + " x.html",
           "-f 1 " + q(pdf)}) {
-        const Result r = runTool(app + "/data/pdf2htm " + bad, dir.file("e"));
+        const ToolResult r = runTool(app + "/data/pdf2htm " + bad, dir.file("e"));
         EXPECT_NE(r.status, 0) << bad;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << bad << ": " << r.errors;
     }
@@ -505,7 +480,7 @@ TEST(Pdf2swf, FramesRatesStageAndViewer) {
           "-s framerate=fast " + q(pdf) + " -o " + q(dir.file("x.swf")),
           "-p 5-9 " + q(pdf) + " -o " + q(dir.file("x.swf")),
           q(dir.file("missing.pdf")) + " -o " + q(dir.file("x.swf")), q(pdf)}) {
-        const Result r = runTool(app + "/data/pdf2swf -q " + bad, dir.file("e"));
+        const ToolResult r = runTool(app + "/data/pdf2swf -q " + bad, dir.file("e"));
         EXPECT_NE(r.status, 0) << bad;
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << bad << ": " << r.errors;
     }

@@ -6,7 +6,6 @@
 #include "atomic_file.h"
 #include "tool_status.h"
 
-#include "platform/command_line.h"
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
@@ -28,26 +27,6 @@ using testing_support::writeFixturePdf;
 namespace {
 
 const std::string app = LUMADOC_APP_DIR;
-
-std::string q(const std::string& s) {
-    return platform::QuoteArg(QString::fromStdString(s)).toStdString();
-}
-
-/// Starts a command line as the conversion run does; standard output and error into `log`.
-qint64 start(const std::string& commandLine, const std::string& log) {
-    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    platform::StandardStreams streams;
-    streams.output = fd;
-    streams.error = fd;
-    const qint64 pid = platform::StartProgram(
-        platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
-    ::close(fd);
-    return pid;
-}
-
-int runTool(const std::string& commandLine, const std::string& log) {
-    return platform::WaitForProcessEnd(start(commandLine, log));
-}
 
 /// Pages full of text lines: much text for little PDF.
 std::vector<FixturePage> wordyPages(int pages, int lines) {
@@ -143,18 +122,20 @@ TEST(Pdftotext, GivesPopplersTextWholeOrNothing) {
 
     // The same text as poppler's program, through the same command line.
     const std::string ours = dir.file("ours.txt");
-    ASSERT_EQ(runTool(app + "/pdftotext " + q(pdf) + " " + q(ours) + " -f 2 -l 29 ", log), 0);
+    ASSERT_EQ(runTool(app + "/pdftotext " + q(pdf) + " " + q(ours) + " -f 2 -l 29 ", log).status,
+              0);
     const std::string theirs = output("pdftotext -f 2 -l 29 '" + pdf + "' -");
     EXPECT_GT(theirs.size(), 60000u);
     EXPECT_EQ(readFile(ours), theirs);
     // Without an output name: poppler's default name beside the PDF.
-    ASSERT_EQ(runTool(app + "/pdftotext -l 1 " + q(pdf), log), 0);
+    ASSERT_EQ(runTool(app + "/pdftotext -l 1 " + q(pdf), log).status, 0);
     EXPECT_NE(readFile(dir.file("long book.txt")).find("Page 1 line 40"), std::string::npos);
 
     // A PDF that cannot be read: poppler's status, and no file.
     EXPECT_EQ(runTool(app + "/pdftotext " + q(dir.file("missing.pdf")) + " " +
                           q(dir.file("missing.txt")) + " -f 1 ",
-                      log),
+                      log)
+                  .status,
               1);
     EXPECT_FALSE(std::ifstream(dir.file("missing.txt")).good());
 
@@ -164,8 +145,8 @@ TEST(Pdftotext, GivesPopplersTextWholeOrNothing) {
     }
     disk.leaveFree(16);
     EXPECT_EQ(
-        runTool(app + "/pdftotext " + q(pdf) + " " + q(disk.folder() + "/book.txt") + " -f 1 ",
-                log),
+        runTool(app + "/pdftotext " + q(pdf) + " " + q(disk.folder() + "/book.txt") + " -f 1 ", log)
+            .status,
         TOOL_DISK_FULL);
     EXPECT_NE(readFile(log).find("No space left"), std::string::npos) << readFile(log);
     EXPECT_TRUE(leftIn(disk.folder()).empty()) << "a truncated text file stayed";
@@ -188,7 +169,9 @@ TEST(Pdf2htm, AFullDiskLeavesNeitherTheHtmlNorItsPictures) {
 
     // With room the pictures come with the HTML.
     ASSERT_EQ(
-        runTool(app + "/data/pdf2htm  -f 1 " + q(pdf) + " " + q(dir.file("pictures.html")), log), 0)
+        runTool(app + "/data/pdf2htm  -f 1 " + q(pdf) + " " + q(dir.file("pictures.html")), log)
+            .status,
+        0)
         << readFile(log);
     const std::vector<std::string> written = listFolder(dir.path());
     EXPECT_EQ(std::count(written.begin(), written.end(), "pictures-1.png") +
@@ -204,7 +187,8 @@ TEST(Pdf2htm, AFullDiskLeavesNeitherTheHtmlNorItsPictures) {
     disk.leaveFree(int(htmlSize / 1024 / 2));
     EXPECT_EQ(
         runTool(app + "/data/pdf2htm  -f 1 " + q(pdf) + " " + q(disk.folder() + "/pictures.html"),
-                log),
+                log)
+            .status,
         TOOL_DISK_FULL)
         << readFile(log);
     EXPECT_TRUE(leftIn(disk.folder()).empty()) << leftIn(disk.folder()).front();
@@ -236,7 +220,7 @@ TEST(Signals, ProgramsEndedMidWayLeaveNothingButWholeFiles) {
     };
     for (const Case& c : cases) {
         run("mkdir -p '" + dir.file(c.folder) + "'");
-        const qint64 pid = start(c.commandLine, dir.file("log"));
+        const qint64 pid = startTool(c.commandLine, dir.file("log"));
         ASSERT_GT(pid, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         kill(pid_t(pid), c.signal);
