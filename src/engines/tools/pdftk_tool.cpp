@@ -1,6 +1,7 @@
 #include "pdftk_tool.h"
 
 #include "atomic_file.h"
+#include "saslprep.h"
 #include "utf8.h"
 
 #include <qpdf/QPDF.hh>
@@ -74,6 +75,54 @@ struct Loaded {
     std::unique_ptr<QPDF> pdf;
 };
 
+int revisionOf(QPDF& pdf) {
+    int revision = 0;
+    int permissions = 0;
+    try {
+        pdf.isEncrypted(revision, permissions);
+    } catch (const std::exception&) {
+        return 0;
+    }
+    return revision;
+}
+
+// Parses `doc`'s bytes with `password`. qpdf takes a password as bytes, while AES-256 files
+// (revisions 5 and 6) want it SASLprep'd (ISO 32000-2): for those the prepared form and the
+// truncated bytes are tried as well. The typed bytes go first, so RC4 and AES-128 files see
+// exactly them, and a wrong try is what tells the file's revision (qpdf has read the
+// encryption dictionary by then); which of two working forms opens the file makes no
+// difference to a decryption. Throws QPDFExc (qpdf_e_password when nothing fits).
+void processWithPassword(Loaded& doc, const std::string& path, const std::string& password) {
+    const auto attempt = [&](const std::string& bytes) {
+        doc.pdf = std::make_unique<QPDF>();
+        doc.pdf->setSuppressWarnings(true);
+        doc.pdf->processMemoryFile(path.c_str(), doc.bytes.data(), doc.bytes.size(),
+                                   bytes.empty() ? nullptr : bytes.c_str());
+    };
+    try {
+        attempt(password);
+        return;
+    } catch (const QPDFExc& e) {
+        if (e.getErrorCode() != qpdf_e_password || revisionOf(*doc.pdf) < 5) {
+            throw;
+        }
+    }
+    for (const std::string& bytes : pdftox::aes256Passwords(password)) {
+        if (bytes == password) {
+            continue;
+        }
+        try {
+            attempt(bytes);
+            return;
+        } catch (const QPDFExc& e) {
+            if (e.getErrorCode() != qpdf_e_password) {
+                throw;
+            }
+        }
+    }
+    throw QPDFExc(qpdf_e_password, path, "", 0, "invalid password");
+}
+
 // The whole file is read at once: parsing from memory spares the thousands of seeks that
 // reading a PDF from a file costs, which is most of the time of a join.
 std::unique_ptr<Loaded> open(const std::string& path, const std::string& password) {
@@ -88,11 +137,8 @@ std::unique_ptr<Loaded> open(const std::string& path, const std::string& passwor
             throw std::runtime_error(path + ": cannot read the PDF");
         }
     }
-    doc->pdf = std::make_unique<QPDF>();
-    doc->pdf->setSuppressWarnings(true);
     try {
-        doc->pdf->processMemoryFile(path.c_str(), doc->bytes.data(), doc->bytes.size(),
-                                    password.empty() ? nullptr : password.c_str());
+        processWithPassword(*doc, path, password);
     } catch (const QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password) {
             throw std::runtime_error(path + ": the password is not right");
