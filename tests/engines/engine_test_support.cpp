@@ -1,5 +1,8 @@
 #include "engine_test_support.h"
 
+#include "platform/command_line.h"
+#include "platform/process.h"
+
 #include <gif_lib.h>
 #include <png.h>
 #include <tiffio.h>
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -54,6 +58,24 @@ std::string readFile(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+Result runTool(const std::string& commandLine, const std::string& errorFile) {
+    const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    platform::StandardStreams streams;
+    streams.error = fd;
+    streams.output = fd;
+    const qint64 pid = platform::StartProgram(
+        platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
+    ::close(fd);
+    Result r;
+    r.status = platform::WaitForProcessEnd(pid);
+    r.errors = readFile(errorFile);
+    return r;
+}
+
+std::string quoteArg(const std::string& arg) {
+    return platform::QuoteArg(QString::fromStdString(arg)).toStdString();
 }
 
 std::vector<std::string> listFolder(const std::string& folder) {
