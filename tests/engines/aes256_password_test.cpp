@@ -65,40 +65,22 @@ TEST_P(Saslprep, GivesThePreparedFormOrNone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rfc4013, Saslprep,
-    ::testing::Values(Prepared{"AsciiStaysAsItIs", "user USER", "user USER"},
-                      Prepared{"EmptyStaysEmpty", "", ""},
-                      Prepared{"SoftHyphenMapsToNothing", "I" SHY "X", "IX"},
-                      Prepared{"OnlyASoftHyphenLeavesNothing", SHY, ""},
-                      Prepared{"ZeroWidthJoinerMapsToNothing",
-                               "a\xE2\x80\x8D"
-                               "b",
-                               "ab"},
-                      Prepared{"FeminineOrdinalBecomesA", ORDF, "a"},
-                      Prepared{"RomanNumeralNineBecomesIX", "\xE2\x85\xA8", "IX"},
-                      Prepared{"NoBreakSpaceBecomesSpace", "a" NBSP "b", "a b"},
-                      Prepared{"IdeographicSpaceBecomesSpace",
-                               "a\xE3\x80\x80"
-                               "b",
-                               "a b"},
-                      Prepared{"DecomposedEIsComposed", "cafe" ACUTE, "caf" E_ACUTE},
-                      Prepared{"ComposedEStays", "caf" E_ACUTE, "caf" E_ACUTE},
-                      Prepared{"RightToLeftAloneIsAllowed",
-                               "\xD8\xA7"
-                               "1\xD8\xA7",
-                               "\xD8\xA7"
-                               "1\xD8\xA7"},
-                      Prepared{"BellIsProhibited", "\x07", std::nullopt},
-                      Prepared{"ControlCharacterInsideIsProhibited",
-                               "ab\x01"
-                               "cd",
-                               std::nullopt},
-                      Prepared{"EmbeddedNulIsProhibited", std::string("ab\0cd", 5), std::nullopt},
-                      Prepared{"PrivateUseIsProhibited", "a\xEE\x80\x80", std::nullopt},
-                      Prepared{"RightToLeftEndingInADigitBreaksBidi",
-                               "\xD8\xA7"
-                               "1",
-                               std::nullopt},
-                      Prepared{"BytesThatAreNotUtf8HaveNoForm", "pass\xE9", std::nullopt}),
+    ::testing::Values(
+        Prepared{"AsciiStaysAsItIs", "user USER", "user USER"},
+        Prepared{"SoftHyphenMapsToNothing", "I" SHY "X", "IX"},
+        Prepared{"OnlyASoftHyphenLeavesNothing", SHY, ""},
+        Prepared{"FeminineOrdinalBecomesA", ORDF, "a"},
+        Prepared{"NoBreakSpaceBecomesSpace", "a" NBSP "b", "a b"},
+        Prepared{"DecomposedEIsComposed", "cafe" ACUTE, "caf" E_ACUTE},
+        // U+0221 came after Unicode 3.2: a typed password may hold it (a query, not a store).
+        Prepared{"UnassignedCodePointIsLetThrough", "d\xC8\xA1", "d\xC8\xA1"},
+        Prepared{"BellIsProhibited", "\x07", std::nullopt},
+        Prepared{"EmbeddedNulIsProhibited", std::string("ab\0cd", 5), std::nullopt},
+        Prepared{"RightToLeftEndingInADigitBreaksBidi",
+                 "\xD8\xA7"
+                 "1",
+                 std::nullopt},
+        Prepared{"BytesThatAreNotUtf8HaveNoForm", "pass\xE9", std::nullopt}),
     caseName<Prepared>);
 
 struct Tries {
