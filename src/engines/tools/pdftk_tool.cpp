@@ -8,6 +8,7 @@
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <qpdf/QUtil.hh>
 
 #include <cerrno>
 #include <cstring>
@@ -86,12 +87,14 @@ int revisionOf(QPDF& pdf) {
     return revision;
 }
 
-// Parses `doc`'s bytes with `password`. qpdf takes a password as bytes, while AES-256 files
-// (revisions 5 and 6) want it SASLprep'd (ISO 32000-2): for those the prepared form and the
-// truncated bytes are tried as well. The typed bytes go first, so RC4 and AES-128 files see
-// exactly them, and a wrong try is what tells the file's revision (qpdf has read the
-// encryption dictionary by then); which of two working forms opens the file makes no
-// difference to a decryption. Throws QPDFExc (qpdf_e_password when nothing fits).
+// Parses `doc`'s bytes with `password`, which the user typed as UTF-8. qpdf takes a password
+// as bytes, and files want other bytes: AES-256 files (revisions 5 and 6) the SASLprep form
+// (ISO 32000-2), tried with the truncated typed bytes; older revisions PDFDocEncoding, in which
+// qpdf and MuPDF themselves store a UTF-8 password (the export library maps it likewise, so
+// both open the same files). The typed bytes go first: a wrong try is what tells the file's
+// revision (qpdf has read the encryption dictionary by then), and which of two working forms
+// opens the file makes no difference to a decryption. Throws QPDFExc (qpdf_e_password when
+// nothing fits).
 void processWithPassword(Loaded& doc, const std::string& path, const std::string& password) {
     const auto attempt = [&](const std::string& bytes) {
         doc.pdf = std::make_unique<QPDF>();
@@ -103,11 +106,18 @@ void processWithPassword(Loaded& doc, const std::string& path, const std::string
         attempt(password);
         return;
     } catch (const QPDFExc& e) {
-        if (e.getErrorCode() != qpdf_e_password || revisionOf(*doc.pdf) < 5) {
+        if (e.getErrorCode() != qpdf_e_password) {
             throw;
         }
     }
-    for (const std::string& bytes : pdftox::aes256Passwords(password)) {
+    std::vector<std::string> others;
+    const int revision = revisionOf(*doc.pdf);
+    if (revision >= 5) {
+        others = pdftox::aes256Passwords(password);
+    } else if (std::string pdfDoc; revision > 0 && QUtil::utf8_to_pdf_doc(password, pdfDoc)) {
+        others.push_back(pdfDoc);
+    }
+    for (const std::string& bytes : others) {
         if (bytes == password) {
             continue;
         }

@@ -1,6 +1,7 @@
-// Passwords of AES-256 files: the SASLprep form (RFC 4013) that ISO 32000-2 asks for, the typed
-// bytes for files whose maker did not prepare theirs, the same through the export library (and
-// its page workers) and through the decryption tool.
+// Passwords typed in Unicode: for AES-256 files the SASLprep form (RFC 4013) that ISO 32000-2
+// asks for, and the typed bytes for files whose maker did not prepare theirs; for RC4 and
+// AES-128 files the PDFDocEncoding form. Each through the export library (and its page
+// workers) and through the decryption tool.
 #include "engine_test_support.h"
 #include "saslprep.h"
 
@@ -128,6 +129,14 @@ void writeAes256(const std::string& plain, const std::string& out, const std::st
     writer.write();
 }
 
+/// Runs the decryption tool as the conversion run does: `locked` with `password` into `out`.
+Result decryptWithTool(const TempFolder& dir, const std::string& locked,
+                       const std::string& password, const std::string& out) {
+    return runTool(app + "/data/pdftk " + quoteArg(locked) + " input_pw " + quoteArg(password) +
+                       " output " + quoteArg(out) + " dont_ask",
+                   dir.file("stderr.txt"));
+}
+
 struct Locked {
     const char* name;
     std::string typed;  ///< what the user types
@@ -146,9 +155,7 @@ protected:
         writeAes256(plain, locked, GetParam().stored);
     }
     Result decrypt(const std::string& password, const std::string& out) {
-        return runTool(app + "/data/pdftk " + quoteArg(locked) + " input_pw " + quoteArg(password) +
-                           " output " + quoteArg(out) + " dont_ask",
-                       dir.file("stderr.txt"));
+        return decryptWithTool(dir, locked, password, out);
     }
 
     TempFolder dir;
@@ -210,29 +217,73 @@ INSTANTIATE_TEST_SUITE_P(
                "char"}),
     caseName<Locked>);
 
-// RC4 and AES-128 files take the typed bytes alone: the prepared form ("open sesame") is not
-// tried for them. (A character without a PDFDocEncoding form, such as the soft hyphen, MuPDF
-// drops on its own for these revisions; the no-break space has one.)
-TEST(OlderCiphers, DoNotTakeThePreparedForm) {
-    TempFolder dir;
-    const std::string plain = dir.file("plain.pdf");
-    ASSERT_TRUE(testing_support::writeFixturePdf(plain, styledPages()));
-    const std::string typed = "open" NBSP "sesame";
-    for (const std::string how : {"128 --use-aes=n", "128 --use-aes=y"}) {
-        const std::string locked = dir.file("locked.pdf");
-        ASSERT_EQ(run("qpdf --allow-weak-crypto --encrypt 'open sesame' owner " + how + " -- '" +
-                      plain + "' '" + locked + "'"),
-                  0);
-        EXPECT_EQ(OpenPDF(locked.c_str(), typed.c_str()), PDFTOX_WRONG_PASSWORD) << how;
-        const Result r =
-            runTool(app + "/data/pdftk " + quoteArg(locked) + " input_pw " + quoteArg(typed) +
-                        " output " + quoteArg(dir.file("out.pdf")) + " dont_ask",
-                    dir.file("stderr.txt"));
-        EXPECT_EQ(r.status, 1) << how << ": " << r.errors;
-        const int h = OpenPDF(locked.c_str(), "open sesame");
-        EXPECT_GT(h, 0) << how;
-        ClosePDF(h);
-    }
+struct Cipher {
+    const char* name;
+    const char* how; ///< qpdf's --encrypt arguments after the passwords
+};
+void PrintTo(const Cipher& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class OlderCipher : public ::testing::TestWithParam<Cipher> {
+protected:
+    void SetUp() override {
+        plain = dir.file("plain.pdf");
+        ASSERT_TRUE(testing_support::writeFixturePdf(plain, styledPages()));
+    }
+    // Encrypted by qpdf's command line, which stores a UTF-8 password in PDFDocEncoding.
+    std::string encrypted(const std::string& user) {
+        const std::string locked = dir.file("locked.pdf");
+        EXPECT_EQ(run("qpdf --allow-weak-crypto --encrypt '" + user + "' owner " + GetParam().how +
+                      " -- '" + plain + "' '" + locked + "'"),
+                  0);
+        return locked;
+    }
+    static bool opensInTheLibrary(const std::string& file, const std::string& password) {
+        const int h = OpenPDF(file.c_str(), password.c_str());
+        ClosePDF(h);
+        return h > 0;
+    }
+
+    TempFolder dir;
+    std::string plain;
+};
+
+// The prepared form ("open sesame") is not tried for these revisions. (MuPDF leaves out on its
+// own a character that PDFDocEncoding lacks, such as the soft hyphen; it has the no-break space.)
+TEST_P(OlderCipher, TakesNoPreparedForm) {
+    const std::string locked = encrypted("open sesame");
+    const std::string typed = "open" NBSP "sesame";
+    EXPECT_EQ(OpenPDF(locked.c_str(), typed.c_str()), PDFTOX_WRONG_PASSWORD);
+    const Result r = decryptWithTool(dir, locked, typed, dir.file("out.pdf"));
+    EXPECT_EQ(r.status, 1) << r.errors;
+    EXPECT_TRUE(opensInTheLibrary(locked, "open sesame"));
+}
+
+// A password typed in UTF-8 opens the file in the decryption tool as it does in the library.
+TEST_P(OlderCipher, Utf8PasswordIsTriedInPdfDocEncoding) {
+    const std::string locked = encrypted("caf" E_ACUTE " cr"
+                                         "\xC3\xA8"
+                                         "me");
+    EXPECT_TRUE(opensInTheLibrary(locked, "caf" E_ACUTE " cr"
+                                          "\xC3\xA8"
+                                          "me"));
+    const std::string out = dir.file("open.pdf");
+    const Result r = decryptWithTool(dir, locked,
+                                     "caf" E_ACUTE " cr"
+                                     "\xC3\xA8"
+                                     "me",
+                                     out);
+    ASSERT_EQ(r.status, 0) << r.errors;
+    QPDF doc;
+    doc.processFile(out.c_str());
+    EXPECT_FALSE(doc.isEncrypted());
+    EXPECT_EQ(decryptWithTool(dir, locked, "cafe creme", dir.file("never.pdf")).status, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Revisions, OlderCipher,
+                         ::testing::Values(Cipher{"Rc4_128", "128 --use-aes=n"},
+                                           Cipher{"Aes128", "128 --use-aes=y"}),
+                         caseName<Cipher>);
 
 } // namespace
