@@ -60,7 +60,7 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-Result runTool(const std::string& commandLine, const std::string& errorFile) {
+ProgramResult runProgram(const std::string& commandLine, const std::string& errorFile) {
     const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     platform::StandardStreams streams;
     streams.error = fd;
@@ -68,7 +68,7 @@ Result runTool(const std::string& commandLine, const std::string& errorFile) {
     const qint64 pid = platform::StartProgram(
         platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
     ::close(fd);
-    Result r;
+    ProgramResult r;
     r.status = platform::WaitForProcessEnd(pid);
     r.errors = readFile(errorFile);
     return r;

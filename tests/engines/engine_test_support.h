@@ -21,14 +21,14 @@ std::string output(const std::string& commandLine);
 std::string readFile(const std::string& path);
 std::vector<std::string> listFolder(const std::string& folder);
 
-/// The end of a program started by runTool: its exit status and what it printed.
-struct Result {
+/// The end of a program started by runProgram: its exit status and what it printed.
+struct ProgramResult {
     int status = -1;
     std::string errors;
 };
 /// Runs a command line the way the conversion run does: split by the Windows rules, started
 /// without a shell, waited for. Standard output and error are collected through `errorFile`.
-Result runTool(const std::string& commandLine, const std::string& errorFile);
+ProgramResult runProgram(const std::string& commandLine, const std::string& errorFile);
 /// `arg` quoted by the Windows rules, as the conversion run quotes values on a command line.
 std::string quoteArg(const std::string& arg);
 

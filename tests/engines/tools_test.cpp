@@ -34,6 +34,27 @@ std::string q(const std::string& s) {
     return platform::QuoteArg(QString::fromStdString(s)).toStdString();
 }
 
+struct Result {
+    int status = -1;
+    std::string errors;
+};
+
+/// Runs a command line the way the conversion run does: split by the Windows rules, started
+/// without a shell, waited for. Standard error is collected through a file.
+Result runTool(const std::string& commandLine, const std::string& errorFile) {
+    const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    platform::StandardStreams streams;
+    streams.error = fd;
+    streams.output = fd;
+    const qint64 pid = platform::StartProgram(
+        platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
+    ::close(fd);
+    Result r;
+    r.status = platform::WaitForProcessEnd(pid);
+    r.errors = readFile(errorFile);
+    return r;
+}
+
 int pageCount(const std::string& pdf) {
     QPDF doc;
     doc.processFile(pdf.c_str());
