@@ -26,7 +26,7 @@ std::optional<std::string> saslprep(const std::string& password);
 /// file for which the user typed `password`: its SASLprep form, then the bytes as typed (for
 /// files made by programs that do not prepare their passwords), each truncated to 127 bytes;
 /// a string that equals an earlier one is left out. Never empty: without a prepared form only
-/// the typed bytes remain. Other revisions (RC4, AES-128) take the typed bytes alone.
+/// the typed bytes remain. Not for other revisions (RC4, AES-128): they never took SASLprep.
 std::vector<std::string> aes256Passwords(const std::string& password);
 
 } // namespace pdftox
