@@ -9,6 +9,7 @@ packages=(
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
     libharfbuzz-dev libfreetype-dev libjpeg-dev libbrotli-dev
     libqpdf-dev qpdf
+    libidn-dev
     libturbojpeg0-dev libpng-dev libtiff-dev libgif-dev libimagequant-dev
     poppler-utils mupdf-tools
     libcups2-dev

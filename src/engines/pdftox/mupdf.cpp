@@ -1,4 +1,5 @@
 #include "mupdf.h"
+#include "saslprep.h"
 
 #include <mupdf/pdf.h>
 
@@ -125,8 +126,26 @@ Access unlock(fz_context* ctx, fz_document* doc, const std::string& password) {
     if (password.empty()) {
         return Access::NeedsPassword;
     }
+    // AES-256 files (revisions 5 and 6) take their password as SASLprep'd UTF-8 (ISO 32000-2),
+    // which MuPDF does not prepare itself: the prepared form goes first, then the typed bytes
+    // for files whose maker did not prepare theirs. Older revisions get the typed bytes alone,
+    // as MuPDF expects them (it maps UTF-8 to PDFDocEncoding for those).
+    int revision = 0;
+    guarded(ctx, [&] {
+        pdf_document* pdf = pdf_document_from_fz_document(ctx, doc);
+        if (pdf && pdf->crypt) {
+            revision = pdf_crypt_revision(ctx, pdf->crypt);
+        }
+    });
+    const std::vector<std::string> tries =
+        revision >= 5 ? aes256Passwords(password) : std::vector<std::string>{password};
     int ok = 0;
-    guarded(ctx, [&] { ok = fz_authenticate_password(ctx, doc, password.c_str()); });
+    for (const std::string& attempt : tries) {
+        guarded(ctx, [&] { ok = fz_authenticate_password(ctx, doc, attempt.c_str()); });
+        if (ok) {
+            break;
+        }
+    }
     if (!ok) {
         return Access::WrongPassword;
     }

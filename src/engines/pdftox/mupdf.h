@@ -93,7 +93,9 @@ DocumentPtr openPdf(fz_context* ctx, const std::string& path);
 /// The result of trying a password on an open document.
 enum class Access { Open, NeedsPassword, WrongPassword };
 
-/// Unlocks `doc` with `password` (user or owner) when it needs one.
+/// Unlocks `doc` with `password` (user or owner) when it needs one. For an AES-256 file the
+/// password's SASLprep form is tried first, then its bytes as typed (see saslprep.h). Throws
+/// MuError when the unlocked document has no pages.
 Access unlock(fz_context* ctx, fz_document* doc, const std::string& password);
 
 } // namespace pdftox

@@ -1,6 +1,7 @@
 #include "pdftk_tool.h"
 
 #include "atomic_file.h"
+#include "saslprep.h"
 #include "utf8.h"
 
 #include <qpdf/QPDF.hh>
@@ -8,6 +9,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFSystemError.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <qpdf/QUtil.hh>
 
 #include <cerrno>
 #include <cstring>
@@ -75,6 +77,63 @@ struct Loaded {
     std::unique_ptr<QPDF> pdf;
 };
 
+int revisionOf(QPDF& pdf) {
+    int revision = 0;
+    int permissions = 0;
+    try {
+        pdf.isEncrypted(revision, permissions);
+    } catch (const std::exception&) {
+        return 0;
+    }
+    return revision;
+}
+
+// Parses `doc`'s bytes with `password`, which the user typed as UTF-8. qpdf takes a password
+// as bytes, and files want other bytes: AES-256 files (revisions 5 and 6) the SASLprep form
+// (ISO 32000-2), tried with the truncated typed bytes; older revisions PDFDocEncoding, in which
+// qpdf and MuPDF themselves store a UTF-8 password (the export library maps it likewise, so
+// both open the same files). The typed bytes go first: a wrong try is what tells the file's
+// revision (qpdf has read the encryption dictionary by then), and which of two working forms
+// opens the file makes no difference to a decryption. Throws QPDFExc (qpdf_e_password when
+// nothing fits).
+void processWithPassword(Loaded& doc, const std::string& path, const std::string& password) {
+    const auto attempt = [&](const std::string& bytes) {
+        doc.pdf = std::make_unique<QPDF>();
+        doc.pdf->setSuppressWarnings(true);
+        doc.pdf->processMemoryFile(path.c_str(), doc.bytes.data(), doc.bytes.size(),
+                                   bytes.empty() ? nullptr : bytes.c_str());
+    };
+    try {
+        attempt(password);
+        return;
+    } catch (const QPDFExc& e) {
+        if (e.getErrorCode() != qpdf_e_password) {
+            throw;
+        }
+    }
+    std::vector<std::string> others;
+    const int revision = revisionOf(*doc.pdf);
+    if (revision >= 5) {
+        others = pdftox::aes256Passwords(password);
+    } else if (std::string pdfDoc; revision > 0 && QUtil::utf8_to_pdf_doc(password, pdfDoc)) {
+        others.push_back(pdfDoc);
+    }
+    for (const std::string& bytes : others) {
+        if (bytes == password) {
+            continue;
+        }
+        try {
+            attempt(bytes);
+            return;
+        } catch (const QPDFExc& e) {
+            if (e.getErrorCode() != qpdf_e_password) {
+                throw;
+            }
+        }
+    }
+    throw QPDFExc(qpdf_e_password, path, "", 0, "invalid password");
+}
+
 // The whole file is read at once: parsing from memory spares the thousands of seeks that
 // reading a PDF from a file costs, which is most of the time of a join.
 std::unique_ptr<Loaded> open(const std::string& path, const std::string& password) {
@@ -89,11 +148,8 @@ std::unique_ptr<Loaded> open(const std::string& path, const std::string& passwor
             throw std::runtime_error(path + ": cannot read the PDF");
         }
     }
-    doc->pdf = std::make_unique<QPDF>();
-    doc->pdf->setSuppressWarnings(true);
     try {
-        doc->pdf->processMemoryFile(path.c_str(), doc->bytes.data(), doc->bytes.size(),
-                                    password.empty() ? nullptr : password.c_str());
+        processWithPassword(*doc, path, password);
     } catch (const QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password) {
             throw std::runtime_error(path + ": the password is not right");
