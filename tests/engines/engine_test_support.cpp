@@ -82,24 +82,6 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-ProgramResult runProgram(const std::string& commandLine, const std::string& errorFile) {
-    const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    platform::StandardStreams streams;
-    streams.error = fd;
-    streams.output = fd;
-    const qint64 pid = platform::StartProgram(
-        platform::SplitCommandLine(QString::fromStdString(commandLine)), streams);
-    ::close(fd);
-    ProgramResult r;
-    r.status = platform::WaitForProcessEnd(pid);
-    r.errors = readFile(errorFile);
-    return r;
-}
-
-std::string quoteArg(const std::string& arg) {
-    return platform::QuoteArg(QString::fromStdString(arg)).toStdString();
-}
-
 std::vector<std::string> listFolder(const std::string& folder) {
     std::vector<std::string> names;
     if (DIR* d = opendir(folder.c_str())) {

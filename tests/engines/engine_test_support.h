@@ -21,17 +21,6 @@ std::string output(const std::string& commandLine);
 std::string readFile(const std::string& path);
 std::vector<std::string> listFolder(const std::string& folder);
 
-/// The end of a program started by runProgram: its exit status and what it printed.
-struct ProgramResult {
-    int status = -1;
-    std::string errors;
-};
-/// Runs a command line the way the conversion run does: split by the Windows rules, started
-/// without a shell, waited for. Standard output and error are collected through `errorFile`.
-ProgramResult runProgram(const std::string& commandLine, const std::string& errorFile);
-/// `arg` quoted by the Windows rules, as the conversion run quotes values on a command line.
-std::string quoteArg(const std::string& arg);
-
 /// A decoded image: size, channels of the file (1 grey, 3 RGB, 1 + palette), pixels as RGB.
 struct Decoded {
     bool ok = false;

@@ -130,11 +130,11 @@ void writeAes256(const std::string& plain, const std::string& out, const std::st
 }
 
 /// Runs the decryption tool as the conversion run does: `locked` with `password` into `out`.
-ProgramResult decryptWithTool(const TempFolder& dir, const std::string& locked,
-                              const std::string& password, const std::string& out) {
-    return runProgram(app + "/data/pdftk " + quoteArg(locked) + " input_pw " + quoteArg(password) +
-                          " output " + quoteArg(out) + " dont_ask",
-                      dir.file("stderr.txt"));
+ToolResult decryptWithTool(const TempFolder& dir, const std::string& locked,
+                           const std::string& password, const std::string& out) {
+    return runTool(app + "/data/pdftk " + q(locked) + " input_pw " + q(password) + " output " +
+                       q(out) + " dont_ask",
+                   dir.file("stderr.txt"));
 }
 
 struct Locked {
@@ -154,7 +154,7 @@ protected:
         locked = dir.file("locked.pdf");
         writeAes256(plain, locked, GetParam().stored);
     }
-    ProgramResult decrypt(const std::string& password, const std::string& out) {
+    ToolResult decrypt(const std::string& password, const std::string& out) {
         return decryptWithTool(dir, locked, password, out);
     }
 
@@ -182,7 +182,7 @@ TEST_P(Aes256File, TypedPasswordOpensItThroughTheLibrary) {
 
 TEST_P(Aes256File, TypedPasswordOpensItThroughTheDecryptionTool) {
     const std::string out = dir.file("open é.pdf");
-    const ProgramResult r = decrypt(GetParam().typed, out);
+    const ToolResult r = decrypt(GetParam().typed, out);
     ASSERT_EQ(r.status, 0) << r.errors;
     QPDF doc;
     doc.processFile(out.c_str());
@@ -190,7 +190,7 @@ TEST_P(Aes256File, TypedPasswordOpensItThroughTheDecryptionTool) {
     EXPECT_EQ(QPDFPageDocumentHelper(doc).getAllPages().size(), 3u);
 
     const std::string never = dir.file("never.pdf");
-    const ProgramResult wrong = decrypt("!" + GetParam().typed, never);
+    const ToolResult wrong = decrypt("!" + GetParam().typed, never);
     EXPECT_EQ(wrong.status, 1);
     EXPECT_NE(wrong.errors.find("the password is not right"), std::string::npos) << wrong.errors;
     EXPECT_FALSE(std::ifstream(never).good()) << "a failed run leaves no output";
@@ -255,7 +255,7 @@ TEST_P(OlderCipher, TakesNoPreparedForm) {
     const std::string locked = encrypted("open sesame");
     const std::string typed = "open" NBSP "sesame";
     EXPECT_EQ(OpenPDF(locked.c_str(), typed.c_str()), PDFTOX_WRONG_PASSWORD);
-    const ProgramResult r = decryptWithTool(dir, locked, typed, dir.file("out.pdf"));
+    const ToolResult r = decryptWithTool(dir, locked, typed, dir.file("out.pdf"));
     EXPECT_EQ(r.status, 1) << r.errors;
     EXPECT_TRUE(opensInTheLibrary(locked, "open sesame"));
 }
@@ -269,11 +269,11 @@ TEST_P(OlderCipher, Utf8PasswordIsTriedInPdfDocEncoding) {
                                           "\xC3\xA8"
                                           "me"));
     const std::string out = dir.file("open.pdf");
-    const ProgramResult r = decryptWithTool(dir, locked,
-                                            "caf" E_ACUTE " cr"
-                                            "\xC3\xA8"
-                                            "me",
-                                            out);
+    const ToolResult r = decryptWithTool(dir, locked,
+                                         "caf" E_ACUTE " cr"
+                                         "\xC3\xA8"
+                                         "me",
+                                         out);
     ASSERT_EQ(r.status, 0) << r.errors;
     QPDF doc;
     doc.processFile(out.c_str());
