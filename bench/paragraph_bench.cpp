@@ -3,7 +3,9 @@
 // For each document it exports every page with the library, reads the RTF back with the tests'
 // RTF reader and prints:
 //  - the paragraphs of more than 40 characters (code points, blanks at the ends trimmed) that
-//    are prose: letters make up at least half of their visible characters;
+//    are prose: letters make up at least half of their visible characters, and they are not
+//    headings (all bold, or set larger than the page's body text, the size most of its
+//    characters have) or program text (all in a monospace font);
 //  - the share of them that end mid-sentence: after closing quotes and brackets (and footnote
 //    marks, digits or asterisks, that follow one of these or a punctuation mark) are set
 //    aside, the last character is none of . ! ? : ; … . The same share is printed once more
@@ -227,21 +229,29 @@ Figures measure(const testing_support::RtfDocument& doc, const std::vector<std::
         const std::u32string ours =
             p < doc.pages.size() ? pdftox::decodeUtf8(doc.pages[p].text) : std::u32string();
 
-        std::vector<std::u32string> paragraphs;
-        std::u32string current;
-        for (const char32_t c : ours + U"\n") {
-            if (c == U'\n') {
-                if (const std::u32string t = trimmed(current); !t.empty()) {
-                    paragraphs.push_back(t);
-                }
-                current.clear();
-            } else {
-                current.push_back(c);
+        // The page's body size: the size most of its characters have.
+        std::map<int, size_t> sizes;
+        for (const testing_support::RtfRun& run : doc.pages[p].runs) {
+            sizes[run.halfPoints] += run.text.size();
+        }
+        int body = 0;
+        size_t most = 0;
+        for (const auto& [halfPoints, count] : sizes) {
+            if (count > most) {
+                most = count;
+                body = halfPoints;
             }
         }
-        // Prose only: rows of ornaments or symbols are no sentences.
-        std::erase_if(paragraphs,
-                      [](const std::u32string& t) { return t.size() <= 40 || !realText(t); });
+        std::vector<std::u32string> paragraphs;
+        for (const testing_support::RtfParagraph& para : doc.pages[p].paragraphs) {
+            const std::u32string t = trimmed(pdftox::decodeUtf8(para.text));
+            // Prose only: headings (all bold, or larger than the body), program text (all
+            // monospace) and rows of ornaments or symbols are no sentences.
+            if (t.size() > 40 && realText(t) && !para.allBold && para.halfPoints <= body &&
+                !para.allMonospace) {
+                paragraphs.push_back(t);
+            }
+        }
         for (size_t i = 0; i < paragraphs.size(); ++i) {
             const bool mid = endsMidSentence(paragraphs[i]);
             ++f.longParagraphs;

@@ -51,6 +51,56 @@ const KnownFamily knownFamilies[] = {
     {"lmmono", "Courier New", FontClass::Modern},
 };
 
+// Words in family names that tell the kind of design, checked in this order: a "Letter Gothic"
+// is a typewriter face, a "Gill Sans" no serif face. `start` words must begin the name (short
+// ones that would be found inside others: "Palatino" holds "lato").
+struct ClassHint {
+    const char* word; // lower case, spaces removed
+    bool start;
+    FontClass cls;
+};
+const ClassHint classHints[] = {
+    {"symbol", false, FontClass::Tech},       {"dingbat", false, FontClass::Tech},
+    {"wingding", false, FontClass::Tech},     {"webding", false, FontClass::Tech},
+    {"math", false, FontClass::Tech},         {"adobepi", true, FontClass::Tech},
+    {"mtextra", true, FontClass::Tech},       {"mono", false, FontClass::Modern},
+    {"typewriter", false, FontClass::Modern}, {"courier", false, FontClass::Modern},
+    {"consol", false, FontClass::Modern},     {"lettergothic", false, FontClass::Modern},
+    {"code", false, FontClass::Modern},       {"fixed", false, FontClass::Modern},
+    {"menlo", true, FontClass::Modern},       {"monaco", true, FontClass::Modern},
+    {"inconsolata", true, FontClass::Modern}, {"sans", false, FontClass::Swiss},
+    {"gothic", false, FontClass::Swiss},      {"grotesk", false, FontClass::Swiss},
+    {"grotesque", false, FontClass::Swiss},   {"calibri", true, FontClass::Swiss},
+    {"verdana", true, FontClass::Swiss},      {"tahoma", true, FontClass::Swiss},
+    {"segoe", true, FontClass::Swiss},        {"trebuchet", true, FontClass::Swiss},
+    {"futura", true, FontClass::Swiss},       {"frutiger", true, FontClass::Swiss},
+    {"universal", true, FontClass::Tech},     {"univers", true, FontClass::Swiss},
+    {"myriad", true, FontClass::Swiss},       {"optima", true, FontClass::Swiss},
+    {"avenir", true, FontClass::Swiss},       {"franklin", false, FontClass::Swiss},
+    {"candara", true, FontClass::Swiss},      {"corbel", true, FontClass::Swiss},
+    {"roboto", true, FontClass::Swiss},       {"lato", true, FontClass::Swiss},
+    {"lucidagrande", true, FontClass::Swiss}, {"kozgo", true, FontClass::Swiss},
+    {"gulim", true, FontClass::Swiss},        {"dotum", true, FontClass::Swiss},
+    {"yahei", false, FontClass::Swiss},       {"serif", false, FontClass::Roman},
+    {"roman", false, FontClass::Roman},       {"garamond", false, FontClass::Roman},
+    {"caslon", false, FontClass::Roman},      {"baskerville", false, FontClass::Roman},
+    {"bodoni", false, FontClass::Roman},      {"cambria", true, FontClass::Roman},
+    {"georgia", true, FontClass::Roman},      {"palatino", false, FontClass::Roman},
+    {"bookman", false, FontClass::Roman},     {"minion", true, FontClass::Roman},
+    {"century", true, FontClass::Roman},      {"mincho", false, FontClass::Roman},
+    {"kozmin", true, FontClass::Roman},       {"batang", true, FontClass::Roman},
+};
+
+std::optional<FontClass> classFromName(const std::string& key) {
+    for (const ClassHint& hint : classHints) {
+        const size_t at = key.find(hint.word);
+        if (at != std::string::npos && (!hint.start || at == 0)) {
+            return hint.cls;
+        }
+    }
+    return std::nullopt;
+}
+
 const char* fallbackOf(FontClass cls) {
     switch (cls) {
     case FontClass::Swiss:
@@ -125,7 +175,8 @@ FontNameInfo describeFontName(const std::string& postscriptName, bool serif, boo
             return info;
         }
     }
-    info.face.cls = mono ? FontClass::Modern : (serif ? FontClass::Roman : FontClass::Swiss);
+    info.face.cls = classFromName(key).value_or(
+        mono ? FontClass::Modern : (serif ? FontClass::Roman : FontClass::Swiss));
     info.face.family = family.empty() ? fallbackOf(info.face.cls) : spaceCamelCase(family);
     info.face.fallback = fallbackOf(info.face.cls);
     return info;
