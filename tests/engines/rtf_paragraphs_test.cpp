@@ -35,6 +35,7 @@ struct Setting {
     const char* font = "F5";
     double size = 10;
     double x = Left; // left edge of the column
+    int hanging = 0; // indent of the lines after the first, characters
 };
 
 std::string withoutMarks(const std::string& text) {
@@ -53,7 +54,7 @@ std::vector<std::string> wrap(const Setting& p) {
     std::istringstream words(p.text);
     std::string word;
     while (words >> word) {
-        const size_t room = size_t(p.measure - (lines.empty() ? p.indent : 0));
+        const size_t room = size_t(p.measure - (lines.empty() ? p.indent : p.hanging));
         const std::string whole = withoutMarks(word);
         if (current.empty()) {
             current = whole;
@@ -110,7 +111,7 @@ std::string setParagraphs(const std::vector<Setting>& paragraphs, double& y) {
         const std::vector<std::string> lines = wrap(p);
         for (size_t i = 0; i < lines.size(); ++i) {
             const std::string& line = lines[i];
-            const int indent = i == 0 ? p.indent : 0;
+            const int indent = i == 0 ? p.indent : p.hanging;
             const double width = double(line.size()) * CharWidth;
             const double measure = (p.measure - indent) * CharWidth;
             double x = p.x + indent * CharWidth;
@@ -174,6 +175,13 @@ std::vector<Case> cases() {
         {"HeadingAndBody",
          {{"A Heading of Its Own", 'l', 0, false, 40, "F2", 16}, {Story}, {Winter, 'l', 3}},
          {{"A Heading of Its Own", 'l'}, {Story, 'l'}, {Winter, 'l'}}},
+        {"HangingIndentList",
+         {{std::string("A. ") + Story, 'j', 0, false, 40, "F5", 10, Left, 3},
+          {std::string("B. ") + Morning, 'j', 0, false, 40, "F5", 10, Left, 3},
+          {std::string("C. ") + Winter, 'j', 0, false, 40, "F5", 10, Left, 3}},
+         {{std::string("A. ") + Story, 'j'},
+          {std::string("B. ") + Morning, 'j'},
+          {std::string("C. ") + Winter, 'j'}}},
         {"IndentedFirstLines",
          {{Story, 'l', 3}, {Morning, 'l', 3}, {Winter, 'l', 3}},
          {{Story, 'l'}, {Morning, 'l'}, {Winter, 'l'}}},
@@ -269,6 +277,11 @@ TEST_F(RtfParagraphs, IndentsHeadingsAndGapsAreKept) {
     EXPECT_FALSE(heading[1].allBold);
     EXPECT_EQ(heading[1].firstIndent, 0);
     EXPECT_EQ(heading[2].firstIndent, 360);
+
+    const auto& list = s_doc->pages[6].paragraphs;
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[1].leftIndent, 360) << "later lines of a list item indented";
+    EXPECT_EQ(list[1].firstIndent, -360) << "its first line back at the margin";
 
     const auto& gap = s_doc->pages[0].paragraphs;
     ASSERT_EQ(gap.size(), 2u);

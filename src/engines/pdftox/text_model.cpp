@@ -338,41 +338,41 @@ bool shareFont(const TextLine& a, const TextLine& b) {
 class Leading {
 public:
     explicit Leading(const std::vector<std::variant<TextLine, Picture>>& flow) {
+        std::map<int, std::map<int, int>> steps; // size, step in quarter points, how often
         for (size_t i = 1; i < flow.size(); ++i) {
-            const auto* pa = std::get_if<TextLine>(&flow[i - 1]);
-            const auto* pb = std::get_if<TextLine>(&flow[i]);
-            if (!pa || !pb) {
+            const auto* a = std::get_if<TextLine>(&flow[i - 1]);
+            const auto* b = std::get_if<TextLine>(&flow[i]);
+            if (!a || !b) {
                 continue;
             }
-            const TextLine& a = *pa;
-            const TextLine& b = *pb;
-            const float step = b.baseline - a.baseline;
-            if (a.horizontal && b.horizontal && std::fabs(a.size - b.size) <= 0.25f &&
-                overlapAcross(a, b) && step > 0.8f * a.size && step < 3 * a.size) {
-                ++m_steps[key(a.size)][int(std::lround(step * 4))];
+            const float step = b->baseline - a->baseline;
+            if (a->horizontal && b->horizontal && std::fabs(a->size - b->size) <= 0.25f &&
+                overlapAcross(*a, *b) && step > 0.8f * a->size && step < 3 * a->size) {
+                ++steps[key(a->size)][int(std::lround(step * 4))];
+            }
+        }
+        for (const auto& [size, counts] : steps) {
+            int most = 0;
+            for (const auto& [quarters, count] : counts) {
+                if (count > most) {
+                    most = count;
+                    m_usual[size] = quarters / 4.0f;
+                }
             }
         }
     }
     // A step to the next line longer than this is a gap between paragraphs.
     float gapAbove(float size) const {
-        const auto it = m_steps.find(key(size));
-        if (it == m_steps.end()) {
+        const auto it = m_usual.find(key(size));
+        if (it == m_usual.end()) {
             return 1.5f * size;
         }
-        int most = 0;
-        float step = 0;
-        for (const auto& [quarters, count] : it->second) {
-            if (count > most) {
-                most = count;
-                step = quarters / 4.0f;
-            }
-        }
-        return step + std::max(0.25f * step, 2.0f);
+        return it->second + std::max(0.25f * it->second, 2.0f);
     }
 
 private:
     static int key(float size) { return int(std::lround(size * 4)); }
-    std::map<int, std::map<int, int>> m_steps;
+    std::map<int, float> m_usual;
 };
 
 bool continuesStack(const TextLine& a, const TextLine& b, const Leading& leading) {
@@ -497,14 +497,31 @@ Alignment alignmentOf(const std::vector<TextLine>& lines, const Stack& s, const 
     size_t left = 0;
     size_t right = 0;
     size_t centred = 0;
+    std::map<int, size_t> indents; // lines per indent, in tolerances
     for (size_t i = s.first; i < s.end; ++i) {
-        left += lines[i].x0 - s.left < s.tolerance;
+        const float indent = lines[i].x0 - s.left;
+        left += indent < s.tolerance;
         right += s.right - lines[i].x1 < s.tolerance;
         centred += std::fabs((lines[i].x0 + lines[i].x1) / 2 - middle) < s.tolerance;
+        if (indent >= s.tolerance && indent < 6 * lines[i].size) {
+            ++indents[int(std::lround(indent / s.tolerance))];
+        }
+    }
+    // Text set from the left starts its lines at two places at most: the margin and one indent
+    // (of first lines, or of the later lines of list items). Text set right starts anywhere.
+    size_t atIndent = 0;
+    if (n >= 4) {
+        for (const auto& [at, count] : indents) {
+            const auto near = indents.find(at + 1);
+            atIndent = std::max(atIndent, count + (near == indents.end() ? 0 : near->second));
+        }
     }
     const auto most = [n](size_t count) { return count * 10 >= n * 6; };
-    if (right >= 2 && most(right) && most(left)) {
+    if (right >= 3 && most(right) && most(left + atIndent)) {
         return Alignment::Justify;
+    }
+    if (most(left + atIndent) && (!most(right) || left >= right)) {
+        return Alignment::Left;
     }
     if (most(left)) {
         return Alignment::Left;
@@ -726,48 +743,56 @@ Built buildParagraph(fz_context* ctx, const std::vector<TextLine>& lines, const 
     return built;
 }
 
-// A paragraph that runs to the bottom of one column and on at the top of the next becomes one:
-// the next column's first paragraph, found past any smaller text (footnotes) and pictures in
-// between, joins it.
-void joinColumns(std::vector<Built>& built) {
-    for (size_t i = 0; i < built.size(); ++i) {
-        if (!built[i].open || !std::holds_alternative<Paragraph>(built[i].item)) {
+// Where the paragraph at `i` goes on: the first paragraph of the same size after it, past
+// smaller text and pictures, when that one starts a column of the same width flush at its left.
+std::optional<size_t> continuationOf(const std::vector<Built>& built, size_t i) {
+    const Built& open = built[i];
+    for (size_t j = i + 1; j < built.size() && j <= i + 4; ++j) {
+        const Built& next = built[j];
+        if (std::holds_alternative<Picture>(next.item) || next.size < open.size - 0.25f) {
             continue;
         }
-        for (size_t j = i + 1; j < built.size() && j <= i + 4; ++j) {
-            Built& next = built[j];
-            if (std::holds_alternative<Picture>(next.item)) {
-                continue;
-            }
-            if (next.size < built[i].size - 0.25f) {
-                continue;
-            }
-            const float width = built[i].x1 - built[i].x0;
-            const bool otherColumn =
-                next.x0 >= built[i].x1 - built[i].size || next.y0 < built[i].y0;
-            const bool sameFont =
-                std::any_of(next.fonts.begin(), next.fonts.end(), [&](fz_font* f) {
-                    return std::find(built[i].fonts.begin(), built[i].fonts.end(), f) !=
-                           built[i].fonts.end();
-                });
-            if (next.continuation && otherColumn && sameFont &&
-                std::fabs(next.size - built[i].size) < 0.1f &&
-                std::fabs((next.x1 - next.x0) - width) < 0.2f * width) {
-                Paragraph& into = std::get<Paragraph>(built[i].item);
-                Paragraph& from = std::get<Paragraph>(next.item);
-                joinAtLineEnd(into.runs, next.firstChar);
-                into.runs.insert(into.runs.end(), std::make_move_iterator(from.runs.begin()),
-                                 std::make_move_iterator(from.runs.end()));
-                into.spaced = from.spaced;
-                built[i].open = next.open;
-                built[i].x0 = next.x0;
-                built[i].x1 = next.x1;
-                built[i].y0 = next.y0;
-                built.erase(built.begin() + long(j));
-                --i; // the joined paragraph may run on into a third column
-            }
-            break;
+        const float width = open.x1 - open.x0;
+        const bool otherColumn = next.x0 >= open.x1 - open.size || next.y0 < open.y0;
+        const bool sameFont = std::any_of(next.fonts.begin(), next.fonts.end(), [&](fz_font* f) {
+            return std::find(open.fonts.begin(), open.fonts.end(), f) != open.fonts.end();
+        });
+        if (next.continuation && otherColumn && sameFont &&
+            std::fabs(next.size - open.size) < 0.1f &&
+            std::fabs((next.x1 - next.x0) - width) < 0.2f * width) {
+            return j;
         }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// A paragraph that runs to the bottom of one column and on at the top of the next becomes one;
+// what stood between (footnotes, pictures) follows it.
+void joinColumns(std::vector<Built>& built) {
+    size_t i = 0;
+    while (i < built.size()) {
+        const std::optional<size_t> j =
+            built[i].open && std::holds_alternative<Paragraph>(built[i].item)
+                ? continuationOf(built, i)
+                : std::nullopt;
+        if (!j) {
+            ++i;
+            continue;
+        }
+        Built& next = built[*j];
+        Paragraph& into = std::get<Paragraph>(built[i].item);
+        Paragraph& from = std::get<Paragraph>(next.item);
+        joinAtLineEnd(into.runs, next.firstChar);
+        into.runs.insert(into.runs.end(), std::make_move_iterator(from.runs.begin()),
+                         std::make_move_iterator(from.runs.end()));
+        into.spaced = from.spaced;
+        // The joined paragraph may run on into a third column.
+        built[i].open = next.open;
+        built[i].x0 = next.x0;
+        built[i].x1 = next.x1;
+        built[i].y0 = next.y0;
+        built.erase(built.begin() + std::ptrdiff_t(*j));
     }
 }
 
