@@ -212,6 +212,7 @@ struct Glyph {
     float size;
     float x0;
     float x1;
+    float baseline;
 };
 
 // One printed line. MuPDF's lines are used as they are, except that pieces of one line that it
@@ -223,9 +224,9 @@ struct TextLine {
     float x1 = 0;
     float y0 = 0;
     float y1 = 0;
-    float baseline = 0;
-    float size = 0; // the size most of its characters have
-    int block = 0;  // MuPDF's text block it comes from
+    float baseline = 0; // of the characters in its main size: a raised footnote mark aside
+    float size = 0;     // the size most of its characters have
+    int block = 0;      // MuPDF's text block it comes from
     bool horizontal = true;
 };
 
@@ -275,6 +276,13 @@ void finishLine(TextLine& line) {
     if (line.size <= 0) {
         line.size = 10;
     }
+    line.baseline = line.glyphs.empty() ? line.y1 : line.glyphs.front().baseline;
+    for (const Glyph& g : line.glyphs) {
+        if (!isBlank(g.c) && std::lround(g.size * 10) == std::lround(line.size * 10)) {
+            line.baseline = g.baseline;
+            break;
+        }
+    }
 }
 
 TextLine readLine(const fz_stext_line* line, int block) {
@@ -289,14 +297,11 @@ TextLine readLine(const fz_stext_line* line, int block) {
         if (ch->c == 0 || ch->c == 0xFFFD) {
             continue;
         }
-        if (out.glyphs.empty()) {
-            out.baseline = ch->origin.y;
-        }
         const fz_rect box = fz_rect_from_quad(ch->quad);
         out.glyphs.push_back({char32_t(ch->c),
                               StyleKey{ch->font, std::max(2, int(std::lround(ch->size * 2))),
                                        uint32_t(ch->color) & 0xFFFFFFu},
-                              ch->size, box.x0, box.x1});
+                              ch->size, box.x0, box.x1, ch->origin.y});
     }
     finishLine(out);
     return out;
@@ -315,7 +320,8 @@ bool sameLine(const TextLine& a, const TextLine& b) {
 void appendPiece(TextLine& a, TextLine&& b) {
     if (!a.glyphs.empty() && !isBlank(a.glyphs.back().c) && !b.glyphs.empty() &&
         !isBlank(b.glyphs.front().c)) {
-        a.glyphs.push_back({U' ', a.glyphs.back().style, a.glyphs.back().size, a.x1, b.x0});
+        const Glyph& last = a.glyphs.back();
+        a.glyphs.push_back({U' ', last.style, last.size, a.x1, b.x0, last.baseline});
     }
     a.glyphs.insert(a.glyphs.end(), b.glyphs.begin(), b.glyphs.end());
     a.y0 = std::min(a.y0, b.y0);
@@ -571,11 +577,12 @@ bool endedShort(const std::vector<TextLine>& lines, size_t i, const Stack& s) {
            firstWordWidth(b) + 0.3f * b.size + s.tolerance < roomAfter(lines, i, s);
 }
 
-// The line ranges of the paragraphs of a stack. A paragraph ends at a line ended on purpose,
-// at a change of font after a line that ends a sentence or is short (a heading in bold, an
-// italic lead-in of a full line continues), and, in text set from the left, where a line
-// starts at the place where the stack's paragraphs start: indented after a flush line for
-// first-line indents, flush after an indented line for hanging indents (lists, references).
+// The line ranges of the paragraphs of a stack. A paragraph ends at a line ended on purpose, at
+// a change of font after a line that ends a sentence (a full line in another font in the middle
+// of a sentence, an italic lead-in, runs on), before a bullet, and, in text set from the left,
+// where a line starts at the place where the stack's paragraphs start: indented after a flush
+// line for first-line indents, flush after an indented line for hanging indents (lists,
+// references).
 std::vector<std::pair<size_t, size_t>> paragraphsOf(const std::vector<TextLine>& lines,
                                                     const Stack& s) {
     const bool fromLeft = s.alignment == Alignment::Left || s.alignment == Alignment::Justify;
@@ -606,21 +613,12 @@ std::vector<std::pair<size_t, size_t>> paragraphsOf(const std::vector<TextLine>&
     for (size_t i = s.first + 1; i < s.end; ++i) {
         const TextLine& a = lines[i - 1];
         const TextLine& b = lines[i];
-        const bool shortLine = endedShort(lines, i - 1, s);
-        bool ends = shortLine;
-        if (!shareFont(a, b) && (shortLine || endsSentence(a))) {
-            ends = true;
-        }
-        if (fromLeft && hanging && !indented(b)) {
-            ends = true;
-        }
-        // An indented line after a flush one starts a paragraph, unless the flush line is full
-        // in the middle of a sentence or starts a list item: then the line carries it on.
-        if (fromLeft && !hanging && indented(b) && !indented(a) && (shortLine || endsSentence(a)) &&
+        bool ends = endedShort(lines, i - 1, s) || isBullet(firstVisible(b)) ||
+                    (!shareFont(a, b) && endsSentence(a)) || (fromLeft && hanging && !indented(b));
+        // An indented line after a full flush one starts a paragraph where that one ends a
+        // sentence, but not as the second line of a bullet item.
+        if (fromLeft && !hanging && indented(b) && !indented(a) && endsSentence(a) &&
             !(isBullet(firstVisible(lines[start])) && b.x0 > lines[start].x0)) {
-            ends = true;
-        }
-        if (isBullet(firstVisible(b))) {
             ends = true;
         }
         if (ends) {
