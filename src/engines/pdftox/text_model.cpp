@@ -679,7 +679,7 @@ void joinAtLineEnd(std::vector<Run>& runs, char32_t next) {
 struct Built {
     std::variant<Paragraph, Picture> item;
     bool open = false;         // ends a column with a full line and no sentence end
-    bool continuation = false; // starts a column, not indented
+    bool continuation = false; // starts a column, not indented, like the rest of a sentence
     float size = 0;
     float x0 = 0;
     float x1 = 0;
@@ -730,7 +730,10 @@ Built buildParagraph(fz_context* ctx, const std::vector<TextLine>& lines, const 
     const bool fromLeft = s.alignment == Alignment::Left || s.alignment == Alignment::Justify;
     built.open = end == s.end && fromLeft && (endsWithHyphen(tail) || !endsSentence(tail)) &&
                  s.right - tail.x1 < 2 * tail.size && s.end - s.first > 1;
-    built.continuation = first == s.first && fromLeft && head.x0 - s.left < s.tolerance;
+    // The rest of a sentence starts in lower case or fills its first line; a table's head row
+    // or a caption at the top of a column does neither.
+    built.continuation = first == s.first && fromLeft && head.x0 - s.left < s.tolerance &&
+                         (isLower(firstVisible(head)) || end - first > 1);
     built.size = head.size;
     built.x0 = s.left;
     built.x1 = s.right;
