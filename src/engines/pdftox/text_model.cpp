@@ -228,6 +228,7 @@ struct TextLine {
     float size = 0;     // the size most of its characters have
     int block = 0;      // MuPDF's text block it comes from
     bool horizontal = true;
+    bool tabular = false; // words far apart on it, as in a table's row
 };
 
 bool isBlank(char32_t c) {
@@ -275,6 +276,17 @@ void finishLine(TextLine& line) {
     }
     if (line.size <= 0) {
         line.size = 10;
+    }
+    line.tabular = false;
+    const Glyph* previous = nullptr;
+    for (const Glyph& g : line.glyphs) {
+        if (isBlank(g.c)) {
+            continue;
+        }
+        if (previous && g.x0 - previous->x1 > 6 * line.size) {
+            line.tabular = true;
+        }
+        previous = &g;
     }
     line.baseline = line.glyphs.empty() ? line.y1 : line.glyphs.front().baseline;
     for (const Glyph& g : line.glyphs) {
@@ -578,6 +590,7 @@ bool endedShort(const std::vector<TextLine>& lines, size_t i, const Stack& s) {
 }
 
 // The line ranges of the paragraphs of a stack. A paragraph ends at a line ended on purpose, at
+// a row of a table (a line with words far apart), at
 // a change of font after a line that ends a sentence (a full line in another font in the middle
 // of a sentence, an italic lead-in, runs on), before a bullet, and, in text set from the left,
 // where a line starts at the place where the stack's paragraphs start: indented after a flush
@@ -613,8 +626,9 @@ std::vector<std::pair<size_t, size_t>> paragraphsOf(const std::vector<TextLine>&
     for (size_t i = s.first + 1; i < s.end; ++i) {
         const TextLine& a = lines[i - 1];
         const TextLine& b = lines[i];
-        bool ends = endedShort(lines, i - 1, s) || isBullet(firstVisible(b)) ||
-                    (!shareFont(a, b) && endsSentence(a)) || (fromLeft && hanging && !indented(b));
+        bool ends = endedShort(lines, i - 1, s) || isBullet(firstVisible(b)) || a.tabular ||
+                    b.tabular || (!shareFont(a, b) && endsSentence(a)) ||
+                    (fromLeft && hanging && !indented(b));
         // An indented line after a full flush one starts a paragraph where that one ends a
         // sentence, but not as the second line of a bullet item.
         if (fromLeft && !hanging && indented(b) && !indented(a) && endsSentence(a) &&
