@@ -724,7 +724,8 @@ Built buildParagraph(fz_context* ctx, const std::vector<TextLine>& lines, const 
     }
     trimEnd(para.runs);
     para.alignment = s.alignment;
-    if ((s.alignment == Alignment::Left || s.alignment == Alignment::Justify)) {
+    const bool fromLeft = s.alignment == Alignment::Left || s.alignment == Alignment::Justify;
+    if (fromLeft) {
         float rest = s.left;
         if (end - first > 1) {
             rest = lines[first + 1].x0;
@@ -741,7 +742,6 @@ Built buildParagraph(fz_context* ctx, const std::vector<TextLine>& lines, const 
 
     const TextLine& head = lines[first];
     const TextLine& tail = lines[end - 1];
-    const bool fromLeft = s.alignment == Alignment::Left || s.alignment == Alignment::Justify;
     built.open = end == s.end && fromLeft && (endsWithHyphen(tail) || !endsSentence(tail)) &&
                  s.right - tail.x1 < 2 * tail.size && s.end - s.first > 1;
     // The rest of a sentence starts in lower case or fills its first line; a table's head row
