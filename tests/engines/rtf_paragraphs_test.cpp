@@ -379,6 +379,31 @@ TEST(RtfParagraphsCorpus, TwoColumnPaperPageReadsAsParagraphs) {
     EXPECT_EQ(paragraphs.front().alignment, 'c') << "the title is centred";
 }
 
+TEST(RtfParagraphsCorpus, JapaneseLinesJoinWithoutSpaces) {
+    if (!haveCorpus()) {
+        GTEST_SKIP() << "corpus not present";
+    }
+    TempFolder dir;
+    const int h = OpenPDF(corpus("issue16063.pdf").c_str(), "");
+    ASSERT_GT(h, 0);
+    const std::string out = dir.file("ja.rtf");
+    ASSERT_EQ(ExportRTF(h, out.c_str(), 1, 1, nullptr), 1);
+    ClosePDF(h);
+    const RtfDocument doc = readRtf(readFile(out));
+    ASSERT_TRUE(doc.valid);
+    std::vector<std::string> texts;
+    for (const RtfParagraph& p : doc.pages[0].paragraphs) {
+        texts.push_back(p.text);
+    }
+    // "デュプ" ends a printed line and "レックス" starts the next: one word.
+    const auto joined = std::find_if(texts.begin(), texts.end(), [](const std::string& t) {
+        return t.find("デュプレックス") != std::string::npos;
+    });
+    EXPECT_NE(joined, texts.end()) << "the lines of a paragraph joined without a space";
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "電線関係"), texts.end())
+        << "a heading line stays a paragraph of its own";
+}
+
 TEST(RtfFontClasses, FamilyNamesGiveTheClass) {
     using pdftox::FontClass;
     struct Case {

@@ -246,8 +246,16 @@ bool isLower(char32_t c) {
            (c >= 0x3B1 && c <= 0x3C9) || (c >= 0x430 && c <= 0x45F);
 }
 
+// Chinese and Japanese script, written without spaces between words (Korean has them).
+bool isCjk(char32_t c) {
+    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFFEF) ||
+           (c >= 0x20000 && c <= 0x3FFFF);
+}
+
 bool isSentenceEnd(char32_t c) {
-    return c == U'.' || c == U'!' || c == U'?' || c == U':' || c == U';' || c == 0x2026;
+    return c == U'.' || c == U'!' || c == U'?' || c == U':' || c == U';' || c == 0x2026 ||
+           c == 0x3002 || c == 0xFF01 || c == 0xFF1F || c == 0xFF1A || c == 0xFF1B || c == 0xFF0E;
 }
 
 // Sizes, fonts and extents are derived from the characters once they are all in.
@@ -418,6 +426,10 @@ float firstWordWidth(const TextLine& line) {
             started = true;
         }
         end = g.x1;
+        // Chinese and Japanese lines may break after any character.
+        if (isCjk(g.c)) {
+            break;
+        }
     }
     return std::max(0.0f, end - start);
 }
@@ -554,11 +566,11 @@ Alignment alignmentOf(const std::vector<TextLine>& lines, const Stack& s, const 
 }
 
 // Room left on line `i` by its alignment: where the next word would have gone. The edges are
-// those of the lines just above it (or of it and the next line, at the top of a stack), so that
+// those of the lines just above it (of the first four lines, at the top of a stack), so that
 // text set narrower beside a picture is measured against its own edge.
 float roomAfter(const std::vector<TextLine>& lines, size_t i, const Stack& s) {
     size_t from = i > s.first + 3 ? i - 3 : s.first;
-    size_t to = i == s.first && i + 1 < s.end ? i + 1 : i;
+    size_t to = std::max(i, std::min(s.end - 1, s.first + 3));
     float left = lines[i].x0;
     float right = lines[i].x1;
     float widest = 0;
@@ -585,8 +597,11 @@ float roomAfter(const std::vector<TextLine>& lines, size_t i, const Stack& s) {
 bool endedShort(const std::vector<TextLine>& lines, size_t i, const Stack& s) {
     const TextLine& a = lines[i];
     const TextLine& b = lines[i + 1];
-    return !endsWithHyphen(a) &&
-           firstWordWidth(b) + 0.3f * b.size + s.tolerance < roomAfter(lines, i, s);
+    // Chinese and Japanese lines come out a character or two short where the rules for line
+    // breaks keep characters together; a line ended on purpose leaves more.
+    const float need =
+        isCjk(firstVisible(b)) ? 3 * firstWordWidth(b) : firstWordWidth(b) + 0.3f * b.size;
+    return !endsWithHyphen(a) && need + s.tolerance < roomAfter(lines, i, s);
 }
 
 // The line ranges of the paragraphs of a stack. A paragraph ends at a line ended on purpose, at
@@ -667,7 +682,7 @@ void trimEnd(std::vector<Run>& runs) {
 
 // What goes between the end of one line and the start of the next in a paragraph: a hyphen
 // that splits a word ("Arm-" "strong") goes away, a dash or hyphen that stays joins without a
-// space, anything else gets a space.
+// space, as do Chinese and Japanese characters; anything else gets a space.
 void joinAtLineEnd(std::vector<Run>& runs, char32_t next) {
     trimEnd(runs);
     if (runs.empty()) {
@@ -683,7 +698,8 @@ void joinAtLineEnd(std::vector<Run>& runs, char32_t next) {
         }
         return;
     }
-    if (last == U'-' || last == 0x2010 || last == 0x2013 || last == 0x2014 || last == U'/') {
+    if (last == U'-' || last == 0x2010 || last == 0x2013 || last == 0x2014 || last == U'/' ||
+        isCjk(last) || isCjk(next)) {
         return;
     }
     text.push_back(U' ');
