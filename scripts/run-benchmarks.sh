@@ -6,3 +6,5 @@ corpus=${LUMADOC_CORPUS:-$(cd "$(dirname "$0")/../.." && pwd)/shared/corpus}
 "$build/bench/export_bench" "$corpus" "$build/app/libpdftox.so" ${BENCH_ARGS:-}
 echo
 "$build/bench/tools_bench" "$corpus" "$build/app"
+echo
+"$build/bench/paragraph_bench" "$corpus" "$build/app/libpdftox.so"

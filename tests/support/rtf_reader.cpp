@@ -2,6 +2,7 @@
 
 #include "utf8.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 
@@ -36,6 +37,9 @@ RtfDocument readRtf(const std::string& rtf) {
     std::vector<State> stack;
     State st;
     std::map<int, std::string> fonts;
+    std::map<int, std::string> fontClasses;
+    RtfParagraph para;
+    bool paraHasVisible = false;
     std::vector<Color> colors;
     Color pendingColor;
     int currentFontEntry = -1;
@@ -82,6 +86,23 @@ RtfDocument readRtf(const std::string& rtf) {
         }
         appendUtf8(page.runs.back().text, c);
         appendUtf8(page.text, c);
+        appendUtf8(para.text, c);
+        if (c > U' ' && c != 0xA0) {
+            const bool mono = fontClasses.count(st.font) && fontClasses[st.font] == "modern";
+            para.allBold = (paraHasVisible ? para.allBold : true) && st.bold;
+            para.allMonospace = (paraHasVisible ? para.allMonospace : true) && mono;
+            para.halfPoints = std::max(para.halfPoints, st.halfPoints);
+            paraHasVisible = true;
+        }
+    };
+    auto endParagraph = [&] {
+        doc.pages.back().paragraphs.push_back(para);
+        para.text.clear();
+        para.allBold = false;
+        para.allMonospace = false;
+        para.halfPoints = 0;
+        para.picture = false;
+        paraHasVisible = false;
     };
 
     size_t i = 0;
@@ -174,6 +195,7 @@ RtfDocument readRtf(const std::string& rtf) {
             if (st.dest == Dest::Text) {
                 doc.pages.back().pictures++;
                 doc.pages.back().text += "[picture]";
+                para.picture = true;
             }
             st.dest = Dest::Picture;
         } else if (word == "info" || word == "stylesheet" || word == "falt") {
@@ -220,7 +242,30 @@ RtfDocument readRtf(const std::string& rtf) {
         } else if (word == "par" || word == "line") {
             if (st.dest == Dest::Text) {
                 doc.pages.back().text += '\n';
+                if (word == "par") {
+                    endParagraph();
+                } else {
+                    para.text += '\n';
+                }
             }
+        } else if (word == "pard") {
+            para.alignment = 'l';
+            para.firstIndent = para.leftIndent = para.spaceAfter = 0;
+        } else if (word.size() == 2 && word[0] == 'q' &&
+                   std::string("lrcj").find(word[1]) != std::string::npos) {
+            para.alignment = word[1];
+        } else if (word == "fi") {
+            para.firstIndent = number;
+        } else if (word == "li") {
+            para.leftIndent = number;
+        } else if (word == "sa") {
+            para.spaceAfter = number;
+        } else if (st.dest == Dest::FontTable && currentFontEntry >= 0 && word.size() > 1 &&
+                   word[0] == 'f' &&
+                   (word == "froman" || word == "fswiss" || word == "fmodern" ||
+                    word == "fscript" || word == "fdecor" || word == "ftech" || word == "fnil" ||
+                    word == "fbidi")) {
+            fontClasses[currentFontEntry] = word.substr(1);
         } else if (word == "tab") {
             emit(U'\t');
         } else if (word == "page" || word == "sect") {
@@ -232,8 +277,10 @@ RtfDocument readRtf(const std::string& rtf) {
     for (const auto& [index, name] : fonts) {
         if (size_t(index) >= doc.fonts.size()) {
             doc.fonts.resize(size_t(index) + 1);
+            doc.fontClasses.resize(size_t(index) + 1);
         }
         doc.fonts[size_t(index)] = name;
+        doc.fontClasses[size_t(index)] = fontClasses.count(index) ? fontClasses[index] : "";
     }
     return doc;
 }

@@ -30,6 +30,20 @@ const char* classWord(FontClass cls) {
     return "\\froman";
 }
 
+const char* alignmentWord(Alignment alignment) {
+    switch (alignment) {
+    case Alignment::Right:
+        return "\\qr";
+    case Alignment::Center:
+        return "\\qc";
+    case Alignment::Justify:
+        return "\\qj";
+    case Alignment::Left:
+        break;
+    }
+    return "\\ql";
+}
+
 void appendHex(std::string& out, const std::string& data) {
     static const char digits[] = "0123456789abcdef";
     out.reserve(out.size() + data.size() * 2 + data.size() / 64 + 2);
@@ -136,7 +150,14 @@ void RtfWriter::addPage(const PageModel& page) {
         if (const auto* para = std::get_if<Paragraph>(&item)) {
             // Lines of one block (a code listing, an address) stay together; blocks are apart.
             out += para->spaced ? "\\pard\\plain\\sa120" : "\\pard\\plain\\sa0";
-            out += para->centered ? "\\qc" : "\\ql";
+            out += alignmentWord(para->alignment);
+            // A hanging indent: the later lines indented, the first one back at the margin.
+            if (para->firstIndentTwips < 0) {
+                out += "\\li" + std::to_string(-para->firstIndentTwips);
+            }
+            if (para->firstIndentTwips != 0) {
+                out += "\\fi" + std::to_string(para->firstIndentTwips);
+            }
             for (const Run& run : para->runs) {
                 out += "{\\f" + std::to_string(fontIndex(run.face)) + "\\fs" +
                        std::to_string(run.halfPoints);

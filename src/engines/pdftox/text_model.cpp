@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <optional>
 
 namespace pdftox {
 namespace {
@@ -48,6 +50,56 @@ const KnownFamily knownFamilies[] = {
     {"lmsans", "Arial", FontClass::Swiss},
     {"lmmono", "Courier New", FontClass::Modern},
 };
+
+// Words in family names that tell the kind of design, checked in this order: a "Letter Gothic"
+// is a typewriter face, a "Gill Sans" no serif face. `start` words must begin the name (short
+// ones that would be found inside others: "Palatino" holds "lato").
+struct ClassHint {
+    const char* word; // lower case, spaces removed
+    bool start;
+    FontClass cls;
+};
+const ClassHint classHints[] = {
+    {"symbol", false, FontClass::Tech},       {"dingbat", false, FontClass::Tech},
+    {"wingding", false, FontClass::Tech},     {"webding", false, FontClass::Tech},
+    {"math", false, FontClass::Tech},         {"adobepi", true, FontClass::Tech},
+    {"mtextra", true, FontClass::Tech},       {"mono", false, FontClass::Modern},
+    {"typewriter", false, FontClass::Modern}, {"courier", false, FontClass::Modern},
+    {"consol", false, FontClass::Modern},     {"lettergothic", false, FontClass::Modern},
+    {"code", false, FontClass::Modern},       {"fixed", false, FontClass::Modern},
+    {"menlo", true, FontClass::Modern},       {"monaco", true, FontClass::Modern},
+    {"inconsolata", true, FontClass::Modern}, {"sans", false, FontClass::Swiss},
+    {"gothic", false, FontClass::Swiss},      {"grotesk", false, FontClass::Swiss},
+    {"grotesque", false, FontClass::Swiss},   {"calibri", true, FontClass::Swiss},
+    {"verdana", true, FontClass::Swiss},      {"tahoma", true, FontClass::Swiss},
+    {"segoe", true, FontClass::Swiss},        {"trebuchet", true, FontClass::Swiss},
+    {"futura", true, FontClass::Swiss},       {"frutiger", true, FontClass::Swiss},
+    {"universal", true, FontClass::Tech},     {"univers", true, FontClass::Swiss},
+    {"myriad", true, FontClass::Swiss},       {"optima", true, FontClass::Swiss},
+    {"avenir", true, FontClass::Swiss},       {"franklin", false, FontClass::Swiss},
+    {"candara", true, FontClass::Swiss},      {"corbel", true, FontClass::Swiss},
+    {"roboto", true, FontClass::Swiss},       {"lato", true, FontClass::Swiss},
+    {"lucidagrande", true, FontClass::Swiss}, {"kozgo", true, FontClass::Swiss},
+    {"gulim", true, FontClass::Swiss},        {"dotum", true, FontClass::Swiss},
+    {"yahei", false, FontClass::Swiss},       {"serif", false, FontClass::Roman},
+    {"roman", false, FontClass::Roman},       {"garamond", false, FontClass::Roman},
+    {"caslon", false, FontClass::Roman},      {"baskerville", false, FontClass::Roman},
+    {"bodoni", false, FontClass::Roman},      {"cambria", true, FontClass::Roman},
+    {"georgia", true, FontClass::Roman},      {"palatino", false, FontClass::Roman},
+    {"bookman", false, FontClass::Roman},     {"minion", true, FontClass::Roman},
+    {"century", true, FontClass::Roman},      {"mincho", false, FontClass::Roman},
+    {"kozmin", true, FontClass::Roman},       {"batang", true, FontClass::Roman},
+};
+
+std::optional<FontClass> classFromName(const std::string& key) {
+    for (const ClassHint& hint : classHints) {
+        const size_t at = key.find(hint.word);
+        if (at != std::string::npos && (!hint.start || at == 0)) {
+            return hint.cls;
+        }
+    }
+    return std::nullopt;
+}
 
 const char* fallbackOf(FontClass cls) {
     switch (cls) {
@@ -123,7 +175,8 @@ FontNameInfo describeFontName(const std::string& postscriptName, bool serif, boo
             return info;
         }
     }
-    info.face.cls = mono ? FontClass::Modern : (serif ? FontClass::Roman : FontClass::Swiss);
+    info.face.cls = classFromName(key).value_or(
+        mono ? FontClass::Modern : (serif ? FontClass::Roman : FontClass::Swiss));
     info.face.family = family.empty() ? fallbackOf(info.face.cls) : spaceCamelCase(family);
     info.face.fallback = fallbackOf(info.face.cls);
     return info;
@@ -152,111 +205,625 @@ Run runFor(fz_context* ctx, const StyleKey& key) {
     return run;
 }
 
-void appendChar(fz_context* ctx, Paragraph& para, StyleKey& current, const fz_stext_char* ch) {
-    const StyleKey key{ch->font, std::max(2, int(std::lround(ch->size * 2))),
-                       uint32_t(ch->color) & 0xFFFFFFu};
-    if (para.runs.empty() || !(key == current)) {
-        para.runs.push_back(runFor(ctx, key));
-        current = key;
-    }
-    para.runs.back().text.push_back(char32_t(ch->c));
+// One character of a printed line, with its style and horizontal extent.
+struct Glyph {
+    char32_t c;
+    StyleKey style;
+    float size;
+    float x0;
+    float x1;
+    float baseline;
+};
+
+// One printed line. MuPDF's lines are used as they are, except that pieces of one line that it
+// keeps apart ("1." and "Introduction" of a numbered heading) are put together again.
+struct TextLine {
+    std::vector<Glyph> glyphs;
+    std::vector<fz_font*> fonts; // the fonts of its visible characters
+    float x0 = 0;                // extent of the visible characters
+    float x1 = 0;
+    float y0 = 0;
+    float y1 = 0;
+    float baseline = 0; // of the characters in its main size: a raised footnote mark aside
+    float size = 0;     // the size most of its characters have
+    int block = 0;      // MuPDF's text block it comes from
+    bool horizontal = true;
+    bool tabular = false; // words far apart on it, as in a table's row
+};
+
+bool isBlank(char32_t c) {
+    return c == U' ' || c == U'\t' || c == 0xA0;
 }
 
-void appendSpace(Paragraph& para) {
-    if (!para.runs.empty() && !para.runs.back().text.empty() &&
-        para.runs.back().text.back() != U' ') {
-        para.runs.back().text.push_back(U' ');
-    }
+bool isLetter(char32_t c) {
+    return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') ||
+           (c >= 0xC0 && c != 0xD7 && c != 0xF7 && !(c >= 0x2000 && c <= 0x2BFF) &&
+            !(c >= 0x3000 && c <= 0x303F));
 }
 
-float lineSize(const fz_stext_line* line) {
-    float size = 0;
-    for (const fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
-        size = std::max(size, ch->size);
-    }
-    return size > 0 ? size : 10.0f;
+bool isLower(char32_t c) {
+    return (c >= U'a' && c <= U'z') || (c >= 0xDF && c <= 0xFF && c != 0xF7) ||
+           (c >= 0x3B1 && c <= 0x3C9) || (c >= 0x430 && c <= 0x45F);
 }
 
-// A block is centred when every line sits in the middle of the page and the lines are not
-// simply full-width lines of a column that happens to be centred (their widths differ, or a
-// single line is clearly narrower than the page).
-bool isCentered(const fz_stext_block* block, const fz_rect& page) {
-    const float pageWidth = page.x1 - page.x0;
-    const float middle = (page.x0 + page.x1) / 2;
-    float narrowest = pageWidth;
-    float widest = 0;
-    int lines = 0;
-    for (const fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
-        if (std::fabs((line->bbox.x0 + line->bbox.x1) / 2 - middle) > 0.02f * pageWidth) {
-            return false;
-        }
-        const float width = line->bbox.x1 - line->bbox.x0;
-        narrowest = std::min(narrowest, width);
-        widest = std::max(widest, width);
-        ++lines;
-    }
-    if (lines == 0) {
-        return false;
-    }
-    return lines == 1 ? widest < 0.7f * pageWidth : widest - narrowest > 0.1f * widest;
+// Chinese and Japanese script, written without spaces between words (Korean has them).
+bool isCjk(char32_t c) {
+    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFFEF) ||
+           (c >= 0x20000 && c <= 0x3FFFF);
 }
 
-void addTextBlock(fz_context* ctx, const fz_stext_block* block, const fz_rect& page,
-                  PageModel& model) {
-    Paragraph para;
-    StyleKey current{nullptr, 0, 0};
-    const fz_stext_line* previous = nullptr;
-    const bool centered = isCentered(block, page);
+bool isSentenceEnd(char32_t c) {
+    return c == U'.' || c == U'!' || c == U'?' || c == U':' || c == U';' || c == 0x2026 ||
+           c == 0x3002 || c == 0xFF01 || c == 0xFF1F || c == 0xFF1A || c == 0xFF1B || c == 0xFF0E;
+}
 
-    long lastAdded = -1;
-    auto flush = [&] {
-        while (!para.runs.empty() && !para.runs.back().text.empty() &&
-               para.runs.back().text.back() == U' ') {
-            para.runs.back().text.pop_back();
-        }
-        std::erase_if(para.runs, [](const Run& run) { return run.text.empty(); });
-        const bool blank = std::all_of(para.runs.begin(), para.runs.end(), [](const Run& run) {
-            return run.text.find_first_not_of(U" \t\u00a0") == std::u32string::npos;
-        });
-        if (!blank) {
-            para.centered = centered;
-            model.items.emplace_back(std::move(para));
-            lastAdded = long(model.items.size()) - 1;
-        }
-        para = Paragraph();
-        current = StyleKey{nullptr, 0, 0};
-    };
-
-    for (const fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
-        if (!line->first_char) {
+// Sizes, fonts and extents are derived from the characters once they are all in.
+void finishLine(TextLine& line) {
+    std::map<int, int> sizes; // tenths of a point, characters
+    line.fonts.clear();
+    bool any = false;
+    for (const Glyph& g : line.glyphs) {
+        if (isBlank(g.c)) {
             continue;
         }
-        if (previous) {
-            const float size = lineSize(previous);
-            // A line that stops well short of the block's right edge ends its paragraph, as
-            // does a gap of more than a line between two lines.
-            const bool shortLine = previous->bbox.x1 < block->bbox.x1 - 3 * size;
-            const bool gap = line->bbox.y0 - previous->bbox.y1 > 1.2f * size;
-            if ((shortLine && !centered) || gap) {
-                flush();
-                if (gap && lastAdded >= 0) {
-                    std::get<Paragraph>(model.items[size_t(lastAdded)]).spaced = true;
-                }
-            } else {
-                appendSpace(para);
-            }
+        ++sizes[int(std::lround(g.size * 10))];
+        if (std::find(line.fonts.begin(), line.fonts.end(), g.style.font) == line.fonts.end()) {
+            line.fonts.push_back(g.style.font);
         }
-        for (const fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
-            if (ch->c == 0 || ch->c == 0xFFFD) {
+        line.x0 = any ? std::min(line.x0, g.x0) : g.x0;
+        line.x1 = any ? std::max(line.x1, g.x1) : g.x1;
+        any = true;
+    }
+    int most = 0;
+    for (const auto& [tenths, count] : sizes) {
+        if (count > most) {
+            most = count;
+            line.size = tenths / 10.0f;
+        }
+    }
+    if (line.size <= 0) {
+        line.size = 10;
+    }
+    line.tabular = false;
+    const Glyph* previous = nullptr;
+    for (const Glyph& g : line.glyphs) {
+        if (isBlank(g.c)) {
+            continue;
+        }
+        if (previous && g.x0 - previous->x1 > 6 * line.size) {
+            line.tabular = true;
+        }
+        previous = &g;
+    }
+    line.baseline = line.glyphs.empty() ? line.y1 : line.glyphs.front().baseline;
+    for (const Glyph& g : line.glyphs) {
+        if (!isBlank(g.c) && std::lround(g.size * 10) == std::lround(line.size * 10)) {
+            line.baseline = g.baseline;
+            break;
+        }
+    }
+}
+
+TextLine readLine(const fz_stext_line* line, int block) {
+    TextLine out;
+    out.block = block;
+    out.y0 = line->bbox.y0;
+    out.y1 = line->bbox.y1;
+    out.x0 = line->bbox.x0;
+    out.x1 = line->bbox.x1;
+    out.horizontal = line->wmode == 0 && std::fabs(line->dir.y) < 0.1f && line->dir.x > 0;
+    for (const fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
+        if (ch->c == 0 || ch->c == 0xFFFD) {
+            continue;
+        }
+        const fz_rect box = fz_rect_from_quad(ch->quad);
+        out.glyphs.push_back({char32_t(ch->c),
+                              StyleKey{ch->font, std::max(2, int(std::lround(ch->size * 2))),
+                                       uint32_t(ch->color) & 0xFFFFFFu},
+                              ch->size, box.x0, box.x1, ch->origin.y});
+    }
+    finishLine(out);
+    return out;
+}
+
+// Two pieces of one printed line: on the same baseline, the second after the first, shortly
+// after it or in the same block of MuPDF's (which keeps columns apart; the words of a widely
+// spaced justified line can stand further apart than two columns).
+bool sameLine(const TextLine& a, const TextLine& b) {
+    const float size = std::max(a.size, b.size);
+    const float gap = b.x0 - a.x1;
+    return a.horizontal && b.horizontal && std::fabs(a.baseline - b.baseline) < 0.25f * size &&
+           gap >= -0.5f && (gap < 1.5f * size || (a.block == b.block && gap < 6 * size));
+}
+
+void appendPiece(TextLine& a, TextLine&& b) {
+    if (!a.glyphs.empty() && !isBlank(a.glyphs.back().c) && !b.glyphs.empty() &&
+        !isBlank(b.glyphs.front().c)) {
+        const Glyph& last = a.glyphs.back();
+        a.glyphs.push_back({U' ', last.style, last.size, a.x1, b.x0, last.baseline});
+    }
+    a.glyphs.insert(a.glyphs.end(), b.glyphs.begin(), b.glyphs.end());
+    a.y0 = std::min(a.y0, b.y0);
+    a.y1 = std::max(a.y1, b.y1);
+    finishLine(a);
+}
+
+bool overlapAcross(const TextLine& a, const TextLine& b) {
+    return b.x0 < a.x1 && b.x1 > a.x0;
+}
+
+bool shareFont(const TextLine& a, const TextLine& b) {
+    return std::any_of(a.fonts.begin(), a.fonts.end(), [&](fz_font* f) {
+        return std::find(b.fonts.begin(), b.fonts.end(), f) != b.fonts.end();
+    });
+}
+
+// The usual distance between the baselines of two lines of one paragraph, per text size, as
+// the page sets it most often; 0 where the page has no two such lines.
+class Leading {
+public:
+    explicit Leading(const std::vector<std::variant<TextLine, Picture>>& flow) {
+        std::map<int, std::map<int, int>> steps; // size, step in quarter points, how often
+        for (size_t i = 1; i < flow.size(); ++i) {
+            const auto* a = std::get_if<TextLine>(&flow[i - 1]);
+            const auto* b = std::get_if<TextLine>(&flow[i]);
+            if (!a || !b) {
                 continue;
             }
-            appendChar(ctx, para, current, ch);
+            const float step = b->baseline - a->baseline;
+            if (a->horizontal && b->horizontal && std::fabs(a->size - b->size) <= 0.25f &&
+                overlapAcross(*a, *b) && step > 0.8f * a->size && step < 3 * a->size) {
+                ++steps[key(a->size)][int(std::lround(step * 4))];
+            }
         }
-        previous = line;
+        for (const auto& [size, counts] : steps) {
+            int most = 0;
+            for (const auto& [quarters, count] : counts) {
+                if (count > most) {
+                    most = count;
+                    m_usual[size] = quarters / 4.0f;
+                }
+            }
+        }
     }
-    flush();
-    if (lastAdded >= 0) {
-        std::get<Paragraph>(model.items[size_t(lastAdded)]).spaced = true;
+    // A step to the next line longer than this is a gap between paragraphs.
+    float gapAbove(float size) const {
+        const auto it = m_usual.find(key(size));
+        if (it == m_usual.end()) {
+            return 1.5f * size;
+        }
+        return it->second + std::max(0.25f * it->second, 2.0f);
+    }
+
+private:
+    static int key(float size) { return int(std::lround(size * 4)); }
+    std::map<int, float> m_usual;
+};
+
+bool continuesStack(const TextLine& a, const TextLine& b, const Leading& leading) {
+    const float step = b.baseline - a.baseline;
+    return a.horizontal && b.horizontal && step > 0.5f * a.size &&
+           step <= leading.gapAbove(a.size) && std::fabs(a.size - b.size) < 0.1f &&
+           overlapAcross(a, b);
+}
+
+// The width of the first word of a line: whether it would have fitted at the end of the line
+// before tells a line that was ended on purpose from one that was full.
+float firstWordWidth(const TextLine& line) {
+    float start = 0;
+    float end = 0;
+    bool started = false;
+    for (const Glyph& g : line.glyphs) {
+        if (isBlank(g.c)) {
+            if (started) {
+                break;
+            }
+            continue;
+        }
+        if (!started) {
+            start = g.x0;
+            started = true;
+        }
+        end = g.x1;
+        // Chinese and Japanese lines may break after any character.
+        if (isCjk(g.c)) {
+            break;
+        }
+    }
+    return std::max(0.0f, end - start);
+}
+
+char32_t firstVisible(const TextLine& line) {
+    for (const Glyph& g : line.glyphs) {
+        if (!isBlank(g.c)) {
+            return g.c;
+        }
+    }
+    return 0;
+}
+
+char32_t lastVisible(const TextLine& line) {
+    for (auto it = line.glyphs.rbegin(); it != line.glyphs.rend(); ++it) {
+        if (!isBlank(it->c)) {
+            return it->c;
+        }
+    }
+    return 0;
+}
+
+bool isBullet(char32_t c) {
+    return c == 0x2022 || c == 0x25E6 || c == 0x25AA || c == 0x2023 || c == 0x2219 || c == 0x25CF ||
+           c == 0x25A0 || c == 0xB7;
+}
+
+bool isClosing(char32_t c) {
+    return c == U')' || c == U']' || c == U'"' || c == U'\'' || c == 0x201D || c == 0x2019 ||
+           c == 0xBB;
+}
+
+// Whether a line ends a sentence: . ! ? : ; or … , maybe followed by closing quotes and
+// brackets and a footnote mark.
+bool endsSentence(const TextLine& line) {
+    size_t end = line.glyphs.size();
+    while (end > 0 && isBlank(line.glyphs[end - 1].c)) {
+        --end;
+    }
+    auto isMark = [](char32_t c) {
+        return (c >= U'0' && c <= U'9') || c == U'*' || c == 0x2217 || c == 0x2020;
+    };
+    size_t marks = end;
+    while (marks > 0 && isMark(line.glyphs[marks - 1].c)) {
+        --marks;
+    }
+    if (marks < end && marks > 0 &&
+        (isClosing(line.glyphs[marks - 1].c) || isSentenceEnd(line.glyphs[marks - 1].c))) {
+        end = marks;
+    }
+    while (end > 0 && isClosing(line.glyphs[end - 1].c)) {
+        --end;
+    }
+    return end > 0 && isSentenceEnd(line.glyphs[end - 1].c);
+}
+
+bool endsWithHyphen(const TextLine& line) {
+    const char32_t c = lastVisible(line);
+    return c == U'-' || c == 0xAD || c == 0x2010;
+}
+
+// Lines that follow each other closely, in one size and font, in one column. Their common left
+// and right edges tell how they are aligned.
+struct Stack {
+    size_t first = 0;
+    size_t end = 0; // one past the last line
+    float left = 0;
+    float right = 0;
+    float tolerance = 1;
+    Alignment alignment = Alignment::Left;
+};
+
+// Where the text of the page lies: single lines are centred or set right against it.
+struct Frame {
+    float left = 0;
+    float right = 0;
+};
+
+Alignment alignmentOf(const std::vector<TextLine>& lines, const Stack& s, const Frame& frame) {
+    const size_t n = s.end - s.first;
+    const float middle = (s.left + s.right) / 2;
+    if (n == 1) {
+        const TextLine& line = lines[s.first];
+        const float width = frame.right - frame.left;
+        const float tolerance = std::max(s.tolerance, 0.02f * width);
+        if (std::fabs((line.x0 + line.x1) / 2 - (frame.left + frame.right) / 2) < tolerance &&
+            line.x0 > frame.left + 2 * line.size) {
+            return Alignment::Center;
+        }
+        if (frame.right - line.x1 < s.tolerance && line.x1 - line.x0 < 0.35f * width) {
+            return Alignment::Right;
+        }
+        return Alignment::Left;
+    }
+    size_t left = 0;
+    size_t right = 0;
+    size_t centred = 0;
+    std::map<int, size_t> indents; // lines per indent, in tolerances
+    for (size_t i = s.first; i < s.end; ++i) {
+        const float indent = lines[i].x0 - s.left;
+        left += indent < s.tolerance;
+        right += s.right - lines[i].x1 < s.tolerance;
+        centred += std::fabs((lines[i].x0 + lines[i].x1) / 2 - middle) < s.tolerance;
+        if (indent >= s.tolerance && indent < 6 * lines[i].size) {
+            ++indents[int(std::lround(indent / s.tolerance))];
+        }
+    }
+    // Text set from the left starts its lines at two places at most: the margin and one indent
+    // (of first lines, or of the later lines of list items). Text set right starts anywhere.
+    size_t atIndent = 0;
+    if (n >= 4) {
+        for (const auto& [at, count] : indents) {
+            const auto near = indents.find(at + 1);
+            atIndent = std::max(atIndent, count + (near == indents.end() ? 0 : near->second));
+        }
+    }
+    const auto most = [n](size_t count) { return count * 10 >= n * 6; };
+    if (right >= 3 && most(right) && most(left + atIndent)) {
+        return Alignment::Justify;
+    }
+    if (most(left + atIndent) && (!most(right) || left >= right)) {
+        return Alignment::Left;
+    }
+    if (most(left)) {
+        return Alignment::Left;
+    }
+    if (most(right)) {
+        return Alignment::Right;
+    }
+    if (most(centred)) {
+        return Alignment::Center;
+    }
+    return Alignment::Left;
+}
+
+// Room left on line `i` by its alignment: where the next word would have gone. The edges are
+// those of the lines just above it (of the first four lines, at the top of a stack), so that
+// text set narrower beside a picture is measured against its own edge.
+float roomAfter(const std::vector<TextLine>& lines, size_t i, const Stack& s) {
+    size_t from = i > s.first + 3 ? i - 3 : s.first;
+    size_t to = std::max(i, std::min(s.end - 1, s.first + 3));
+    float left = lines[i].x0;
+    float right = lines[i].x1;
+    float widest = 0;
+    for (size_t k = from; k <= to; ++k) {
+        left = std::min(left, lines[k].x0);
+        right = std::max(right, lines[k].x1);
+        widest = std::max(widest, lines[k].x1 - lines[k].x0);
+    }
+    const TextLine& line = lines[i];
+    switch (s.alignment) {
+    case Alignment::Right:
+        return line.x0 - left;
+    case Alignment::Center:
+        return widest - (line.x1 - line.x0);
+    case Alignment::Left:
+    case Alignment::Justify:
+        break;
+    }
+    return right - line.x1;
+}
+
+// Whether line `i` was ended on purpose: the first word of the next line would have fitted in
+// the room it leaves. A line that ends in a hyphen was full.
+bool endedShort(const std::vector<TextLine>& lines, size_t i, const Stack& s) {
+    const TextLine& a = lines[i];
+    const TextLine& b = lines[i + 1];
+    // Chinese and Japanese lines come out a character or two short where the rules for line
+    // breaks keep characters together; a line ended on purpose leaves more.
+    const float need =
+        isCjk(firstVisible(b)) ? 3 * firstWordWidth(b) : firstWordWidth(b) + 0.3f * b.size;
+    return !endsWithHyphen(a) && need + s.tolerance < roomAfter(lines, i, s);
+}
+
+// The line ranges of the paragraphs of a stack. A paragraph ends at a line ended on purpose, at
+// a row of a table (a line with words far apart), at
+// a change of font after a line that ends a sentence (a full line in another font in the middle
+// of a sentence, an italic lead-in, runs on), before a bullet, and, in text set from the left,
+// where a line starts at the place where the stack's paragraphs start: indented after a flush
+// line for first-line indents, flush after an indented line for hanging indents (lists,
+// references).
+std::vector<std::pair<size_t, size_t>> paragraphsOf(const std::vector<TextLine>& lines,
+                                                    const Stack& s) {
+    const bool fromLeft = s.alignment == Alignment::Left || s.alignment == Alignment::Justify;
+    auto indented = [&](const TextLine& line) {
+        return line.x0 - s.left > std::max(2 * s.tolerance, 0.5f * line.size);
+    };
+    // A full line followed by a differently indented one tells which kind of indent it is: an
+    // indented first line that goes on flush, or a flush line that goes on indented in the
+    // middle of a sentence.
+    int firstLineIndents = 0;
+    int hangingIndents = 0;
+    for (size_t i = s.first + 1; i < s.end; ++i) {
+        const TextLine& a = lines[i - 1];
+        const TextLine& b = lines[i];
+        if (endedShort(lines, i - 1, s) || indented(a) == indented(b)) {
+            continue;
+        }
+        if (indented(a)) {
+            ++firstLineIndents;
+        } else if (!endsSentence(a)) {
+            ++hangingIndents;
+        }
+    }
+    const bool hanging = hangingIndents > firstLineIndents;
+
+    std::vector<std::pair<size_t, size_t>> out;
+    size_t start = s.first;
+    for (size_t i = s.first + 1; i < s.end; ++i) {
+        const TextLine& a = lines[i - 1];
+        const TextLine& b = lines[i];
+        bool ends = endedShort(lines, i - 1, s) || isBullet(firstVisible(b)) || a.tabular ||
+                    b.tabular || (!shareFont(a, b) && endsSentence(a)) ||
+                    (fromLeft && hanging && !indented(b));
+        // An indented line after a full flush one starts a paragraph where that one ends a
+        // sentence, but not as the second line of a bullet item.
+        if (fromLeft && !hanging && indented(b) && !indented(a) && endsSentence(a) &&
+            !(isBullet(firstVisible(lines[start])) && b.x0 > lines[start].x0)) {
+            ends = true;
+        }
+        if (ends) {
+            out.emplace_back(start, i);
+            start = i;
+        }
+    }
+    out.emplace_back(start, s.end);
+    return out;
+}
+
+void appendGlyph(fz_context* ctx, Paragraph& para, StyleKey& current, const Glyph& g) {
+    if (para.runs.empty() || !(g.style == current)) {
+        para.runs.push_back(runFor(ctx, g.style));
+        current = g.style;
+    }
+    para.runs.back().text.push_back(g.c);
+}
+
+void trimEnd(std::vector<Run>& runs) {
+    while (!runs.empty()) {
+        std::u32string& text = runs.back().text;
+        while (!text.empty() && isBlank(text.back())) {
+            text.pop_back();
+        }
+        if (!text.empty()) {
+            return;
+        }
+        runs.pop_back();
+    }
+}
+
+// What goes between the end of one line and the start of the next in a paragraph: a hyphen
+// that splits a word ("Arm-" "strong") goes away, a dash or hyphen that stays joins without a
+// space, as do Chinese and Japanese characters; anything else gets a space.
+void joinAtLineEnd(std::vector<Run>& runs, char32_t next) {
+    trimEnd(runs);
+    if (runs.empty()) {
+        return;
+    }
+    std::u32string& text = runs.back().text;
+    const char32_t last = text.back();
+    const char32_t before = text.size() > 1 ? text[text.size() - 2] : 0;
+    if (last == 0xAD || ((last == U'-' || last == 0x2010) && isLetter(before) && isLower(next))) {
+        text.pop_back();
+        if (text.empty()) {
+            runs.pop_back();
+        }
+        return;
+    }
+    if (last == U'-' || last == 0x2010 || last == 0x2013 || last == 0x2014 || last == U'/' ||
+        isCjk(last) || isCjk(next)) {
+        return;
+    }
+    text.push_back(U' ');
+}
+
+// A paragraph with what is needed to find its continuation in the next column.
+struct Built {
+    std::variant<Paragraph, Picture> item;
+    bool open = false;         // ends a column with a full line and no sentence end
+    bool continuation = false; // starts a column, not indented, like the rest of a sentence
+    float size = 0;
+    float x0 = 0;
+    float x1 = 0;
+    float y0 = 0;
+    std::vector<fz_font*> fonts;
+    char32_t firstChar = 0;
+};
+
+Built buildParagraph(fz_context* ctx, const std::vector<TextLine>& lines, const Stack& s,
+                     size_t first, size_t end) {
+    Built built;
+    Paragraph para;
+    StyleKey current{nullptr, 0, 0};
+    for (size_t i = first; i < end; ++i) {
+        const TextLine& line = lines[i];
+        const char32_t next = firstVisible(line);
+        if (i > first) {
+            joinAtLineEnd(para.runs, next);
+        }
+        bool leading = true;
+        for (const Glyph& g : line.glyphs) {
+            if (leading && isBlank(g.c)) {
+                continue;
+            }
+            leading = false;
+            appendGlyph(ctx, para, current, g);
+        }
+    }
+    trimEnd(para.runs);
+    para.alignment = s.alignment;
+    const bool fromLeft = s.alignment == Alignment::Left || s.alignment == Alignment::Justify;
+    if (fromLeft) {
+        float rest = s.left;
+        if (end - first > 1) {
+            rest = lines[first + 1].x0;
+            for (size_t i = first + 2; i < end; ++i) {
+                rest = std::min(rest, lines[i].x0);
+            }
+        }
+        const float indent = lines[first].x0 - rest;
+        if (std::fabs(indent) >= std::max(2 * s.tolerance, 0.5f * lines[first].size)) {
+            para.firstIndentTwips = int(std::lround(indent * TwipsPerPoint));
+        }
+    }
+    para.spaced = end == s.end;
+
+    const TextLine& head = lines[first];
+    const TextLine& tail = lines[end - 1];
+    built.open = end == s.end && fromLeft && (endsWithHyphen(tail) || !endsSentence(tail)) &&
+                 s.right - tail.x1 < 2 * tail.size && s.end - s.first > 1;
+    // The rest of a sentence starts in lower case or fills its first line; a table's head row
+    // or a caption at the top of a column does neither.
+    built.continuation = first == s.first && fromLeft && head.x0 - s.left < s.tolerance &&
+                         (isLower(firstVisible(head)) || end - first > 1);
+    built.size = head.size;
+    built.x0 = s.left;
+    built.x1 = s.right;
+    built.y0 = head.y0;
+    built.fonts = head.fonts;
+    built.firstChar = firstVisible(head);
+    built.item = std::move(para);
+    return built;
+}
+
+// Where the paragraph at `i` goes on: the first paragraph of the same size after it, past
+// smaller text and pictures, when that one starts a column of the same width flush at its left.
+std::optional<size_t> continuationOf(const std::vector<Built>& built, size_t i) {
+    const Built& open = built[i];
+    for (size_t j = i + 1; j < built.size() && j <= i + 4; ++j) {
+        const Built& next = built[j];
+        if (std::holds_alternative<Picture>(next.item) || next.size < open.size - 0.25f) {
+            continue;
+        }
+        const float width = open.x1 - open.x0;
+        const bool otherColumn = next.x0 >= open.x1 - open.size || next.y0 < open.y0;
+        const bool sameFont = std::any_of(next.fonts.begin(), next.fonts.end(), [&](fz_font* f) {
+            return std::find(open.fonts.begin(), open.fonts.end(), f) != open.fonts.end();
+        });
+        if (next.continuation && otherColumn && sameFont &&
+            std::fabs(next.size - open.size) < 0.1f &&
+            std::fabs((next.x1 - next.x0) - width) < 0.2f * width) {
+            return j;
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// A paragraph that runs to the bottom of one column and on at the top of the next becomes one;
+// what stood between (footnotes, pictures) follows it.
+void joinColumns(std::vector<Built>& built) {
+    size_t i = 0;
+    while (i < built.size()) {
+        const std::optional<size_t> j =
+            built[i].open && std::holds_alternative<Paragraph>(built[i].item)
+                ? continuationOf(built, i)
+                : std::nullopt;
+        if (!j) {
+            ++i;
+            continue;
+        }
+        Built& next = built[*j];
+        Paragraph& into = std::get<Paragraph>(built[i].item);
+        Paragraph& from = std::get<Paragraph>(next.item);
+        joinAtLineEnd(into.runs, next.firstChar);
+        into.runs.insert(into.runs.end(), std::make_move_iterator(from.runs.begin()),
+                         std::make_move_iterator(from.runs.end()));
+        into.spaced = from.spaced;
+        // The joined paragraph may run on into a third column.
+        built[i].open = next.open;
+        built[i].x0 = next.x0;
+        built[i].x1 = next.x1;
+        built[i].y0 = next.y0;
+        built.erase(built.begin() + std::ptrdiff_t(*j));
     }
 }
 
@@ -346,7 +913,7 @@ std::vector<uint8_t> flattenOnWhite(fz_context* ctx, fz_image* image, int wantW,
     return rgb;
 }
 
-void addPicture(fz_context* ctx, const fz_stext_block* block, PageModel& model) {
+std::optional<Picture> readPicture(fz_context* ctx, const fz_stext_block* block) {
     fz_image* image = block->u.i.image;
     Picture pic;
     pic.widthTwips =
@@ -354,7 +921,7 @@ void addPicture(fz_context* ctx, const fz_stext_block* block, PageModel& model) 
     pic.heightTwips =
         std::max(1, int(std::lround((block->bbox.y1 - block->bbox.y0) * TwipsPerPoint)));
     if (image->w < 1 || image->h < 1) {
-        return;
+        return std::nullopt;
     }
 
     // A plain JPEG in grey or RGB goes in as it is.
@@ -369,8 +936,7 @@ void addPicture(fz_context* ctx, const fz_stext_block* block, PageModel& model) 
         pic.jpeg = true;
         pic.pixelWidth = image->w;
         pic.pixelHeight = image->h;
-        model.items.emplace_back(std::move(pic));
-        return;
+        return pic;
     }
 
     const int wantW = std::max(1, int(pic.widthTwips / 1440.0 * PictureDpi));
@@ -389,7 +955,74 @@ void addPicture(fz_context* ctx, const fz_stext_block* block, PageModel& model) 
     pic.data = pic.jpeg ? encodeJpeg(bitmap, 85) : encodePng(bitmap);
     pic.pixelWidth = w;
     pic.pixelHeight = h;
-    model.items.emplace_back(std::move(pic));
+    return pic;
+}
+
+bool blank(const Paragraph& para) {
+    return std::all_of(para.runs.begin(), para.runs.end(), [](const Run& run) {
+        return std::all_of(run.text.begin(), run.text.end(), isBlank);
+    });
+}
+
+// Puts the page's lines together into paragraphs, in reading order with the pictures.
+void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow,
+            PageModel& model) {
+    const Leading leading(flow);
+    Frame frame;
+    bool any = false;
+    for (const auto& entry : flow) {
+        if (const auto* line = std::get_if<TextLine>(&entry); line && line->horizontal) {
+            frame.left = any ? std::min(frame.left, line->x0) : line->x0;
+            frame.right = any ? std::max(frame.right, line->x1) : line->x1;
+            any = true;
+        }
+    }
+
+    std::vector<Built> built;
+    std::vector<TextLine> lines;
+    auto layOutLines = [&] {
+        for (size_t first = 0; first < lines.size();) {
+            Stack s;
+            s.first = first;
+            s.end = first + 1;
+            while (s.end < lines.size() &&
+                   continuesStack(lines[s.end - 1], lines[s.end], leading)) {
+                ++s.end;
+            }
+            s.left = lines[first].x0;
+            s.right = lines[first].x1;
+            for (size_t i = first; i < s.end; ++i) {
+                s.left = std::min(s.left, lines[i].x0);
+                s.right = std::max(s.right, lines[i].x1);
+            }
+            s.tolerance = std::max(1.0f, 0.15f * lines[first].size);
+            s.alignment = alignmentOf(lines, s, frame);
+            for (const auto& [a, b] : paragraphsOf(lines, s)) {
+                built.push_back(buildParagraph(ctx, lines, s, a, b));
+            }
+            first = s.end;
+        }
+        lines.clear();
+    };
+    for (auto& entry : flow) {
+        if (auto* line = std::get_if<TextLine>(&entry)) {
+            lines.push_back(std::move(*line));
+        } else {
+            layOutLines();
+            Built picture;
+            picture.item = std::move(std::get<Picture>(entry));
+            built.push_back(std::move(picture));
+        }
+    }
+    layOutLines();
+    joinColumns(built);
+
+    for (Built& b : built) {
+        if (const auto* para = std::get_if<Paragraph>(&b.item); para && blank(*para)) {
+            continue;
+        }
+        model.items.push_back(std::move(b.item));
+    }
 }
 
 } // namespace
@@ -402,23 +1035,42 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
     model.widthTwips = std::max(720, int(std::lround((bounds.x1 - bounds.x0) * TwipsPerPoint)));
     model.heightTwips = std::max(720, int(std::lround((bounds.y1 - bounds.y0) * TwipsPerPoint)));
 
+    // Hyphens at line ends are handled here, where the lines' shapes are known: MuPDF's own
+    // dehyphenation would merge the two lines into one.
     fz_stext_options options{};
-    options.flags = FZ_STEXT_PRESERVE_IMAGES | FZ_STEXT_DEHYPHENATE | FZ_STEXT_MEDIABOX_CLIP;
+    options.flags = FZ_STEXT_PRESERVE_IMAGES | FZ_STEXT_MEDIABOX_CLIP;
     fz_stext_page* text = nullptr;
     guarded(ctx, [&] { text = fz_new_stext_page_from_page(ctx, p, &options); });
     TextPagePtr textPtr(text, {ctx});
 
+    std::vector<std::variant<TextLine, Picture>> flow;
+    int blockNumber = 0;
     for (const fz_stext_block* block = text->first_block; block; block = block->next) {
+        ++blockNumber;
         if (block->type == FZ_STEXT_BLOCK_TEXT) {
-            addTextBlock(ctx, block, bounds, model);
+            for (const fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
+                TextLine piece = readLine(line, blockNumber);
+                if (piece.glyphs.empty()) {
+                    continue;
+                }
+                TextLine* last = flow.empty() ? nullptr : std::get_if<TextLine>(&flow.back());
+                if (last && sameLine(*last, piece)) {
+                    appendPiece(*last, std::move(piece));
+                } else {
+                    flow.emplace_back(std::move(piece));
+                }
+            }
         } else if (block->type == FZ_STEXT_BLOCK_IMAGE) {
             try {
-                addPicture(ctx, block, model);
+                if (std::optional<Picture> pic = readPicture(ctx, block)) {
+                    flow.emplace_back(std::move(*pic));
+                }
             } catch (const std::exception&) {
                 // A picture that cannot be decoded is left out; the text stays.
             }
         }
     }
+    layOut(ctx, std::move(flow), model);
     return model;
 }
 

@@ -41,10 +41,15 @@ struct Run {
     std::u32string text;
 };
 
+enum class Alignment { Left, Right, Center, Justify };
+
+/// A paragraph rebuilt from printed lines: the lines joined with spaces (a hyphen that splits a
+/// word at a line's end removed), with the alignment and first-line indent they were set with.
 struct Paragraph {
     std::vector<Run> runs;
-    bool centered = false;
-    bool spaced = false; ///< ends its block of text or a gap follows: space after it
+    Alignment alignment = Alignment::Left;
+    int firstIndentTwips = 0; ///< the first line's indent against the other lines (may be < 0)
+    bool spaced = false;      ///< ends its block of text or a gap follows: space after it
 };
 
 struct Picture {
