@@ -3,10 +3,10 @@
 #include <cstdio> // jpeglib.h needs FILE
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <csetjmp>
-#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <vector>

@@ -10,9 +10,10 @@ namespace pdftox {
 
 /// Makes `drawDevice` (made by fz_new_draw_device with the identity transform, so that the
 /// matrices it receives are in device pixels) draw upright JPEG pictures that come out
-/// smaller than they are stored from a decoding at the nearest larger eighth of their size,
-/// averaged down to the pixels they cover. Every other picture, and any JPEG that does not
-/// decode cleanly, is drawn by MuPDF as before. The device keeps its own behaviour otherwise.
+/// smaller than they are stored from one decoding by libjpeg-turbo (at a half, a quarter or an
+/// eighth of their size when that still covers the target, else at full size), averaged down
+/// to exactly the pixels MuPDF would scale them to. Every other picture, and any JPEG that does
+/// not decode without a warning, is drawn by MuPDF as before.
 void decodeJpegsReduced(fz_device* drawDevice);
 
 /// Averages `src` (`srcWidth` × `srcHeight` pixels of `channels` bytes, rows `srcStride`
