@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace bench {
 
@@ -59,6 +60,27 @@ template <typename Run, typename Prepare> Measure best(int runs, Prepare prepare
         const Measure m = run();
         if (i == 0 || m.seconds < fastest.seconds) {
             fastest = m;
+        }
+    }
+    return fastest;
+}
+
+/// The fastest of `runs` runs of each of two contenders taking turns (each after its own
+/// `prepare`), so that load from other work on the machine falls on both alike.
+template <typename PrepareA, typename RunA, typename PrepareB, typename RunB>
+std::pair<Measure, Measure> bestOfTurns(int runs, PrepareA prepareA, RunA a, PrepareB prepareB,
+                                        RunB b) {
+    std::pair<Measure, Measure> fastest;
+    for (int i = 0; i < runs; ++i) {
+        prepareA();
+        const Measure ma = a();
+        prepareB();
+        const Measure mb = b();
+        if (i == 0 || ma.seconds < fastest.first.seconds) {
+            fastest.first = ma;
+        }
+        if (i == 0 || mb.seconds < fastest.second.seconds) {
+            fastest.second = mb;
         }
     }
     return fastest;

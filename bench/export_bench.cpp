@@ -1,11 +1,11 @@
 // Measures the export library against the peer tools on the same files in one run:
-//   export_bench CORPUS_DIR LIBPDFTOX [--quick]
+//   export_bench CORPUS_DIR LIBPDFTOX [--quick | --scans]
 // For each file: pages per second of PDF to images at 120 dpi (PNG, JPEG, TIFF) against
 // poppler's pdftoppm and MuPDF's mutool draw, with output sizes; RTF export of 100 text pages;
 // peak memory of exporting a 500-page document. Prints one line per measurement with ratios;
 // each figure is the fastest of three runs. The peers run as programs; the library runs in this
 // process, as in the application (the 500-page run goes to a child for its peak memory).
-// --quick leaves out the 500-page run.
+// --quick leaves out the 500-page run; --scans runs only the scanned pages in every format.
 #include "bench_util.h"
 
 #include <dlfcn.h>
@@ -49,7 +49,7 @@ struct Row {
 void print(const Row& r) {
     const double ourRate = r.pages / r.ours.seconds;
     const double peerRate = r.pages / r.theirs.seconds;
-    std::printf("%-34s %4d p  ours %7.1f p/s %8.1f MB | %-18s %7.1f p/s %8.1f MB | speed x%5.2f  "
+    std::printf("%-34s %4d p  ours %7.1f p/s %8.1f MB | %-26s %7.1f p/s %8.1f MB | speed x%5.2f  "
                 "size x%4.2f%s\n",
                 r.what.c_str(), r.pages, ourRate, r.ourBytes / 1e6, r.peer.c_str(), peerRate,
                 r.peerBytes / 1e6, ourRate / peerRate,
@@ -63,12 +63,15 @@ void print(const Row& r) {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: export_bench CORPUS_DIR LIBPDFTOX [--quick]\n");
+        std::fprintf(stderr, "usage: export_bench CORPUS_DIR LIBPDFTOX [--quick | --scans]\n");
         return 2;
     }
     const std::string corpus = argv[1];
-    const bool quick = argc > 3 && std::string(argv[3]) == "--quick";
+    const std::string option = argc > 3 ? argv[3] : "";
+    const bool scansOnly = option == "--scans";
+    const bool quick = option == "--quick" || scansOnly;
     const int runs = 3;
+    const int scanRuns = 5;
     void* so = dlopen(argv[2], RTLD_NOW);
     if (!so) {
         std::fprintf(stderr, "%s\n", dlerror());
@@ -127,7 +130,7 @@ int main(int argc, char** argv) {
 
     std::printf(
         "PDF to images at 120 dpi: pages per second and output size, ours against the peer\n");
-    for (const Input& in : inputs) {
+    for (const Input& in : scansOnly ? std::vector<Input>{} : inputs) {
         const std::string pdf = corpus + "/" + in.file;
         const int h = lib.open(pdf.c_str(), "");
         if (h <= 0) {
@@ -175,11 +178,74 @@ int main(int argc, char** argv) {
         lib.close(h);
     }
 
+    // Scanned pages (one JPEG picture per page) in every image format, as the converter asks
+    // for them: 120 dpi, 24 bits, GIF with 8. pdftoppm writes neither BMP nor GIF: BMP is set
+    // against its uncompressed PPM, GIF against its PNG, its nearest outputs.
+    std::printf("\nScanned pages at 120 dpi, every image format, ours and pdftoppm taking turns "
+                "(best of %d)\n",
+                scanRuns);
+    const std::string scan = corpus + "/issue7229.pdf";
+    const fs::path manyScans = work / "scan40.pdf";
+    std::string pages40;
+    for (int i = 0; i < 20; ++i) {
+        pages40 += " " + quoted(scan) + " 1-2";
+    }
+    const bool haveMany =
+        command("qpdf --empty --pages" + pages40 + " -- " + quoted(manyScans.string())).ok ||
+        fs::exists(manyScans);
+    struct ScanFormat {
+        int code;
+        int depth;
+        const char* name;
+        const char* popplerFlags;
+    };
+    const ScanFormat scanFormats[] = {{2, 24, "JPEG", "-jpeg"},
+                                      {1, 24, "BMP", ""},
+                                      {5, 8, "GIF", "-png"},
+                                      {4, 24, "PNG", "-png"},
+                                      {3, 24, "TIFF", "-tiff -tiffcompression lzw"}};
+    std::vector<std::string> scanFiles{scan};
+    if (haveMany) {
+        scanFiles.push_back(manyScans.string());
+    }
+    for (const std::string& pdf : scanFiles) {
+        const int h = lib.open(pdf.c_str(), "");
+        const int pages = h > 0 ? lib.pages(h) : 0;
+        lib.close(h);
+        if (pages <= 0) {
+            std::printf("%s: cannot open\n", pdf.c_str());
+            continue;
+        }
+        for (const ScanFormat& f : scanFormats) {
+            const fs::path ours = work / "ours";
+            const fs::path peer = work / "peer";
+            const auto [m, p] = bestOfTurns(
+                scanRuns, [&] { fresh(ours); },
+                [&] {
+                    return inProcess([&] {
+                        const int doc = lib.open(pdf.c_str(), "");
+                        const bool ok = lib.img(doc, (ours.string() + "/").c_str(), "", f.code, 120,
+                                                f.depth, 1, pages, nullptr) == pages;
+                        lib.close(doc);
+                        return ok;
+                    });
+                },
+                [&] { fresh(peer); },
+                [&] {
+                    return command("pdftoppm -r 120 " + std::string(f.popplerFlags) + " " +
+                                   quoted(pdf) + " " + quoted((peer / "p").string()));
+                });
+            print({"scan " + fs::path(pdf).filename().string() + " " + f.name, pages, m,
+                   folderSize(ours), std::string("pdftoppm ") + f.popplerFlags, p,
+                   folderSize(peer)});
+        }
+    }
+
     // RTF export of 100 pages of a text book.
     const fs::path hundred = work / "hundred.pdf";
-    if (command("qpdf --empty --pages " + quoted(corpus + "/freeculture.pdf") + " 1-100 -- " +
-                quoted(hundred.string()))
-            .ok) {
+    if (!scansOnly && command("qpdf --empty --pages " + quoted(corpus + "/freeculture.pdf") +
+                              " 1-100 -- " + quoted(hundred.string()))
+                          .ok) {
         const Measure m = best(
             runs, [] {},
             [&] {

@@ -1,9 +1,14 @@
 // Image export: files, names, sizes, colour types, content against MuPDF's own rendering,
 // progress calls and bad input.
 #include "engine_test_support.h"
+#include "reduced_jpeg.h"
 
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <thread>
 
 using namespace engine_tests;
@@ -249,3 +254,218 @@ TEST(ImageCorpus, RealPagesMatchMuPdf) {
 }
 
 } // namespace
+
+// ---- Scanned pages: JPEG pictures drawn smaller than stored --------------------------------
+
+namespace scans {
+
+std::string jpegOf(int width, int height, int channels,
+                   const std::function<int(int, int, int)>& at) {
+    std::vector<unsigned char> pixels(size_t(width) * size_t(height) * size_t(channels));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < channels; ++c) {
+                pixels[(size_t(y) * size_t(width) + size_t(x)) * size_t(channels) + size_t(c)] =
+                    static_cast<unsigned char>(at(x, y, c));
+            }
+        }
+    }
+    tjhandle tj = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    const int ok =
+        tjCompress2(tj, pixels.data(), width, 0, height, channels == 1 ? TJPF_GRAY : TJPF_RGB,
+                    &jpeg, &size, channels == 1 ? TJSAMP_GRAY : TJSAMP_420, 90, 0);
+    std::string bytes = ok == 0 ? std::string(reinterpret_cast<char*>(jpeg), size) : "";
+    tjFree(jpeg);
+    tjDestroy(tj);
+    return bytes;
+}
+
+struct Picture {
+    int width;
+    int height;
+    int channels;
+    std::string jpeg;
+};
+
+/// One page of `width` × `height` points holding the pictures (as /Im0, /Im1, ...) drawn by
+/// `content`.
+bool writeJpegPdf(const std::string& path, double width, double height,
+                  const std::vector<Picture>& pictures, const std::string& content) {
+    std::vector<std::string> objects;
+    objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+    objects.push_back("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    std::string resources;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        resources += "/Im" + std::to_string(i) + " " + std::to_string(5 + i) + " 0 R ";
+    }
+    char box[64];
+    std::snprintf(box, sizeof box, "[0 0 %g %g]", width, height);
+    objects.push_back(std::string("<< /Type /Page /Parent 2 0 R /MediaBox ") + box +
+                      " /Contents 4 0 R /Resources << /XObject << " + resources + ">> >> >>");
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+                      "\nendstream");
+    for (const Picture& p : pictures) {
+        objects.push_back("<< /Type /XObject /Subtype /Image /Width " + std::to_string(p.width) +
+                          " /Height " + std::to_string(p.height) + " /ColorSpace " +
+                          (p.channels == 1 ? "/DeviceGray" : "/DeviceRGB") +
+                          " /BitsPerComponent 8 /Filter /DCTDecode /Length " +
+                          std::to_string(p.jpeg.size()) + " >>\nstream\n" + p.jpeg + "\nendstream");
+    }
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const size_t offset : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        return false;
+    }
+    const bool ok = std::fwrite(pdf.data(), 1, pdf.size(), f) == pdf.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+// Smooth shading with a few hard edges, like a photographed or scanned page.
+int scene(int x, int y, int c) {
+    const int block = ((x / 40) + (y / 40)) % 2 ? 60 : 0;
+    return std::min(255, (x * 255 / 400 + y * (c + 1) * 40 / 300 + block) % 256);
+}
+
+} // namespace scans
+
+TEST(ScannedPages, JpegPicturesLookAsMuPdfDrawsThem) {
+    using scans::Picture;
+    TempFolder dir;
+    const std::string rgb = scans::jpegOf(400, 300, 3, scans::scene);
+    const std::string grey = scans::jpegOf(400, 300, 1, scans::scene);
+    ASSERT_FALSE(rgb.empty());
+    ASSERT_FALSE(grey.empty());
+    struct Case {
+        const char* name;
+        Picture picture;
+        const char* placement; // the cm operands, in points, for a 200 × 150 pt page
+        double maxDifference;
+    };
+    // At 120 dpi a 200 × 150 pt page is 334 × 250 pixels.
+    const Case cases[] = {
+        // 400 × 300 pixels onto 334 × 250: decoded at full size and averaged down.
+        {"colour, most of the size", {400, 300, 3, rgb}, "200 0 0 150 0 0", 2.0},
+        // Onto 100 × 75 pixels: decoded at a quarter of its size.
+        {"grey, a quarter", {400, 300, 1, grey}, "60 0 0 45 70 50", 2.5},
+        // Larger than stored, flipped, turned: MuPDF's own drawing.
+        // (A lone page is drawn in bands, which MuPDF's scaler does not do exactly as it draws
+        // the whole page: hence a bound above zero for these.)
+        {"drawn larger", {400, 300, 3, rgb}, "300 0 0 225 -50 -40", 2.0},
+        {"flipped", {400, 300, 3, rgb}, "200 0 0 -150 0 150", 2.0},
+        {"turned", {400, 300, 3, rgb}, "0 150 -200 0 200 0", 2.0},
+        // Cut short: MuPDF's handling of damaged data decides what is drawn.
+        {"cut short", {400, 300, 3, rgb.substr(0, rgb.size() / 2)}, "200 0 0 150 0 0", 2.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string pdf = dir.file(std::string(c.name) + ".pdf");
+        ASSERT_TRUE(scans::writeJpegPdf(pdf, 200, 150, {c.picture},
+                                        std::string("q ") + c.placement + " cm /Im0 Do Q"));
+        const int h = OpenPDF(pdf.c_str(), "");
+        ASSERT_GT(h, 0);
+        const std::string out = dir.file(std::string(c.name) + " out") + "/";
+        run("mkdir -p '" + out + "'");
+        EXPECT_EQ(ExportIMG(h, out.c_str(), "", PDFTOX_PNG, 120, 24, 1, 1, nullptr), 1);
+        ClosePDF(h);
+        const std::string ref = dir.file(std::string(c.name) + ".ref.png");
+        ASSERT_EQ(run("mutool draw -q -r 120 -o '" + ref + "' '" + pdf + "' 1"), 0);
+        const Decoded ours = decodePng(out + "page-0001.png");
+        const Decoded theirs = decodePng(ref);
+        ASSERT_TRUE(ours.ok);
+        EXPECT_EQ(ours.width, 334);
+        EXPECT_EQ(ours.height, 250);
+        EXPECT_LT(meanDifference(ours, theirs), c.maxDifference)
+            << "mean difference " << meanDifference(ours, theirs);
+    }
+}
+
+TEST(ScannedPages, EveryFormatLooksAsMuPdfAndPdftoppmDrawThePage) {
+    if (!haveCorpus()) {
+        GTEST_SKIP() << "corpus not present";
+    }
+    TempFolder dir;
+    const std::string pdf = corpus("issue7229.pdf");
+    // The picture is 1654 × 2338 pixels at 200 dpi on an A4 page: 994 × 1404 at 120 dpi.
+    ASSERT_EQ(run("pdftoppm -r 120 -png '" + pdf + "' '" + dir.file("poppler") + "'"), 0);
+    ASSERT_EQ(run("mutool draw -q -r 120 -o '" + dir.file("mupdf-%d.png") + "' '" + pdf + "'"), 0);
+    struct Case {
+        const char* ext;
+        int code;
+        int depth;
+        double maxDifference; // against MuPDF's drawing at full size, scaled by MuPDF
+    };
+    for (const Case& c : {Case{".jpg", PDFTOX_JPEG, 24, 3.0}, Case{".bmp", PDFTOX_BMP, 24, 1.5},
+                          Case{".gif", PDFTOX_GIF, 8, 6.0}, Case{".png", PDFTOX_PNG, 24, 1.5},
+                          Case{".tif", PDFTOX_TIFF, 24, 1.5}}) {
+        SCOPED_TRACE(c.ext);
+        const int h = OpenPDF(pdf.c_str(), "");
+        ASSERT_GT(h, 0);
+        const std::string out = dir.file(std::string("out") + c.ext) + "/";
+        run("mkdir -p '" + out + "'");
+        EXPECT_EQ(ExportIMG(h, out.c_str(), "", c.code, 120, c.depth, 1, 2, nullptr), 2);
+        ClosePDF(h);
+        for (int page = 1; page <= 2; ++page) {
+            SCOPED_TRACE("page " + std::to_string(page));
+            const Decoded ours = decodeAny(out + "page-000" + std::to_string(page) + c.ext);
+            const Decoded mupdf = decodePng(dir.file("mupdf-" + std::to_string(page) + ".png"));
+            const Decoded poppler = decodePng(dir.file("poppler-" + std::to_string(page) + ".png"));
+            ASSERT_TRUE(ours.ok);
+            ASSERT_TRUE(mupdf.ok);
+            ASSERT_TRUE(poppler.ok);
+            EXPECT_EQ(ours.width, poppler.width);
+            EXPECT_EQ(ours.height, poppler.height);
+            if (c.code != PDFTOX_GIF) {
+                EXPECT_NEAR(ours.dpi, 120, 0.5);
+            }
+            EXPECT_LT(meanDifference(ours, mupdf), c.maxDifference);
+            // MuPDF and poppler differ on this page on their own; ours stays as far from
+            // poppler as MuPDF is.
+            EXPECT_LT(meanDifference(ours, poppler),
+                      meanDifference(mupdf, poppler) + c.maxDifference);
+        }
+    }
+}
+
+TEST(ScannedPages, AveragingDownKeepsTheMeanAndStaysInside) {
+    struct Case {
+        int srcWidth, srcHeight, dstWidth, dstHeight, channels;
+    };
+    for (const Case& c : {Case{1654, 24, 994, 14, 3}, Case{7, 5, 3, 2, 1}, Case{8, 8, 4, 4, 3},
+                          Case{9, 3, 9, 3, 3}, Case{1, 1, 1, 1, 1}, Case{100, 7, 1, 1, 3}}) {
+        SCOPED_TRACE(std::to_string(c.srcWidth) + "x" + std::to_string(c.srcHeight) + " to " +
+                     std::to_string(c.dstWidth) + "x" + std::to_string(c.dstHeight));
+        // Exactly as large as the picture, so that any read beyond it shows under the
+        // sanitizers.
+        const size_t srcValues = size_t(c.srcWidth) * size_t(c.srcHeight) * size_t(c.channels);
+        std::vector<uint8_t> flat(srcValues, 173);
+        std::vector<uint8_t> out(size_t(c.dstWidth) * size_t(c.dstHeight) * size_t(c.channels));
+        pdftox::averageDown(flat.data(), c.srcWidth, c.srcHeight, c.srcWidth * c.channels,
+                            c.channels, out.data(), c.dstWidth, c.dstHeight,
+                            c.dstWidth * c.channels);
+        for (const uint8_t v : out) {
+            ASSERT_EQ(v, 173) << "an even colour stays that colour";
+        }
+    }
+    // Halving: each output pixel is the mean of its 2 × 2 block.
+    const std::vector<uint8_t> src{0, 255, 10, 20, 255, 0, 30, 40};
+    std::vector<uint8_t> half(2);
+    pdftox::averageDown(src.data(), 4, 2, 4, 1, half.data(), 2, 1, 2);
+    EXPECT_NEAR(half[0], 127.5, 0.5 + 1e-9);
+    EXPECT_NEAR(half[1], 25, 0.5 + 1e-9);
+}

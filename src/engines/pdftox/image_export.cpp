@@ -1,6 +1,7 @@
 #include "image_export.h"
 
 #include "atomic_file.h"
+#include "reduced_jpeg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +23,7 @@ void drawWhole(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix) {
     fz_device* dev = nullptr;
     guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
     DevicePtr device(dev, {ctx});
+    decodeJpegsReduced(dev);
     drawPage(ctx, page, ctm, dev);
 }
 
@@ -29,6 +31,7 @@ void drawList(fz_context* ctx, fz_display_list* list, fz_matrix ctm, fz_pixmap* 
     fz_device* dev = nullptr;
     guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, band); });
     DevicePtr device(dev, {ctx});
+    decodeJpegsReduced(dev);
     const fz_rect area = fz_rect_from_irect(fz_pixmap_bbox(ctx, band));
     try {
         guarded(ctx, [&] { fz_run_display_list(ctx, list, dev, ctm, area, nullptr); });
