@@ -468,4 +468,22 @@ TEST(ScannedPages, AveragingDownKeepsTheMeanAndStaysInside) {
     pdftox::averageDown(src.data(), 4, 2, 4, 1, half.data(), 2, 1, 2);
     EXPECT_NEAR(half[0], 127.5, 0.5 + 1e-9);
     EXPECT_NEAR(half[1], 25, 0.5 + 1e-9);
+
+    // Large ratios: one dark row among bright ones, and the reverse, down and across; rounding
+    // each share on its own once made shares negative and the sums wrap.
+    for (const int ratio : {30, 107, 300}) {
+        SCOPED_TRACE("ratio " + std::to_string(ratio));
+        std::vector<uint8_t> column(size_t(ratio), 255);
+        column[0] = 0;
+        uint8_t one = 0;
+        pdftox::averageDown(column.data(), 1, ratio, 1, 1, &one, 1, 1, 1);
+        EXPECT_NEAR(one, 255.0 * (ratio - 1) / ratio, 1.5);
+        pdftox::averageDown(column.data(), ratio, 1, ratio, 1, &one, 1, 1, 1);
+        EXPECT_NEAR(one, 255.0 * (ratio - 1) / ratio, 1.5);
+        for (uint8_t& v : column) {
+            v = uint8_t(255 - v);
+        }
+        pdftox::averageDown(column.data(), 1, ratio, 1, 1, &one, 1, 1, 1);
+        EXPECT_NEAR(one, 255.0 / ratio, 1.5);
+    }
 }

@@ -11,9 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace pdftox {
 namespace {
@@ -133,20 +131,22 @@ AtomicFile::AtomicFile(std::string finalPath) : m_final(std::move(finalPath)) {
         m_fd = -1;
     }
 
-    std::string pattern = folder + "." + nameOf(m_final) + ".part-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = mkstemp(buffer.data());
-    if (fd < 0) {
-        fail("cannot write in the folder of " + m_final, errno);
+    // A hidden part file made with the mode of an ordinary document (the kernel applies the
+    // umask; changing the umask here would race with other threads).
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = folder + "." + nameOf(m_final) + ".part-" + randomSuffix();
+        const int fd = open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            close(fd);
+            m_temp = candidate;
+            m_slot = registerPart(m_temp);
+            return;
+        }
+        if (errno != EEXIST) {
+            fail("cannot write in the folder of " + m_final, errno);
+        }
     }
-    m_temp.assign(buffer.data());
-    m_slot = registerPart(m_temp);
-    // mkstemp makes the file private; the result is an ordinary document of the user.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    close(fd);
+    fail("cannot write in the folder of " + m_final, EEXIST);
 }
 
 AtomicFile::~AtomicFile() {
@@ -219,6 +219,11 @@ void installPartFileCleanup() {
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the parent told us to ignore (nohup, a background job) stays ignored.
+        struct sigaction previous {};
+        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {
+            continue;
+        }
         sigaction(signal, &action, nullptr);
     }
 }

@@ -23,7 +23,7 @@ void drawWhole(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix) {
     fz_device* dev = nullptr;
     guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
     DevicePtr device(dev, {ctx});
-    decodeJpegsReduced(dev);
+    decodeJpegsReduced(dev, fz_pixmap_bbox(ctx, pix));
     drawPage(ctx, page, ctm, dev);
 }
 
@@ -31,7 +31,7 @@ void drawList(fz_context* ctx, fz_display_list* list, fz_matrix ctm, fz_pixmap* 
     fz_device* dev = nullptr;
     guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, band); });
     DevicePtr device(dev, {ctx});
-    decodeJpegsReduced(dev);
+    decodeJpegsReduced(dev, fz_pixmap_bbox(ctx, band));
     const fz_rect area = fz_rect_from_irect(fz_pixmap_bbox(ctx, band));
     try {
         guarded(ctx, [&] { fz_run_display_list(ctx, list, dev, ctm, area, nullptr); });

@@ -96,8 +96,19 @@ bool runPages(const DocumentSource& source, int first, int last,
 
     std::vector<std::jthread> threads;
     threads.reserve(size_t(workers));
-    for (int i = 0; i < workers; ++i) {
-        threads.emplace_back(workerMain);
+    try {
+        for (int i = 0; i < workers; ++i) {
+            threads.emplace_back(workerMain);
+        }
+    } catch (...) {
+        // The workers already started would wait for pages nobody awaits: stop them first.
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        changed.notify_all();
+        threads.clear();
+        throw;
     }
 
     // A failure of `deliver` must still stop and join the workers before it leaves.

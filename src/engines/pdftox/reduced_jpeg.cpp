@@ -133,19 +133,23 @@ Taps tapsFor(int src, int dst, int bits) {
         const int first = std::min(int(lo), src - t.count);
         t.first[size_t(i)] = first;
         uint32_t* w = &t.weights[size_t(i) * size_t(t.count)];
-        int64_t sum = 0;
-        int largest = 0;
+        // Each share is the difference of the rounded covered fractions before and after its
+        // source position: never negative, and together exactly 1 << bits, so rounding
+        // neither brightens nor darkens, whatever the ratio.
+        double covered = 0;
+        long previous = 0;
         for (int k = 0; k < t.count; ++k) {
             const double a = std::max(lo, double(first + k));
             const double b = std::min(hi, double(first + k + 1));
             if (b > a) {
-                w[k] = uint32_t(std::lround((b - a) / scale * (1 << bits)));
-                sum += w[k];
-                largest = w[k] > w[largest] ? k : largest;
+                covered += (b - a) / (hi - lo);
             }
+            const long rounded = k + 1 == t.count
+                                     ? (1L << bits)
+                                     : std::min(1L << bits, std::lround(covered * (1 << bits)));
+            w[k] = uint32_t(rounded - previous);
+            previous = rounded;
         }
-        // Rounding must not brighten or darken: the shares add up exactly.
-        w[largest] = uint32_t(int64_t(w[largest]) + (1 << bits) - sum);
     }
     return t;
 }
@@ -349,6 +353,10 @@ namespace {
 // The picture as MuPDF would show it after its own scaling: decoded small, averaged down to
 // the pixels it covers, and the matrix that places it on exactly those pixels. Null when this
 // picture is not one for this path or did not decode; never throws.
+// The pixels of the pixmap that the device of this thread draws into: draw devices are made
+// and used on one thread, one at a time.
+thread_local fz_irect g_target = fz_infinite_irect;
+
 fz_image* reducedImage(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, float alpha,
                        fz_matrix* placed) noexcept {
     try {
@@ -369,9 +377,25 @@ fz_image* reducedImage(fz_context* ctx, fz_device* dev, fz_image* image, fz_matr
         }
         // The pixels MuPDF itself would scale the picture to.
         const fz_matrix grid = fz_gridfit_matrix(dev->flags & FZ_DEVFLAG_GRIDFIT_AS_TILED, ctm);
+        if (!std::isfinite(grid.a) || !std::isfinite(grid.d) || grid.a < 1 || grid.d < 1 ||
+            grid.a >= image->w || grid.d >= image->h) {
+            return nullptr;
+        }
         const int width = int(grid.a);
         const int height = int(grid.d);
-        if (width < 1 || height < 1 || width >= image->w || height >= image->h) {
+        // Far smaller than stored (a thumbnail of a large scan), the averaging would thin out
+        // to sampling: MuPDF's scaler is the better tool there.
+        if (image->w / width > 2048 || image->h / height > 256) {
+            return nullptr;
+        }
+        // Only a small part shows (a picture mostly clipped, or one band of a page drawn in
+        // several): MuPDF decodes just that part, and shares one decoded copy between bands.
+        const fz_irect target = g_target;
+        const fz_rect placedArea = fz_transform_rect(fz_unit_rect, grid);
+        const fz_irect visible = fz_intersect_irect(fz_round_rect(placedArea), target);
+        const double visibleArea = double(std::max(0, visible.x1 - visible.x0)) *
+                                   double(std::max(0, visible.y1 - visible.y0));
+        if (visibleArea * 2 < double(width) * double(height)) {
             return nullptr;
         }
         fz_pixmap* pix = nullptr;
@@ -413,7 +437,8 @@ void fillImage(fz_context* ctx, fz_device* dev, fz_image* image, fz_matrix ctm, 
 
 } // namespace
 
-void decodeJpegsReduced(fz_device* drawDevice) {
+void decodeJpegsReduced(fz_device* drawDevice, fz_irect target) {
+    g_target = target;
     if (drawDevice->fill_image == fillImage) {
         return;
     }

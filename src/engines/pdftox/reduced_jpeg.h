@@ -13,8 +13,10 @@ namespace pdftox {
 /// smaller than they are stored from one decoding by libjpeg-turbo (at a half, a quarter or an
 /// eighth of their size when that still covers the target, else at full size), averaged down
 /// to exactly the pixels MuPDF would scale them to. Every other picture, and any JPEG that does
-/// not decode without a warning, is drawn by MuPDF as before.
-void decodeJpegsReduced(fz_device* drawDevice);
+/// not decode without a warning, is drawn by MuPDF as before, and so is a picture of which
+/// less than half falls inside `target` (the pixels of the device's pixmap) or that shrinks
+/// to a thumbnail. The device must be used on the calling thread.
+void decodeJpegsReduced(fz_device* drawDevice, fz_irect target);
 
 /// Averages `src` (`srcWidth` × `srcHeight` pixels of `channels` bytes, rows `srcStride`
 /// apart) down to `dstWidth` × `dstHeight` (each at most the source's) into `dst`, each output

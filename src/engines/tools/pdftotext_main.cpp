@@ -3,8 +3,8 @@
 // poppler's program exits 0 when writing its output fails (a full disk leaves a truncated text
 // file behind). Here it writes to a pipe instead, and this program writes what it reads under
 // a temporary name, checking every write, and names the file only when poppler ended well.
-#include "atomic_file.h"
 #include "../tool_status.h"
+#include "atomic_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -24,9 +25,9 @@
 namespace {
 
 // poppler's options that take a value: the words after them are not file names.
-const std::set<std::string> optionsWithValue = {"-f",     "-l",   "-r",   "-x",   "-y",
-                                                "-W",     "-H",   "-fixed", "-enc", "-eol",
-                                                "-opw",   "-upw", "-colspacing"};
+const std::set<std::string> optionsWithValue = {"-f",   "-l",   "-r",         "-x",   "-y",
+                                                "-W",   "-H",   "-fixed",     "-enc", "-eol",
+                                                "-opw", "-upw", "-colspacing"};
 const std::set<std::string> htmlOptions = {"-htmlmeta", "-bbox", "-bbox-layout"};
 
 bool isExecutable(const std::string& path) {
@@ -76,6 +77,8 @@ int writeFailed(const std::string& output, int error) {
 
 int main(int argc, char** argv) {
     pdftox::installPartFileCleanup();
+    // Inherited as ignored, SIGCHLD would let the system reap poppler before its status is read.
+    signal(SIGCHLD, SIG_DFL);
     const std::string program = systemPdftotext();
     if (program.empty()) {
         std::fprintf(stderr, "pdftotext: poppler's pdftotext is not installed\n");
@@ -97,8 +100,12 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Usage, version, text to standard output: poppler's program as it is.
-    if (files.empty() || (files.size() >= 2 && args[files[1]] == "-")) {
+    // Usage, version, text to standard output or to something that is not a plain file
+    // (/dev/null, a pipe): poppler's program as it is.
+    struct stat target {};
+    const bool special =
+        files.size() >= 2 && stat(args[files[1]].c_str(), &target) == 0 && !S_ISREG(target.st_mode);
+    if (files.empty() || (files.size() >= 2 && args[files[1]] == "-") || special) {
         argv[0] = const_cast<char*>(program.c_str());
         execv(program.c_str(), argv);
         std::fprintf(stderr, "pdftotext: cannot start %s: %s\n", program.c_str(),
@@ -143,7 +150,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (child == 0) {
-        dup2(pipeEnds[1], STDOUT_FILENO);
+        if (pipeEnds[1] == STDOUT_FILENO) {
+            fcntl(STDOUT_FILENO, F_SETFD, 0); // dup2 onto itself would keep close-on-exec
+        } else {
+            dup2(pipeEnds[1], STDOUT_FILENO);
+        }
         std::vector<char*> childArgs;
         childArgs.push_back(const_cast<char*>(program.c_str()));
         for (size_t i = 1; i < args.size(); ++i) {
@@ -187,7 +198,12 @@ int main(int argc, char** argv) {
         writeError = errno;
     }
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    pid_t waited = -1;
+    while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (waited != child) {
+        std::fprintf(stderr, "pdftotext: the status of poppler's pdftotext is unknown\n");
+        return TOOL_FAILED;
     }
     if (writeError != 0) {
         return writeFailed(output, writeError);
