@@ -313,21 +313,7 @@ bool writeJpegPdf(const std::string& path, double width, double height,
                           " /BitsPerComponent 8 /Filter /DCTDecode /Length " +
                           std::to_string(p.jpeg.size()) + " >>\nstream\n" + p.jpeg + "\nendstream");
     }
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    const std::string pdf = testing_support::assemblePdf(objects, "/Root 1 0 R");
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
         return false;

@@ -36,6 +36,25 @@ FixturePicture checkerPicture(const std::string& name, int w, int h) {
     return pic;
 }
 
+std::string assemblePdf(const std::vector<std::string>& objects, const std::string& trailer) {
+    std::string pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const size_t off : offsets) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " " + trailer +
+           " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 bool writeFixturePdf(const std::string& path, const std::vector<FixturePage>& pages,
                      const std::string& title) {
     std::vector<std::string> objects; // object i+1
@@ -84,22 +103,8 @@ bool writeFixturePdf(const std::string& path, const std::vector<FixturePage>& pa
         "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
     const int info = add("<< /Title (" + title + ") /Producer (Lumadoc tests) >>");
 
-    std::string pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const size_t off : offsets) {
-        char line[24];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root " +
-           std::to_string(catalog) + " 0 R /Info " + std::to_string(info) + " 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
+    const std::string pdf = assemblePdf(objects, "/Root " + std::to_string(catalog) +
+                                                     " 0 R /Info " + std::to_string(info) + " 0 R");
     std::ofstream file(path, std::ios::binary);
     file << pdf;
     return bool(file);

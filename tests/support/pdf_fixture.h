@@ -28,6 +28,10 @@ struct FixturePage {
 bool writeFixturePdf(const std::string& path, const std::vector<FixturePage>& pages,
                      const std::string& title = "Fixture");
 
+/// A whole PDF file of `objects` (object i + 1 is objects[i]) with its cross-reference table;
+/// `trailer` is the trailer's entries besides /Size ("/Root 1 0 R").
+std::string assemblePdf(const std::vector<std::string>& objects, const std::string& trailer);
+
 /// A content-stream text line: BT /font size Tf x y Td (text) Tj ET, with `text` in WinAnsi
 /// bytes (pass "\xe9" for é).
 std::string textLine(const char* font, double size, double x, double y, const std::string& text);
