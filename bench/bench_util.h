@@ -2,11 +2,15 @@
 
 // Measuring helpers shared by the benchmarks: each run happens in a child process, so its
 // time and peak memory are its own.
+#include "pdftox.h"
+
+#include <dlfcn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -21,6 +25,36 @@ struct Measure {
     long peakKiB = 0;
     bool ok = false;
 };
+
+/// The export library's functions, loaded at run time as the application loads it, with the
+/// types of its own header.
+struct Library {
+    decltype(&::OpenPDF) open = nullptr;
+    decltype(&::GetPageNum) pages = nullptr;
+    decltype(&::ExportIMG) img = nullptr;
+    decltype(&::ExportRTF) rtf = nullptr;
+    decltype(&::ClosePDF) close = nullptr;
+};
+
+/// Loads the library at `path`; false (with the loader's message on standard error) when it
+/// or one of its functions is missing.
+inline bool loadLibrary(const char* path, Library* lib) {
+    void* so = dlopen(path, RTLD_NOW);
+    if (!so) {
+        std::fprintf(stderr, "%s\n", dlerror());
+        return false;
+    }
+    lib->open = reinterpret_cast<decltype(lib->open)>(dlsym(so, "OpenPDF"));
+    lib->pages = reinterpret_cast<decltype(lib->pages)>(dlsym(so, "GetPageNum"));
+    lib->img = reinterpret_cast<decltype(lib->img)>(dlsym(so, "ExportIMG"));
+    lib->rtf = reinterpret_cast<decltype(lib->rtf)>(dlsym(so, "ExportRTF"));
+    lib->close = reinterpret_cast<decltype(lib->close)>(dlsym(so, "ClosePDF"));
+    if (!lib->open || !lib->pages || !lib->img || !lib->rtf || !lib->close) {
+        std::fprintf(stderr, "%s lacks a function of the export library\n", path);
+        return false;
+    }
+    return true;
+}
 
 /// Runs `body` here and returns its time.
 template <typename Body> Measure inProcess(Body body) {

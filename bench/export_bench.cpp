@@ -8,7 +8,6 @@
 // --quick leaves out the 500-page run; --scans runs only the scanned pages in every format.
 #include "bench_util.h"
 
-#include <dlfcn.h>
 
 #include <chrono>
 #include <cstdio>
@@ -20,21 +19,6 @@
 using namespace bench;
 
 namespace {
-
-using OpenFn = int (*)(const char*, const char*);
-using PagesFn = int (*)(int);
-using ImgFn = int (*)(int, const char*, const char*, int, int, int, int, int,
-                      int (*)(int, int, int));
-using RtfFn = int (*)(int, const char*, int, int, int (*)(int, int, int));
-using CloseFn = void (*)(int);
-
-struct Library {
-    OpenFn open;
-    PagesFn pages;
-    ImgFn img;
-    RtfFn rtf;
-    CloseFn close;
-};
 
 struct Row {
     std::string what;
@@ -72,16 +56,10 @@ int main(int argc, char** argv) {
     const bool quick = option == "--quick" || scansOnly;
     const int runs = 3;
     const int scanRuns = 5;
-    void* so = dlopen(argv[2], RTLD_NOW);
-    if (!so) {
-        std::fprintf(stderr, "%s\n", dlerror());
+    Library lib;
+    if (!loadLibrary(argv[2], &lib)) {
         return 1;
     }
-    Library lib{reinterpret_cast<OpenFn>(dlsym(so, "OpenPDF")),
-                reinterpret_cast<PagesFn>(dlsym(so, "GetPageNum")),
-                reinterpret_cast<ImgFn>(dlsym(so, "ExportIMG")),
-                reinterpret_cast<RtfFn>(dlsym(so, "ExportRTF")),
-                reinterpret_cast<CloseFn>(dlsym(so, "ClosePDF"))};
     const fs::path work = fs::temp_directory_path() / ("lumadoc-bench-" + std::to_string(getpid()));
     fs::create_directories(work);
 

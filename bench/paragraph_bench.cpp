@@ -27,7 +27,6 @@
 #include "rtf_reader.h"
 #include "utf8.h"
 
-#include <dlfcn.h>
 
 #include <cstdio>
 #include <fstream>
@@ -39,11 +38,6 @@
 using namespace bench;
 
 namespace {
-
-using OpenFn = int (*)(const char*, const char*);
-using PagesFn = int (*)(int);
-using RtfFn = int (*)(int, const char*, int, int, int (*)(int, int, int));
-using CloseFn = void (*)(int);
 
 std::string capture(const std::string& commandLine) {
     std::string out;
@@ -294,15 +288,10 @@ int main(int argc, char** argv) {
     }
     const std::string corpus = argv[1];
     const bool list = argc > 3 && std::string(argv[3]) == "--list";
-    void* so = dlopen(argv[2], RTLD_NOW);
-    if (!so) {
-        std::fprintf(stderr, "%s\n", dlerror());
+    Library lib;
+    if (!loadLibrary(argv[2], &lib)) {
         return 1;
     }
-    const auto open = reinterpret_cast<OpenFn>(dlsym(so, "OpenPDF"));
-    const auto pageCount = reinterpret_cast<PagesFn>(dlsym(so, "GetPageNum"));
-    const auto rtf = reinterpret_cast<RtfFn>(dlsym(so, "ExportRTF"));
-    const auto close = reinterpret_cast<CloseFn>(dlsym(so, "ClosePDF"));
     const fs::path work =
         fs::temp_directory_path() / ("lumadoc-parabench-" + std::to_string(getpid()));
     fs::create_directories(work);
@@ -319,16 +308,16 @@ int main(int argc, char** argv) {
          {Document{"freeculture.pdf", 12, 312}, Document{"tracemonkey.pdf", 1, 0},
           Document{"TAMReview.pdf", 1, 0}}) {
         const std::string pdf = corpus + "/" + file;
-        const int h = open(pdf.c_str(), "");
+        const int h = lib.open(pdf.c_str(), "");
         if (h <= 0) {
             std::printf("%-16s cannot open\n", file);
             status = 1;
             continue;
         }
-        const int pages = pageCount(h);
+        const int pages = lib.pages(h);
         const fs::path out = work / (std::string(file) + ".rtf");
-        const int written = rtf(h, out.c_str(), 1, pages, nullptr);
-        close(h);
+        const int written = lib.rtf(h, out.c_str(), 1, pages, nullptr);
+        lib.close(h);
         if (written != pages) {
             std::printf("%-16s export failed (%d)\n", file, written);
             status = 1;
