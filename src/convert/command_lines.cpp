@@ -1,16 +1,16 @@
 #include "command_lines.h"
 
+#include "output_format.h"
+
 #include "platform/command_line.h"
 
 namespace convert {
 namespace {
 
-const QString allPages = QStringLiteral("ALL PAGES");
-
 QString program(const platform::Conventions& conv, const QString& appFolder, bool inData,
                 const QString& name) {
     const QString folder = inData ? conv.join(appFolder, QStringLiteral("data")) : appFolder;
-    return ProgramPath(conv, conv.join(folder, conv.exe(name)));
+    return ProgramPath(conv.join(folder, conv.exe(name)));
 }
 
 // A path the command line writes without quotes of its own: quoted only when a blank would
@@ -22,7 +22,7 @@ QString bare(const QString& path) {
 
 } // namespace
 
-QString ProgramPath(const platform::Conventions&, const QString& path) {
+QString ProgramPath(const QString& path) {
     return bare(path);
 }
 
@@ -33,11 +33,11 @@ ToolCommand TextCommandLine(const platform::Conventions& conv, const QString& ap
     QString line = program(conv, appFolder, false, QStringLiteral("pdftotext")) + QChar(' ') +
                    QuoteArg(source) + QChar(' ') + QuoteArg(outputStem + QStringLiteral(".txt")) +
                    QChar(' ');
-    line += QStringLiteral("-f ") + rows(1) + QChar(' ');
-    if (rows(2) != allPages) {
-        line += QStringLiteral("-l ") + rows(2) + QChar(' ');
+    line += QStringLiteral("-f ") + rows(Row::FirstPage) + QChar(' ');
+    if (rows(Row::LastPage) != AllPages) {
+        line += QStringLiteral("-l ") + rows(Row::LastPage) + QChar(' ');
     }
-    if (rows(3) == QStringLiteral("NO")) {
+    if (rows(Row::PageBreaks) == No) {
         line += QStringLiteral("-nopgbrk ");
     }
     return {line, conv.exe(QStringLiteral("pdftotext"))};
@@ -48,9 +48,9 @@ ToolCommand HtmlCommandLine(const platform::Conventions& conv, const QString& ap
                             const QString& baseName, const RowValues& rows) {
     using platform::QuoteArg;
     QString line = program(conv, appFolder, true, QStringLiteral("pdf2htm")) + QStringLiteral(" ") +
-                   QStringLiteral(" -f ") + rows(1);
-    if (rows(2) != allPages) {
-        line += QStringLiteral(" -l ") + rows(2);
+                   QStringLiteral(" -f ") + rows(Row::FirstPage);
+    if (rows(Row::LastPage) != AllPages) {
+        line += QStringLiteral(" -l ") + rows(Row::LastPage);
     }
     line += QChar(' ') + QuoteArg(source) + QChar(' ') +
             QuoteArg(outputStem + conv.separator + baseName + QStringLiteral(".html")) + QChar(' ');
@@ -62,15 +62,16 @@ ToolCommand FlashCommandLine(const platform::Conventions& conv, const QString& a
                              const RowValues& rows) {
     using platform::QuoteArg;
     QString line = program(conv, appFolder, true, QStringLiteral("pdf2swf"));
-    if (rows(5) == QStringLiteral("YES")) {
+    if (rows(Row::PlayButton) == Yes) {
         line += QStringLiteral(" -s simpleviewer");
     }
-    line += QStringLiteral(" -s framerate=") + rows(4);
-    const bool compress = rows(3) == QStringLiteral("YES");
-    const bool all = rows(2) == allPages;
+    line += QStringLiteral(" -s framerate=") + rows(Row::Fps);
+    const bool compress = rows(Row::Flash6Compression) == Yes;
+    const bool all = rows(Row::LastPage) == AllPages;
     line += compress ? QStringLiteral(" -q -z ") : QStringLiteral(" -q ");
     if (!all) {
-        line += QStringLiteral("-p ") + rows(1) + QChar('-') + rows(2) + QChar(' ');
+        line += QStringLiteral("-p ") + rows(Row::FirstPage) + QChar('-') + rows(Row::LastPage) +
+                QChar(' ');
     }
     line += QuoteArg(source) + QStringLiteral(" -o ") +
             QuoteArg(outputStem + QStringLiteral(".swf")) + QChar(' ');

@@ -40,6 +40,6 @@ ToolCommand DecryptionCommandLine(const platform::Conventions& conv, const QStri
 
 /// A program path as it stands at the start of a command line: unquoted, unless it holds a
 /// blank, which would split it.
-QString ProgramPath(const platform::Conventions& conv, const QString& path);
+QString ProgramPath(const QString& path);
 
 } // namespace convert

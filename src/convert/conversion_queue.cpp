@@ -6,10 +6,35 @@ QString ConversionQueue::formatCell(const QString& path) {
     return path.trimmed().right(3).toUpper();
 }
 
+QStringList ConversionQueue::paths() const {
+    QStringList list;
+    for (const Entry& e : m_entries) {
+        list.append(e.path);
+    }
+    return list;
+}
+
+QStringList ConversionQueue::formats() const {
+    QStringList list;
+    for (const Entry& e : m_entries) {
+        list.append(e.format);
+    }
+    return list;
+}
+
+int ConversionQueue::indexOfId(quint64 id) const {
+    for (int i = 0; i < count(); ++i) {
+        if (m_entries[i].id == id) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 void ConversionQueue::append(const QString& path) {
-    m_paths.append(path);
-    m_formats.append(formatCell(path));
-    emit appended(count() - 1);
+    beginInsertRows({}, count(), count());
+    m_entries.append({++m_lastId, path, formatCell(path)});
+    endInsertRows();
 }
 
 void ConversionQueue::appendSearchResults(const QStringList& found) {
@@ -24,15 +49,54 @@ void ConversionQueue::removeAt(int index) {
     if (index < 0 || index >= count()) {
         return;
     }
-    m_paths.removeAt(index);
-    m_formats.removeAt(index);
-    emit removed(index);
+    beginRemoveRows({}, index, index);
+    m_entries.removeAt(index);
+    endRemoveRows();
+}
+
+bool ConversionQueue::removeId(quint64 id) {
+    const int index = id == 0 ? -1 : indexOfId(id);
+    removeAt(index);
+    return index >= 0;
 }
 
 void ConversionQueue::clear() {
-    m_paths.clear();
-    m_formats.clear();
-    emit cleared();
+    beginResetModel();
+    m_entries.clear();
+    endResetModel();
+}
+
+int ConversionQueue::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+int ConversionQueue::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 2;
+}
+
+QVariant ConversionQueue::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid)) {
+        return {};
+    }
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::AccessibleTextRole) {
+        return {};
+    }
+    const Entry& e = m_entries[index.row()];
+    return index.column() == FileNameColumn ? e.path : e.format;
+}
+
+QVariant ConversionQueue::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+        return {};
+    }
+    switch (section) {
+    case FileNameColumn:
+        return tr("FileName");
+    case FormatColumn:
+        return tr("Format");
+    default:
+        return {};
+    }
 }
 
 } // namespace convert

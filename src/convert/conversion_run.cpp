@@ -5,17 +5,13 @@
 #include "engines/pdftox.h"
 #include "engines/tool_status.h"
 
-#include "platform/dos_outputs.h"
 #include "platform/paths.h"
-#include "platform/process.h"
-#include "platform/process_list.h"
 #include "platform/prompts.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 namespace convert {
 namespace {
@@ -28,8 +24,6 @@ ConversionRun* g_exporting = nullptr;
 int exportProgressThunk(int first, int last, int done) {
     return g_exporting ? g_exporting->ExportProgress(first, last, done) : 1;
 }
-
-const QString allPages = QStringLiteral("ALL PAGES");
 
 using Outcome = ConversionHost::FileReport::Outcome;
 
@@ -54,14 +48,26 @@ QString toolFailure(int status, const QString& exeName) {
 
 } // namespace
 
-bool StartExportFinishedWindow(const platform::Conventions& conv, const QString& appFolder) {
-    return QProcess::startDetached(conv.join(appFolder, conv.exe(QStringLiteral("pro"))), {});
+bool StartExportFinishedWindow(const platform::Conventions& conv, const QString& appFolder,
+                               platform::Processes& processes) {
+    return processes.startDetached(conv.join(appFolder, conv.exe(QStringLiteral("pro"))));
 }
 
 ConversionRun::ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings,
                              ConversionHost& host, ExportLibrary& library)
     : m_setup(std::move(setup)), m_queue(queue), m_settings(settings), m_host(host),
-      m_library(library) {}
+      m_library(library),
+      m_processes(m_setup.processes ? *m_setup.processes : platform::Processes::system()) {}
+
+QVector<ConversionHost::FileReport> ConversionRun::notWritten() const {
+    QVector<ConversionHost::FileReport> list;
+    for (const ConversionHost::FileReport& report : m_reports) {
+        if (report.outcome != Outcome::Written) {
+            list.append(report);
+        }
+    }
+    return list;
+}
 
 void ConversionRun::pump() {
     if (QCoreApplication::instance()) {
@@ -73,19 +79,24 @@ std::pair<int, int> ConversionRun::pageRange(const QString& row1, const QString&
     const double firstValue = NumericValue(row1);
     const int first = firstValue >= pages ? pages : RoundToInt(firstValue);
     const double lastValue = NumericValue(row2);
-    const int last = row2 == allPages || lastValue >= pages ? pages : RoundToInt(lastValue);
+    const int last = row2 == AllPages || lastValue >= pages ? pages : RoundToInt(lastValue);
     return {first, last};
 }
 
 RowValues ConversionRun::rowValues() const {
     RowValues rows;
-    for (int i = 1; i <= 5; ++i) {
+    for (int i = 1; i <= Row::Most; ++i) {
         rows.row[i] = m_settings.value(i);
     }
     return rows;
 }
 
 void ConversionRun::RunConversion() {
+    if (m_running) {
+        return;
+    }
+    m_running = true;
+    m_reports.clear();
     const Conventions& conv = m_setup.conventions;
     QString folder = m_setup.outputFolderText ? m_setup.outputFolderText() : QString();
     // An empty box means the default output folder, not the root of the file system.
@@ -115,61 +126,71 @@ void ConversionRun::RunConversion() {
     m_host.setAnimation(false);
     m_host.setProgressWidth(0);
     m_host.setStatus(QStringLiteral("Done."));
-    platform::EndProcessByName(conv.exe(QStringLiteral("pro")));
+    m_processes.endByName(conv.exe(QStringLiteral("pro")));
     pump();
     m_host.setRequestsEnabled(true);
+    m_running = false;
+}
+
+// Opens `path` to learn whether it can be converted and closes it again: a handle, or
+// PDFTOX_NEEDS_PASSWORD, PDFTOX_WRONG_PASSWORD or another failure.
+int ConversionRun::probe(const QString& path, const QString& password) {
+    const int result = m_library.OpenPDF(path, password);
+    if (result > 0) {
+        m_library.ClosePDF(result);
+    }
+    return result;
+}
+
+// Asks for the password of a protected file until it opens or the user gives none; the
+// password that opened it, or empty text.
+QString ConversionRun::askPasswords(const QString& path, int* probeResult) {
+    const QString name = platform::GetFileNameFromPath(path, m_setup.conventions);
+    auto protectedResult = [](int r) {
+        return r == PDFTOX_NEEDS_PASSWORD || r == PDFTOX_WRONG_PASSWORD;
+    };
+    QString password = platform::Prompts::current().askPassword(
+        QStringLiteral("The file %1 is protected. Enter its password:").arg(name),
+        QStringLiteral("Password"));
+    *probeResult = probe(path, password);
+    while (!password.isEmpty() && protectedResult(*probeResult)) {
+        password = platform::Prompts::current().askPassword(
+            QStringLiteral("The password was not right. Enter the password of %1:").arg(name),
+            QStringLiteral("Password"));
+        *probeResult = probe(path, password);
+    }
+    return protectedResult(*probeResult) ? QString() : password;
 }
 
 void ConversionRun::processHead() {
     const Conventions& conv = m_setup.conventions;
     m_commandLine.clear();
     m_decryptionFailed = false;
-    QString password;
-    platform::EndProcessByName(conv.exe(QStringLiteral("pro")));
+    m_processes.endByName(conv.exe(QStringLiteral("pro")));
     pump();
 
-    const QString path = m_queue.head();
+    m_entry = m_queue.head();
+    const QString path = m_entry.path;
     m_report = ConversionHost::FileReport();
     m_report.path = path;
 
-    int probe = m_library.OpenPDF(path, QString());
-    if (probe > 0) {
-        m_library.ClosePDF(probe);
-    }
+    int result = probe(path, QString());
     m_host.setStatus(QStringLiteral("Preparing File..."));
     pump();
 
-    if (probe == -2 || probe == -3) {
-        password = platform::Prompts::current().askPassword(
-            QStringLiteral("The file %1 is protected. Enter its password:")
-                .arg(platform::GetFileNameFromPath(path, conv)),
-            QStringLiteral("Password"));
-        probe = m_library.OpenPDF(path, password);
-        if (probe > 0) {
-            m_library.ClosePDF(probe);
-        }
-        while (!password.isEmpty() && (probe == -2 || probe == -3)) {
-            password = platform::Prompts::current().askPassword(
-                QStringLiteral("The password was not right. Enter the password of %1:")
-                    .arg(platform::GetFileNameFromPath(path, conv)),
-                QStringLiteral("Password"));
-            probe = m_library.OpenPDF(path, password);
-            if (probe > 0) {
-                m_library.ClosePDF(probe);
-            }
-        }
+    QString password;
+    const bool isProtected = result == PDFTOX_NEEDS_PASSWORD || result == PDFTOX_WRONG_PASSWORD;
+    if (isProtected) {
+        password = askPasswords(path, &result);
     }
-
-    const bool needsPassword = probe == -2 || probe == -3;
-    // Handles are positive: any other result that is not a password request means the file
-    // could not be opened.
-    if ((probe <= 0 && !needsPassword) || (needsPassword && password.isEmpty())) {
+    // Handles are positive: anything else that is not a password request means the file
+    // cannot be opened.
+    if (result <= 0) {
         m_report.outcome = Outcome::Skipped;
-        m_report.reason = needsPassword
+        m_report.reason = isProtected
                               ? QStringLiteral("it is protected and no right password was given")
                               : QStringLiteral("it cannot be opened as a PDF file");
-        m_queue.removeHead();
-        m_host.fileDone(m_report);
+        finishEntry();
         return;
     }
 
@@ -181,8 +202,16 @@ void ConversionRun::processHead() {
     if (!m_commandLine.isEmpty()) {
         runTool(m_commandLine);
     }
-    m_queue.removeHead();
     pump();
+    finishEntry();
+}
+
+// The file in work leaves the queue (unless its row was removed by hand meanwhile) and its
+// report is kept and told.
+void ConversionRun::finishEntry() {
+    m_queue.removeId(m_entry.id);
+    m_entry = {};
+    m_reports.append(m_report);
     m_host.fileDone(m_report);
 }
 
@@ -198,13 +227,13 @@ QString ConversionRun::decrypt(const QString& queuedPath, const QString& passwor
     QFile::remove(decrypted);
 
     const ToolCommand command = DecryptionCommandLine(conv, m_setup.appFolder, password);
-    const qint64 pid = platform::StartHidden(command.commandLine);
+    const qint64 pid = m_processes.startHidden(command.commandLine);
     m_host.setStatus(QStringLiteral("Decrypting PDF File..."));
-    platform::WaitForProcessEnd(pid);
+    m_processes.waitForEnd(pid);
 
-    const int format = m_settings.formatIndex();
+    const std::optional<OutputFormat> format = m_settings.format();
     m_decryptionFailed = !QFileInfo::exists(decrypted);
-    if ((format < Jpeg || format > Tif) && m_decryptionFailed) {
+    if (!(format && isImageFormat(*format)) && m_decryptionFailed) {
         platform::MsgBox(
             QStringLiteral(
                 "The password is User Password, not Owner Password.\r\nConverting Failed."),
@@ -216,71 +245,66 @@ QString ConversionRun::decrypt(const QString& queuedPath, const QString& passwor
 void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
                              const QString& password) {
     const Conventions& conv = m_setup.conventions;
-    const int format = m_settings.formatIndex();
-    const QString base = platform::FileBaseName(queuedPath, conv);
-    const QString stem = m_outputFolder + base;
+    const std::optional<OutputFormat> format = m_settings.format();
     m_report.format = format;
-
-    switch (format) {
-    case Word:
-    case Rtf:
-    case Jpeg:
-    case Bmp:
-    case Gif:
-    case Png:
-    case Tif:
-        exportWithLibrary(format, queuedPath, password, stem);
-        return;
-    case Text:
-    case Html:
-    case Flash: {
-        const RowValues rows = rowValues();
-        ToolCommand command;
-        if (format == Text) {
-            command = TextCommandLine(conv, m_setup.appFolder, source, stem, rows);
-            m_report.output = stem + QStringLiteral(".txt");
-        } else if (format == Html) {
-            QDir().mkdir(stem);
-            command = HtmlCommandLine(conv, m_setup.appFolder, source, stem, base, rows);
-            m_report.output = stem + conv.separator + base + QStringLiteral(".html");
-        } else {
-            command = FlashCommandLine(conv, m_setup.appFolder, source, stem, rows);
-            m_report.output = stem + QStringLiteral(".swf");
-        }
-        m_commandLine = command.commandLine;
-        m_toolExe = command.exeName;
-        m_host.setStatus(QStringLiteral("Please wait for few minutes..."));
-        if (format != Html) {
-            m_host.setAnimation(true);
-        }
-        platform::RunningToolExe = command.exeName;
-        return;
-    }
-    default:
+    if (!format) {
         m_report.outcome = Outcome::Skipped;
         m_report.reason = QStringLiteral("no output format was chosen");
         return;
     }
+    const FormatInfo& info = formatInfo(*format);
+    const QString base = platform::FileBaseName(queuedPath, conv);
+    const QString stem = m_outputFolder + base;
+
+    ToolCommand command;
+    switch (info.backend) {
+    case Backend::LibraryText:
+    case Backend::LibraryImage:
+        exportWithLibrary(*format, queuedPath, password, stem);
+        return;
+    case Backend::TextTool:
+        command = TextCommandLine(conv, m_setup.appFolder, source, stem, rowValues());
+        m_report.output = stem + QLatin1String(info.extension);
+        break;
+    case Backend::HtmlTool:
+        QDir().mkdir(stem);
+        command = HtmlCommandLine(conv, m_setup.appFolder, source, stem, base, rowValues());
+        m_report.output = stem + conv.separator + base + QLatin1String(info.extension);
+        break;
+    case Backend::FlashTool:
+        command = FlashCommandLine(conv, m_setup.appFolder, source, stem, rowValues());
+        m_report.output = stem + QLatin1String(info.extension);
+        break;
+    }
+    m_commandLine = command.commandLine;
+    m_toolExe = command.exeName;
+    m_host.setStatus(QStringLiteral("Please wait for few minutes..."));
+    // The HTML converter shows no animation while it works.
+    if (info.backend != Backend::HtmlTool) {
+        m_host.setAnimation(true);
+    }
 }
 
-void ConversionRun::exportWithLibrary(int format, const QString& queuedPath,
+void ConversionRun::exportWithLibrary(OutputFormat format, const QString& queuedPath,
                                       const QString& password, const QString& stem) {
+    const FormatInfo& info = formatInfo(format);
     const int handle = m_library.OpenPDF(queuedPath, password);
     const int pages = m_library.GetPageNum(handle);
-    const auto [first, last] = pageRange(m_settings.value(1), m_settings.value(2), pages);
+    const auto [first, last] =
+        pageRange(m_settings.value(Row::FirstPage), m_settings.value(Row::LastPage), pages);
 
     ConversionRun* previous = g_exporting;
     g_exporting = this;
     int result = 0;
-    if (isImageFormat(format)) {
+    if (info.writesFolder) {
         QDir().mkdir(stem);
         m_report.output = stem;
         m_report.outputIsFolder = true;
         result = m_library.ExportIMG(handle, stem + m_setup.conventions.separator, QString(),
-                                     imageTypeCode(format), 120, imageColorDepth(format), first,
-                                     last, exportProgressThunk);
+                                     info.imageTypeCode, 120, info.imageColorDepth, first, last,
+                                     exportProgressThunk);
     } else {
-        m_report.output = stem + outputExtension(format);
+        m_report.output = stem + QLatin1String(info.extension);
         result = m_library.ExportRTF(handle, m_report.output, first, last, exportProgressThunk);
     }
     g_exporting = previous;
@@ -292,9 +316,9 @@ void ConversionRun::exportWithLibrary(int format, const QString& queuedPath,
         return;
     }
     // Pages of the range that lie inside the document: the images there should be.
-    const long long inside =
-        std::max(0LL, (long long)std::min(last, pages) - (long long)std::max(first, 1) + 1);
-    judgeLibraryResult(result, isImageFormat(format), inside);
+    const long long inside = std::max(0LL, static_cast<long long>(std::min(last, pages)) -
+                                               static_cast<long long>(std::max(first, 1)) + 1);
+    judgeLibraryResult(result, info.writesFolder, inside);
 }
 
 void ConversionRun::judgeLibraryResult(int result, bool images, long long pagesInRange) {
@@ -342,7 +366,7 @@ void ConversionRun::judgeLibraryResult(int result, bool images, long long pagesI
 }
 
 int ConversionRun::ExportProgress(int firstPage, int lastPage, int pagesDone) {
-    const long long span = (long long)lastPage - firstPage + 1;
+    const long long span = static_cast<long long>(lastPage) - firstPage + 1;
     // A range without pages counts as complete rather than dividing by zero.
     const int percent = span > 0 ? RoundToInt(double(pagesDone) / double(span) * 100.0) : 100;
     if (percent < 100) {
@@ -363,8 +387,8 @@ int ConversionRun::ExportProgress(int firstPage, int lastPage, int pagesDone) {
 
 void ConversionRun::runTool(const QString& commandLine) {
     pump();
-    const qint64 pid = platform::StartHidden(commandLine);
-    const int status = platform::WaitForProcessEnd(pid);
+    const qint64 pid = m_processes.startHidden(commandLine);
+    const int status = m_processes.waitForEnd(pid);
 
     m_report.outcome = Outcome::Failed;
     if (pid <= 0) {

@@ -2,14 +2,18 @@
 
 #include "command_lines.h"
 #include "conversion_queue.h"
+#include "conversion_settings.h"
 #include "export_library.h"
 #include "output_format.h"
 
 #include "platform/conventions.h"
+#include "platform/processes.h"
 
 #include <QString>
+#include <QVector>
 
 #include <functional>
+#include <optional>
 
 namespace convert {
 
@@ -39,7 +43,7 @@ public:
         QString path;
         Outcome outcome = Outcome::Skipped;
         QString reason; ///< for Failed and Skipped: "the disk is full", ...
-        int format = -1;
+        std::optional<OutputFormat> format;
         QString output; ///< the file or folder the back-end was told to write
         bool outputIsFolder = false;
         int pagesWritten = -1; ///< image exports: the image files written
@@ -49,7 +53,8 @@ public:
 
 /// Starts the "Export finished" window of the application folder, detached, with a normal
 /// activated window. Returns false when it cannot be started.
-bool StartExportFinishedWindow(const platform::Conventions& conv, const QString& appFolder);
+bool StartExportFinishedWindow(const platform::Conventions& conv, const QString& appFolder,
+                               platform::Processes& processes = platform::Processes::system());
 
 /// The full width of the progress picture, in twips.
 constexpr int ProgressWidthTwips = 5415;
@@ -58,7 +63,8 @@ constexpr int ProgressWidthTwips = 5415;
 /// copy of a protected file, the back-end of the format (the export library for Word, RTF and
 /// images; a command-line tool for text, HTML and Flash), then the next file; at the end the
 /// output folder is opened and the finishing sound played. Runs on the calling thread and keeps
-/// its events flowing at every step, so the window stays usable and the queue may grow.
+/// its events flowing at every step, so the window stays usable and the queue may grow. The file
+/// in work is held by identity: when its row is removed meanwhile, the run removes no other row.
 class ConversionRun {
 public:
     struct Setup {
@@ -67,15 +73,30 @@ public:
         std::function<QString()> outputFolderText; ///< the output folder box, read at start and end
         QString defaultOutputFolder;               ///< used when the box is empty
         bool finishSoundOff = false;
-        /// Asked before each file; true ends the run early (a terminal's Ctrl-C).
+        /// Asked before each file; true ends the run early (a terminal's Ctrl-C, a window that
+        /// is closed).
         std::function<bool()> stopRequested;
+        /// How programs are started, waited for and ended; null means the host's.
+        platform::Processes* processes = nullptr;
     };
 
     ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings,
                   ConversionHost& host, ExportLibrary& library);
 
-    /// Converts every queued file; returns when the queue is empty.
+    /// Converts every queued file; returns when the queue is empty or a stop was requested.
     void RunConversion();
+
+    /// True while RunConversion works (its events are pumped meanwhile, so a window can ask).
+    bool isRunning() const { return m_running; }
+    /// The path of the queued file in work, empty between files.
+    QString fileInWork() const { return m_entry.path; }
+
+    /// What became of every file of the last run, in the order they were taken.
+    const QVector<ConversionHost::FileReport>& reports() const { return m_reports; }
+    /// The reports of the files of the last run that gave no output.
+    QVector<ConversionHost::FileReport> notWritten() const;
+    /// True when the last run wrote the output of every file it took.
+    bool allWritten() const { return notWritten().isEmpty(); }
 
     /// The export library's progress call: percent shown below 100, "Exporting File..." and
     /// the finished window at 100. Returns 1.
@@ -87,8 +108,11 @@ public:
 
 private:
     void processHead();
+    int probe(const QString& path, const QString& password);
+    QString askPasswords(const QString& path, int* probeResult);
+    void finishEntry();
     void dispatch(const QString& queuedPath, const QString& source, const QString& password);
-    void exportWithLibrary(int format, const QString& queuedPath, const QString& password,
+    void exportWithLibrary(OutputFormat format, const QString& queuedPath, const QString& password,
                            const QString& stem);
     void runTool(const QString& commandLine);
     void judgeLibraryResult(int result, bool images, long long pagesInRange);
@@ -101,11 +125,15 @@ private:
     ConversionSettings& m_settings;
     ConversionHost& m_host;
     ExportLibrary& m_library;
+    platform::Processes& m_processes;
     QString m_outputFolder;
     QString m_commandLine;
     QString m_toolExe;
     bool m_decryptionFailed = false;
+    bool m_running = false;
+    ConversionQueue::Entry m_entry; ///< the file in work, by identity
     ConversionHost::FileReport m_report;
+    QVector<ConversionHost::FileReport> m_reports;
 };
 
 } // namespace convert

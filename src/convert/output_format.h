@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QVector>
+
+#include <optional>
+#include <span>
 
 namespace convert {
 
 /// The ten output formats, by their position in the format list.
-enum OutputFormat : int {
+enum class OutputFormat : int {
     Word = 0,
     Rtf = 1,
     Text = 2,
@@ -23,78 +24,78 @@ enum OutputFormat : int {
 
 constexpr int FormatCount = 10;
 
+/// The settings rows by number (from 1), as the conversion run reads them. Row 3 means a
+/// different setting per format.
+namespace Row {
+constexpr int FirstPage = 1;
+constexpr int LastPage = 2;
+constexpr int PageBreaks = 3;        ///< Text
+constexpr int Flash6Compression = 3; ///< Flash
+constexpr int Fps = 4;               ///< Flash
+constexpr int PlayButton = 5;        ///< Flash
+constexpr int Most = 5;
+} // namespace Row
+
+/// The value of "Last Page to Convert" that means through the document's last page.
+inline constexpr char AllPagesText[] = "ALL PAGES";
+inline const QString AllPages = QString::fromLatin1(AllPagesText);
+inline const QString Yes = QStringLiteral("YES");
+inline const QString No = QStringLiteral("NO");
+
+/// Which back-end writes a format.
+enum class Backend {
+    LibraryText,  ///< the export library's RTF export (Word and RTF)
+    LibraryImage, ///< the export library's image export, one file per page in a folder
+    TextTool,     ///< pdftotext
+    HtmlTool,     ///< data/pdf2htm, into a folder
+    FlashTool,    ///< data/pdf2swf
+};
+
+/// One settings row of a format with its default value.
+struct SettingDefault {
+    const char* label;
+    const char* value;
+};
+
+/// Everything the program knows about one output format.
+struct FormatInfo {
+    OutputFormat format;
+    const char* listText;  ///< the format list's text: "Word Files(*.Doc)"
+    const char* shortName; ///< what `lumadoc-cli --to` takes: "doc"
+    const char* alias;     ///< a second name `--to` takes ("jpeg"), or null
+    const char* extension; ///< of the one output file (".doc"); for folder formats, of the files
+    bool writesFolder;     ///< a folder per input: the image formats and HTML
+    Backend backend;
+    int imageTypeCode;                        ///< LibraryImage: the export library's type code
+    int imageColorDepth;                      ///< LibraryImage: 24, or 8 for a palette
+    std::span<const SettingDefault> settings; ///< rows 1 and 2 and the format's own
+};
+
+/// The row of `format` in the format table.
+const FormatInfo& formatInfo(OutputFormat format);
+
+/// The whole table, in list order.
+std::span<const FormatInfo> formatTable();
+
+/// The format at a position of the format list; empty outside 0 to 9.
+std::optional<OutputFormat> formatAt(int index);
+
+inline int indexOf(OutputFormat format) {
+    return static_cast<int>(format);
+}
+
 /// The texts of the format list, in order ("Word Files(*.Doc)", ...).
 const QStringList& FormatListTexts();
 
-/// True for the five image formats (JPEG to TIF).
-inline bool isImageFormat(int index) {
-    return index >= Jpeg && index <= Tif;
+/// The format of a short name (doc rtf txt jpg bmp gif png tif html swf, also jpeg, tiff and
+/// htm, in any case, with or without a leading dot); empty for any other text.
+std::optional<OutputFormat> formatFromShortName(const QString& name);
+
+/// The short names joined with `separator`, in list order: "doc, rtf, ..., swf".
+QString shortNameList(const QString& separator);
+
+inline bool isImageFormat(OutputFormat format) {
+    return formatInfo(format).backend == Backend::LibraryImage;
 }
-
-/// The export library's image type code and colour depth of an image format.
-int imageTypeCode(int index);
-int imageColorDepth(int index);
-
-/// The extension of a single-file format with its dot (".doc", ".rtf", ".txt", ".swf"),
-/// empty for the formats that write a folder.
-QString outputExtension(int index);
-
-/// Short names of the formats as the command line takes them: doc rtf txt jpg bmp gif png tif
-/// html swf. Returns -1 for an unknown name.
-int formatFromExtension(const QString& extension);
-QString extensionOfFormat(int index);
-
-/// One row of the settings list: the Option and Value cells.
-struct SettingsRow {
-    QString label;
-    QString value;
-};
-
-/// The settings list of the converter and its in-place editing: the rows of the chosen format
-/// with their defaults, the choice of editor for a row, and the corrections of typed values.
-/// Rows are numbered from 1, as the conversion run reads them.
-class ConversionSettings : public QObject {
-    Q_OBJECT
-public:
-    enum class Editor { Text, YesNo };
-
-    explicit ConversionSettings(QObject* parent = nullptr);
-
-    /// The selected format, -1 when none.
-    int formatIndex() const { return m_format; }
-    const QVector<SettingsRow>& rows() const { return m_rows; }
-    int rowCount() const { return int(m_rows.size()); }
-    /// The Value cell of row `row` (from 1), or empty text when there is no such row.
-    QString value(int row) const;
-
-    /// The format selection changed: a format 0 to 9 rebuilds the rows with its defaults; any
-    /// other index selects nothing and leaves the rows as they are.
-    void cmbOF_Click(int index);
-
-    /// A row was clicked: selects it and tells which editor to open, the chooser for a value of
-    /// exactly "YES" or "NO", the text box otherwise.
-    Editor LV2_Click(int row);
-    int selectedRow() const { return m_selected; }
-
-    /// The text editor's text changed: the selected row takes it, corrected.
-    void txtValue_Change(const QString& text);
-    /// A choice in the chooser: the selected row takes it.
-    void cmbYesNo_Click(const QString& choice);
-
-    /// Sets row `row` (from 1) to `value` as it stands, for callers that checked it themselves.
-    void setValue(int row, const QString& value);
-
-    /// The rows of a format with their defaults.
-    static QVector<SettingsRow> defaultRows(int index);
-
-signals:
-    void rowsReset();
-    void rowChanged(int row);
-
-private:
-    int m_format = -1;
-    int m_selected = 0;
-    QVector<SettingsRow> m_rows;
-};
 
 } // namespace convert

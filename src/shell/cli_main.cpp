@@ -1,5 +1,5 @@
 // lumadoc-cli: Lumadoc's conversions from the terminal.
-#include "convert/cli_front_end.h"
+#include "cli_front_end.h"
 
 #include <QCoreApplication>
 
@@ -11,7 +11,7 @@ int main(int argc, char* argv[]) {
     if (!args.isEmpty() &&
         (args.front() == QStringLiteral("--help") || args.front() == QStringLiteral("-h") ||
          args.front() == QStringLiteral("help"))) {
-        std::printf("%s", convert::convertUsage().toLocal8Bit().constData());
+        std::printf("%s", shell::convertUsage().toLocal8Bit().constData());
         return 0;
     }
     if (args.isEmpty() || args.front() != QStringLiteral("convert")) {
@@ -20,5 +20,5 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     args.removeFirst();
-    return convert::convertCommand(args);
+    return shell::convertCommand(args);
 }

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 using namespace convert;
+using enum convert::OutputFormat;
 using testing_support::FixturePage;
 using testing_support::RecordingPrompts;
 using testing_support::textLine;
@@ -56,6 +57,30 @@ public:
     std::function<void(const QString&)> onStatus;
 };
 
+// Programs are really started and waited for; ending by name is only recorded, so that runs
+// never end a window of another test (or of the user's own Lumadoc).
+class RecordingProcesses : public platform::Processes {
+public:
+    qint64 startHidden(const QString& commandLine) override {
+        started << commandLine;
+        return system().startHidden(commandLine);
+    }
+    int waitForEnd(qint64 pid) override {
+        if (onWait) {
+            onWait();
+        }
+        return system().waitForEnd(pid);
+    }
+    void endByName(const QString& exeName) override { ended << exeName; }
+    bool startDetached(const QString& program) override {
+        detached << program;
+        return true;
+    }
+
+    QStringList started, ended, detached;
+    std::function<void()> onWait;
+};
+
 FixturePage marked(const char* word) {
     FixturePage p;
     p.content = textLine("F1", 24, 72, 700, word);
@@ -84,9 +109,9 @@ protected:
         return path;
     }
 
-    void run(int format, const QStringList& files, const QString& folder,
+    void run(OutputFormat format, const QStringList& files, const QString& folder,
              std::function<void(ConversionSettings&)> edit = {}) {
-        settings.cmbOF_Click(format);
+        settings.selectFormat(format);
         if (edit) {
             edit(settings);
         }
@@ -96,7 +121,8 @@ protected:
         const platform::Conventions conv = platform::Conventions::host();
         ExportLibrary library(app + "/libpdftox.so");
         ConversionRun::Setup setup{
-            conv, app, [folder] { return folder; }, dir.path() + "/default out", soundOff, {}};
+            conv, app,       [folder] { return folder; }, dir.path() + "/default out", soundOff,
+            {},   &processes};
         ConversionRun r(setup, queue, settings, host, library);
         r.RunConversion();
     }
@@ -116,11 +142,12 @@ protected:
     ConversionSettings settings;
     RecordingHost host;
     RecordingPrompts prompts;
+    RecordingProcesses processes;
     bool soundOff = false;
 };
 
 struct FormatCase {
-    int format;
+    OutputFormat format;
     const char* name;
     const char* output; // relative to the output folder
     bool folder;
@@ -176,13 +203,14 @@ TEST_F(Run, AFullDiskFailsEveryFormatWithItsReasonAndLeavesNoPartialFile) {
     }
     disk.leaveFree(12);
     const QString full = QString::fromStdString(disk.folder());
-    for (int format = Word; format <= Flash; ++format) {
+    for (const FormatInfo& info : formatTable()) {
+        const OutputFormat format = info.format;
         host.reports.clear();
         run(format, {wordy}, full);
         ASSERT_EQ(host.reports.size(), 1);
         EXPECT_EQ(host.reports[0].outcome, ConversionHost::FileReport::Outcome::Failed)
-            << "format " << format;
-        EXPECT_EQ(host.reports[0].reason, "the disk is full") << "format " << format;
+            << info.shortName;
+        EXPECT_EQ(host.reports[0].reason, "the disk is full") << info.shortName;
     }
     // Only the folders the back-ends make stay; no file, whole or partial, is left.
     QStringList left;
@@ -203,9 +231,9 @@ TEST_F(Run, AToolThatCannotRunFailsWithItsReason) {
     QFile::link(app + "/libpdftox.so", bare + "/libpdftox.so");
     ExportLibrary library(bare + "/libpdftox.so");
     queue.append(threePages);
-    settings.cmbOF_Click(Html);
+    settings.selectFormat(Html);
     ConversionRun::Setup setup{
-        platform::Conventions::host(), bare, [this] { return out; }, out, true, {}};
+        platform::Conventions::host(), bare, [this] { return out; }, out, true, {}, &processes};
     ConversionRun(setup, queue, settings, host, library).RunConversion();
     ASSERT_EQ(host.reports.size(), 1);
     EXPECT_EQ(host.reports[0].outcome, ConversionHost::FileReport::Outcome::Failed);
@@ -269,15 +297,15 @@ TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage) {
     QFile::link(app + "/data/pdf2htm", bare + "/data/pdf2htm");
     const QString locked = encrypted("pw", "locked.pdf");
 
-    settings.cmbOF_Click(Text);
+    settings.selectFormat(Text);
     queue.append(locked);
     queue.append(locked);
     prompts.passwords = {"pw", "pw"};
     ExportLibrary library(bare + "/libpdftox.so");
     ConversionRun::Setup setup{
-        platform::Conventions::host(), bare, [this] { return out; }, out, true, {}};
+        platform::Conventions::host(), bare, [this] { return out; }, out, true, {}, &processes};
     ConversionRun r(setup, queue, settings, host, library);
-    settings.cmbOF_Click(Text);
+    settings.selectFormat(Text);
     r.RunConversion();
     ASSERT_EQ(prompts.messages.size(), 2);
     EXPECT_EQ(prompts.messages[0].text,
@@ -290,7 +318,7 @@ TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage) {
     // Image formats go through the library with the password: no message, and output.
     prompts.messages.clear();
     prompts.passwords = {"pw"};
-    settings.cmbOF_Click(Jpeg);
+    settings.selectFormat(Jpeg);
     queue.append(locked);
     r.RunConversion();
     EXPECT_TRUE(prompts.messages.isEmpty());
@@ -298,12 +326,12 @@ TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage) {
 }
 
 TEST_F(Run, NoFormatWritesNothingButFinishes) {
-    settings.cmbOF_Click(Png);
+    settings.selectFormat(Png);
     settings.cmbOF_Click(-1);
     queue.append(threePages);
     ExportLibrary library(app + "/libpdftox.so");
     ConversionRun::Setup setup{
-        platform::Conventions::host(), app, [this] { return out; }, out, false, {}};
+        platform::Conventions::host(), app, [this] { return out; }, out, false, {}, &processes};
     ConversionRun(setup, queue, settings, host, library).RunConversion();
     EXPECT_TRUE(queue.isEmpty());
     EXPECT_TRUE(files(out).isEmpty());
@@ -360,7 +388,7 @@ TEST_F(Run, EmptyOutputFolderMeansTheDefaultOne) {
 TEST_F(Run, ExportProgressDisplay) {
     ExportLibrary library(app + "/libpdftox.so");
     ConversionRun::Setup setup{
-        platform::Conventions::host(), app, [this] { return out; }, out, true, {}};
+        platform::Conventions::host(), app, [this] { return out; }, out, true, {}, &processes};
     ConversionRun r(setup, queue, settings, host, library);
     EXPECT_EQ(r.ExportProgress(1, 10, 5), 1);
     EXPECT_EQ(host.statuses.last(), "50%");
@@ -404,6 +432,41 @@ TEST(FinishedWindow, StartsAndIsEndedByName) {
         gone = !platform::IsProcessRunning("pro");
     }
     EXPECT_TRUE(gone);
+}
+
+TEST_F(Run, ARowRemovedByHandDuringItsConversionTakesNoOtherRowWithIt) {
+    const QString second = in + "/second.pdf";
+    ASSERT_TRUE(QFile::copy(threePages, second));
+    const QString third = in + "/third.pdf";
+    ASSERT_TRUE(QFile::copy(threePages, third));
+    bool runningSeen = false;
+    ConversionRun* current = nullptr;
+    processes.onWait = [&] {
+        // The user removes the row in work while its tool runs, once.
+        if (queue.count() == 3) {
+            queue.removeAt(0);
+            runningSeen = current && current->isRunning() && current->fileInWork() == threePages;
+        }
+    };
+    settings.selectFormat(Text);
+    for (const QString& f : {threePages, second, third}) {
+        queue.append(f);
+    }
+    ExportLibrary library(app + "/libpdftox.so");
+    ConversionRun::Setup setup{
+        platform::Conventions::host(), app, [this] { return out; }, out, true, {}, &processes};
+    ConversionRun r(setup, queue, settings, host, library);
+    current = &r;
+    EXPECT_FALSE(r.isRunning());
+    r.RunConversion();
+    EXPECT_FALSE(r.isRunning());
+    EXPECT_TRUE(runningSeen);
+    ASSERT_EQ(host.reports.size(), 3) << "the second and third files are still converted";
+    EXPECT_EQ(host.reports[1].path, second);
+    EXPECT_TRUE(QFileInfo::exists(out + "/second.txt"));
+    EXPECT_TRUE(QFileInfo::exists(out + "/third.txt"));
+    EXPECT_TRUE(r.allWritten());
+    EXPECT_TRUE(processes.ended.contains("pro"));
 }
 
 TEST_F(Run, RealFilesOfTheCorpus) {

@@ -1,4 +1,5 @@
 // Formats, settings rows and their corrections, numbers, and the two settings files.
+#include "convert/conversion_settings.h"
 #include "convert/numeric.h"
 #include "convert/output_format.h"
 #include "convert/settings_files.h"
@@ -12,6 +13,7 @@
 #include <cmath>
 
 using namespace convert;
+using enum convert::OutputFormat;
 
 namespace {
 
@@ -29,9 +31,9 @@ TEST(SettingsRows, EachFormatHasItsRowsAndDefaults) {
     for (int f = 0; f < FormatCount; ++f) {
         s.cmbOF_Click(f);
         QStringList expected = common;
-        if (f == Text) {
+        if (f == indexOf(Text)) {
             expected << "Page Breaks=YES";
-        } else if (f == Flash) {
+        } else if (f == indexOf(Flash)) {
             expected << "Flash 6 Compression=YES"
                      << "FPS=0.5"
                      << "Play Button=NO";
@@ -53,17 +55,17 @@ TEST(SettingsRows, EachFormatHasItsRowsAndDefaults) {
 
 TEST(SettingsRows, SwitchingFormatsRestoresDefaults) {
     ConversionSettings s;
-    s.cmbOF_Click(Text);
+    s.selectFormat(Text);
     s.LV2_Click(2);
     s.txtValue_Change("5");
     EXPECT_EQ(s.value(2), "5");
-    s.cmbOF_Click(Png);
-    s.cmbOF_Click(Text);
+    s.selectFormat(Png);
+    s.selectFormat(Text);
     EXPECT_EQ(s.value(2), "ALL PAGES");
 }
 
 struct Typed {
-    int format;
+    OutputFormat format;
     int row;
     const char* text;
     const char* value;
@@ -74,7 +76,7 @@ class Corrections : public ::testing::TestWithParam<Typed> {};
 TEST_P(Corrections, TypedValuesAreCorrectedInPlace) {
     const Typed& t = GetParam();
     ConversionSettings s;
-    s.cmbOF_Click(t.format);
+    s.selectFormat(t.format);
     EXPECT_EQ(s.LV2_Click(t.row), ConversionSettings::Editor::Text);
     s.txtValue_Change(QString::fromUtf8(t.text));
     EXPECT_EQ(s.value(t.row), QString::fromUtf8(t.value))
@@ -116,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SettingsRows, YesNoRowsOpenTheChooser) {
     ConversionSettings s;
-    s.cmbOF_Click(Flash);
+    s.selectFormat(Flash);
     EXPECT_EQ(s.LV2_Click(3), ConversionSettings::Editor::YesNo);
     s.cmbYesNo_Click("NO");
     EXPECT_EQ(s.value(3), "NO");
@@ -213,18 +215,34 @@ TEST_F(SettingsFiles, OptionsIniSoundSwitch) {
     EXPECT_EQ(readFinishSoundOff(dir.path() + "/missing.ini"), 0);
 }
 
-TEST(Formats, ExtensionsAndCodes) {
-    for (int f = 0; f < FormatCount; ++f) {
-        EXPECT_EQ(formatFromExtension(extensionOfFormat(f)), f);
+TEST(Formats, TheTableNamesEveryFormatOnce) {
+    QStringList names;
+    for (const FormatInfo& info : formatTable()) {
+        EXPECT_EQ(formatFromShortName(info.shortName), info.format);
+        EXPECT_EQ(formatFromShortName(QString(".") + info.shortName).value_or(Word), info.format);
+        names << info.shortName;
     }
-    EXPECT_EQ(formatFromExtension("JPEG"), Jpeg);
-    EXPECT_EQ(formatFromExtension(".tiff"), Tif);
-    EXPECT_EQ(formatFromExtension("pdf"), -1);
+    EXPECT_EQ(names.join(' '), "doc rtf txt jpg bmp gif png tif html swf");
+    EXPECT_EQ(shortNameList(", "), "doc, rtf, txt, jpg, bmp, gif, png, tif, html, swf");
+    EXPECT_EQ(formatFromShortName("JPEG"), Jpeg);
+    EXPECT_EQ(formatFromShortName(".tiff"), Tif);
+    EXPECT_EQ(formatFromShortName("htm"), Html);
+    EXPECT_FALSE(formatFromShortName("pdf"));
+    EXPECT_FALSE(formatAt(-1));
+    EXPECT_FALSE(formatAt(FormatCount));
+
+    // The export library's type codes and depths of the image formats.
     const int codes[] = {0, 0, 0, 2, 1, 5, 4, 3, 0, 0};
     for (int f = 0; f < FormatCount; ++f) {
-        EXPECT_EQ(imageTypeCode(f), codes[f]);
-        EXPECT_EQ(imageColorDepth(f), f == Gif ? 8 : 24);
+        const FormatInfo& info = formatInfo(*formatAt(f));
+        EXPECT_EQ(info.imageTypeCode, codes[f]) << info.shortName;
+        EXPECT_EQ(isImageFormat(info.format), codes[f] != 0) << info.shortName;
+        if (isImageFormat(info.format)) {
+            EXPECT_EQ(info.imageColorDepth, info.format == Gif ? 8 : 24);
+        }
     }
+    EXPECT_TRUE(formatInfo(Html).writesFolder);
+    EXPECT_FALSE(formatInfo(Flash).writesFolder);
 }
 
 } // namespace

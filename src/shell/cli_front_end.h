@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-namespace convert {
+namespace shell {
 
 /// `lumadoc-cli convert`: converts PDF files from the terminal through the same conversion
 /// run as the window. `args` are the arguments after "convert". Prints a line per file saying
@@ -13,4 +13,4 @@ int convertCommand(const QStringList& args);
 /// The usage text of the command.
 QString convertUsage();
 
-} // namespace convert
+} // namespace shell

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+/// Starting, waiting for and ending outside programs, behind one interface so that the work
+/// that drives them (the conversion run, printing) can be given another implementation in
+/// tests. system() is the real one: StartHidden, WaitForProcessEnd, EndProcessByName and a
+/// detached start.
+class Processes {
+public:
+    virtual ~Processes() = default;
+
+    /// Starts a command line hidden (split by the Windows rules); the pid, or -1 when the
+    /// program cannot be started.
+    virtual qint64 startHidden(const QString& commandLine) = 0;
+    /// Waits for `pid` with the event loop running; its exit status, 128 + signal, or -1.
+    virtual int waitForEnd(qint64 pid) = 0;
+    /// Ends every process of the user whose executable file name is `exeName`, ignoring case.
+    virtual void endByName(const QString& exeName) = 0;
+    /// Starts `program` without arguments, detached, with a normal activated window.
+    virtual bool startDetached(const QString& program) = 0;
+
+    /// The host's processes.
+    static Processes& system();
+};
+
+} // namespace platform
