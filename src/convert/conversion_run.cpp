@@ -10,8 +10,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+
+#include <thread>
 
 namespace convert {
 namespace {
@@ -22,7 +25,26 @@ using platform::Conventions;
 ConversionRun* g_exporting = nullptr;
 
 int exportProgressThunk(int first, int last, int done) {
-    return g_exporting ? g_exporting->ExportProgress(first, last, done) : 1;
+    return g_exporting ? g_exporting->progressFromExport(first, last, done) : 1;
+}
+
+// Runs `work` on a thread of its own while the calling thread keeps handling its events, so
+// that a page that takes long to draw, or a large file to open, never stalls the window. What
+// the work posts to the calling thread before it ends is handled before this returns.
+template <class Work> auto besideEvents(QObject& relay, Work work) -> decltype(work()) {
+    if (!QCoreApplication::instance()) {
+        return work();
+    }
+    decltype(work()) result{};
+    QEventLoop loop;
+    std::thread worker([&] {
+        result = work();
+        QMetaObject::invokeMethod(
+            &relay, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    return result;
 }
 
 using Outcome = ConversionHost::FileReport::Outcome;
@@ -135,11 +157,14 @@ void ConversionRun::RunConversion() {
 // Opens `path` to learn whether it can be converted and closes it again: a handle, or
 // PDFTOX_NEEDS_PASSWORD, PDFTOX_WRONG_PASSWORD or another failure.
 int ConversionRun::probe(const QString& path, const QString& password) {
-    const int result = m_library.OpenPDF(path, password);
-    if (result > 0) {
-        m_library.ClosePDF(result);
-    }
-    return result;
+    QObject relay;
+    return besideEvents(relay, [&] {
+        const int result = m_library.OpenPDF(path, password);
+        if (result > 0) {
+            m_library.ClosePDF(result);
+        }
+        return result;
+    });
 }
 
 // Asks for the password of a protected file until it opens or the user gives none; the
@@ -288,25 +313,34 @@ void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
 void ConversionRun::exportWithLibrary(OutputFormat format, const QString& queuedPath,
                                       const QString& password, const QString& stem) {
     const FormatInfo& info = formatInfo(format);
-    const int handle = m_library.OpenPDF(queuedPath, password);
+    QObject opener;
+    const int handle =
+        besideEvents(opener, [&] { return m_library.OpenPDF(queuedPath, password); });
     const int pages = m_library.GetPageNum(handle);
     const auto [first, last] =
         pageRange(m_settings.value(Row::FirstPage), m_settings.value(Row::LastPage), pages);
 
-    ConversionRun* previous = g_exporting;
-    g_exporting = this;
-    int result = 0;
     if (info.writesFolder) {
         QDir().mkdir(stem);
         m_report.output = stem;
         m_report.outputIsFolder = true;
-        result = m_library.ExportIMG(handle, stem + m_setup.conventions.separator, QString(),
-                                     info.imageTypeCode, 120, info.imageColorDepth, first, last,
-                                     exportProgressThunk);
     } else {
         m_report.output = stem + QLatin1String(info.extension);
-        result = m_library.ExportRTF(handle, m_report.output, first, last, exportProgressThunk);
     }
+    const QString target =
+        info.writesFolder ? stem + m_setup.conventions.separator : m_report.output;
+
+    ConversionRun* previous = g_exporting;
+    g_exporting = this;
+    QObject relay;
+    m_progressRelay = &relay;
+    const int result = besideEvents(relay, [&, first = first, last = last] {
+        return info.writesFolder
+                   ? m_library.ExportIMG(handle, target, QString(), info.imageTypeCode, 120,
+                                         info.imageColorDepth, first, last, exportProgressThunk)
+                   : m_library.ExportRTF(handle, target, first, last, exportProgressThunk);
+    });
+    m_progressRelay = nullptr;
     g_exporting = previous;
     m_library.ClosePDF(handle);
 
@@ -365,7 +399,27 @@ void ConversionRun::judgeLibraryResult(int result, bool images, long long pagesI
     m_report.outcome = Outcome::Written;
 }
 
+int ConversionRun::progressFromExport(int firstPage, int lastPage, int pagesDone) {
+    if (!m_progressRelay) {
+        return ExportProgress(firstPage, lastPage, pagesDone);
+    }
+    // Called on the export's thread: shown on the run's thread, in the order of the calls,
+    // by the event loop that waits for the export (which needs no pumping of its own).
+    QMetaObject::invokeMethod(
+        m_progressRelay,
+        [this, firstPage, lastPage, pagesDone] {
+            showProgress(firstPage, lastPage, pagesDone, false);
+        },
+        Qt::QueuedConnection);
+    return 1;
+}
+
 int ConversionRun::ExportProgress(int firstPage, int lastPage, int pagesDone) {
+    showProgress(firstPage, lastPage, pagesDone, true);
+    return 1;
+}
+
+void ConversionRun::showProgress(int firstPage, int lastPage, int pagesDone, bool pumpEvents) {
     const long long span = static_cast<long long>(lastPage) - firstPage + 1;
     // A range without pages counts as complete rather than dividing by zero.
     const int percent = span > 0 ? RoundToInt(double(pagesDone) / double(span) * 100.0) : 100;
@@ -373,16 +427,15 @@ int ConversionRun::ExportProgress(int firstPage, int lastPage, int pagesDone) {
         m_host.setStatus(QString::number(percent) + QChar('%'));
         m_host.setProgressWidth(RoundToInt(percent / 100.0 * ProgressWidthTwips));
         m_host.setProgress(percent);
-        pump();
     } else {
         m_host.setProgressWidth(ProgressWidthTwips);
         m_host.setProgress(100);
         m_host.setStatus(QStringLiteral("Exporting File..."));
         m_host.showExportFinished();
+    }
+    if (pumpEvents) {
         pump();
     }
-    pump();
-    return 1;
 }
 
 void ConversionRun::runTool(const QString& commandLine) {

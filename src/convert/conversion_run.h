@@ -101,6 +101,8 @@ public:
     /// The export library's progress call: percent shown below 100, "Exporting File..." and
     /// the finished window at 100. Returns 1.
     int ExportProgress(int firstPage, int lastPage, int pagesDone);
+    /// The progress routine the export library calls, on the thread the export runs on.
+    int progressFromExport(int firstPage, int lastPage, int pagesDone);
 
     /// The page range for a document of `pages` pages from the settings rows 1 and 2: values at
     /// or above the page count give the page count, others are made whole; no lower bound.
@@ -114,6 +116,7 @@ private:
     void dispatch(const QString& queuedPath, const QString& source, const QString& password);
     void exportWithLibrary(OutputFormat format, const QString& queuedPath, const QString& password,
                            const QString& stem);
+    void showProgress(int firstPage, int lastPage, int pagesDone, bool pumpEvents);
     void runTool(const QString& commandLine);
     void judgeLibraryResult(int result, bool images, long long pagesInRange);
     QString decrypt(const QString& queuedPath, const QString& password);
@@ -131,7 +134,8 @@ private:
     QString m_toolExe;
     bool m_decryptionFailed = false;
     bool m_running = false;
-    ConversionQueue::Entry m_entry; ///< the file in work, by identity
+    QObject* m_progressRelay = nullptr; ///< set while an export runs on its own thread
+    ConversionQueue::Entry m_entry;     ///< the file in work, by identity
     ConversionHost::FileReport m_report;
     QVector<ConversionHost::FileReport> m_reports;
 };
