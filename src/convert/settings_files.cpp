@@ -129,3 +129,26 @@ ConverterSettingsState LoadSettings(const QString& setupPath, const QString& opt
 }
 
 } // namespace convert
+
+namespace convert {
+
+bool writeFinishSoundOff(const QString& path, int value) {
+    QByteArray rest;
+    QFile existing(path);
+    if (existing.open(QIODevice::ReadOnly)) {
+        // Only the first line is the switch's; whatever follows it stays.
+        const QByteArray content = existing.readAll();
+        const qsizetype end = content.indexOf('\n');
+        if (end >= 0) {
+            rest = content.mid(end + 1);
+        }
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    file.write(QByteArray::number(value) + "\r\n" + rest);
+    return file.commit();
+}
+
+} // namespace convert

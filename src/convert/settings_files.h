@@ -25,6 +25,10 @@ bool writeSetupIni(const QString& path, const QString& outputFolder, int formatI
 /// field is not such a number.
 int readFinishSoundOff(const QString& path);
 
+/// Sets the end-of-run sound switch in "options.ini" to `value` (1 turns the sound off): the
+/// first line is replaced, the lines after it are kept. Returns false when it cannot be written.
+bool writeFinishSoundOff(const QString& path, int value);
+
 /// What the converter window starts with.
 struct ConverterSettingsState {
     QString outputFolder;

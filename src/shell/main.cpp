@@ -1,4 +1,4 @@
-#include "frm_main.h"
+#include "convert/frm_converter.h"
 
 #include "platform/single_instance.h"
 #include "platform/widget_prompts.h"
@@ -29,7 +29,8 @@ int main(int argc, char* argv[]) {
     platform::WidgetPrompts prompts;
     platform::Prompts::install(&prompts);
 
-    shell::frmMain window;
+    // The converter is the first window until the launcher takes its place.
+    convert::frmConverter window;
     QObject::connect(&instance, &platform::SingleInstance::activationRequested, &window, [&window] {
         window.show();
         window.raise();
