@@ -151,6 +151,9 @@ frmConverter::frmConverter(Services services, QWidget* parent)
             return found;
         };
     }
+    if (m_services.settingsFolder.isEmpty()) {
+        m_services.settingsFolder = platform::SettingsFolder();
+    }
     buildControls();
     Form_Load();
 }
@@ -354,12 +357,12 @@ void frmConverter::buildControls() {
 }
 
 QString frmConverter::setupIni() const {
-    return platform::Conventions::host().join(platform::SettingsFolder(),
+    return platform::Conventions::host().join(m_services.settingsFolder,
                                               QStringLiteral("setup.ini"));
 }
 
 QString frmConverter::optionsIni() const {
-    return platform::Conventions::host().join(platform::SettingsFolder(),
+    return platform::Conventions::host().join(m_services.settingsFolder,
                                               QStringLiteral("options.ini"));
 }
 

@@ -44,6 +44,7 @@ public:
         std::function<void(const QString&)> playSound;     ///< returns when the sound is over
         platform::Processes* processes = nullptr;          ///< null: the host's
         std::function<QStringList(const QString&)> findPdfs; ///< the folder search; null: the real one
+        QString settingsFolder; ///< of "setup.ini" and "options.ini"; empty: the program's
     };
 
     explicit frmConverter(QWidget* parent = nullptr);
