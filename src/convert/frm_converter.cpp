@@ -73,6 +73,20 @@ constexpr ToolbarButton toolbarButtons[6] = {
      QT_TRANSLATE_NOOP("convert::frmConverter", "Exit"), QStyle::SP_DialogCloseButton, 626},
 };
 
+// A toolbar picture of 32 pixels from the style's own, drawn from its largest size so that
+// pictures the style has only small stay sharp and of one size.
+QIcon toolbarIcon(const QStyle* style, QStyle::StandardPixmap which) {
+    const QIcon icon = style->standardIcon(which);
+    QSize largest(32, 32);
+    for (const QSize& size : icon.availableSizes()) {
+        if (size.width() > largest.width()) {
+            largest = size;
+        }
+    }
+    return QIcon(icon.pixmap(largest).scaled(32, 32, Qt::KeepAspectRatio,
+                                             Qt::SmoothTransformation));
+}
+
 // Runs `work` on a thread of its own while the window keeps handling its events.
 template <class Work>
 auto besideEvents(Work work) -> decltype(work()) {
@@ -172,7 +186,7 @@ void frmConverter::buildControls() {
         button->setObjectName(QString::fromLatin1(b.name));
         button->setText(tr(b.caption));
         button->setToolTip(tr(b.hint));
-        button->setIcon(style()->standardIcon(b.picture));
+        button->setIcon(toolbarIcon(style(), b.picture));
         button->setIconSize(QSize(32, 32));
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setAutoRaise(true);
@@ -262,6 +276,8 @@ void frmConverter::buildControls() {
     m_lv2->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_lv2->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_lv2->header()->setStretchLastSection(true);
+    m_lv2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_lv2->setTextElideMode(Qt::ElideRight);
     m_lv2->header()->setSectionsMovable(false);
     m_lv2->header()->resizeSection(ConversionSettings::OptionColumn, EditorLeft - 488 - 2);
     m_lv2->installEventFilter(this);

@@ -275,7 +275,7 @@ TEST_F(Window, QueueFillsByDialogFolderSearchAndDropAndEmptiesByHand) {
     dialogs.answers = {a, QString()};
     w.imgAdd_Click();
     EXPECT_EQ(dialogs.requests.last(), "Open Files | PDF Files(*.pdf) (*.pdf)");
-    EXPECT_EQ(QApplication::focusWidget(), find<QWidget>("CmdToolsBar5")) << "focus on Exit";
+    EXPECT_EQ(w.focusWidget(), find<QWidget>("CmdToolsBar5")) << "focus on Exit";
     w.imgAdd_Click(); // cancelled: nothing changes
     EXPECT_EQ(w.queue().paths(), QStringList{a});
     EXPECT_TRUE(hintPanel->isHidden());
