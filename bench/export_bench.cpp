@@ -8,7 +8,6 @@
 // --quick leaves out the 500-page run; --scans runs only the scanned pages in every format.
 #include "bench_util.h"
 
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -76,7 +75,9 @@ int main(int argc, char** argv) {
         const char* name;
         const char* popplerFlag;
     };
-    const Format formats[] = {{4, "PNG", "-png"}, {2, "JPEG", "-jpeg"}, {3, "TIFF", "-tiff"}};
+    const Format formats[] = {{PDFTOX_PNG, "PNG", "-png"},
+                              {PDFTOX_JPEG, "JPEG", "-jpeg"},
+                              {PDFTOX_TIFF, "TIFF", "-tiff"}};
 
     // Peak memory over a long document, first, while this process holds nothing that the
     // child would inherit.
@@ -89,8 +90,8 @@ int main(int argc, char** argv) {
             fresh(out);
             const Measure m = inChild([&] {
                 const int h = lib.open(big.c_str(), "");
-                const bool ok = lib.img(h, (out.string() + "/").c_str(), "", 4, 120, 24, 1, 500,
-                                        nullptr) == 500;
+                const bool ok = lib.img(h, (out.string() + "/").c_str(), "", PDFTOX_PNG, 120, 24, 1,
+                                        500, nullptr) == 500;
                 lib.close(h);
                 return ok;
             });
@@ -142,7 +143,7 @@ int main(int argc, char** argv) {
                 });
             print({std::string(in.kind) + " " + in.file + " " + f.name, pages, m, ourBytes,
                    "pdftoppm", p, folderSize(peer)});
-            if (f.code == 4) {
+            if (f.code == PDFTOX_PNG) {
                 const Measure mu = best(
                     runs, [&] { fresh(peer); },
                     [&] {
@@ -177,11 +178,11 @@ int main(int argc, char** argv) {
         const char* name;
         const char* popplerFlags;
     };
-    const ScanFormat scanFormats[] = {{2, 24, "JPEG", "-jpeg"},
-                                      {1, 24, "BMP", ""},
-                                      {5, 8, "GIF", "-png"},
-                                      {4, 24, "PNG", "-png"},
-                                      {3, 24, "TIFF", "-tiff -tiffcompression lzw"}};
+    const ScanFormat scanFormats[] = {{PDFTOX_JPEG, 24, "JPEG", "-jpeg"},
+                                      {PDFTOX_BMP, 24, "BMP", ""},
+                                      {PDFTOX_GIF, 8, "GIF", "-png"},
+                                      {PDFTOX_PNG, 24, "PNG", "-png"},
+                                      {PDFTOX_TIFF, 24, "TIFF", "-tiff -tiffcompression lzw"}};
     std::vector<std::string> scanFiles{scan};
     if (haveMany) {
         scanFiles.push_back(manyScans.string());

@@ -4,21 +4,27 @@
 
 namespace convert {
 
+namespace {
+
+// What an export gives when the library or the function is missing: none of the library's own
+// codes, so the run tells an unloadable library apart from a failed export.
+constexpr int kExportUnavailable = -1;
+
+} // namespace
+
 ExportLibrary::ExportLibrary(QString path) : m_library(std::move(path)) {}
 
 bool ExportLibrary::load() {
-    if (!m_tried) {
-        m_tried = true;
-        if (m_library.load()) {
-            m_open = reinterpret_cast<decltype(m_open)>(m_library.resolve("OpenPDF"));
-            m_pages = reinterpret_cast<decltype(m_pages)>(m_library.resolve("GetPageNum"));
-            m_rtf = reinterpret_cast<decltype(m_rtf)>(m_library.resolve("ExportRTF"));
-            m_img = reinterpret_cast<decltype(m_img)>(m_library.resolve("ExportIMG"));
-            m_close = reinterpret_cast<decltype(m_close)>(m_library.resolve("ClosePDF"));
-            m_stop = reinterpret_cast<decltype(m_stop)>(m_library.resolve("StopExports"));
-        }
+    if (!m_resolved && m_library.load()) {
+        m_resolved = true;
+        m_open = m_library.resolve<decltype(m_open)>("OpenPDF");
+        m_pages = m_library.resolve<decltype(m_pages)>("GetPageNum");
+        m_rtf = m_library.resolve<decltype(m_rtf)>("ExportRTF");
+        m_img = m_library.resolve<decltype(m_img)>("ExportIMG");
+        m_close = m_library.resolve<decltype(m_close)>("ClosePDF");
+        m_stop = m_library.resolve<StopFn>("StopExports");
     }
-    return m_library.isLoaded();
+    return m_resolved;
 }
 
 bool ExportLibrary::isLoaded() {
@@ -27,7 +33,7 @@ bool ExportLibrary::isLoaded() {
 
 int ExportLibrary::OpenPDF(const QString& path, const QString& password) {
     if (!load() || !m_open) {
-        return -1;
+        return PDFTOX_CANNOT_OPEN;
     }
     return m_open(QFile::encodeName(path).constData(), password.toUtf8().constData());
 }
@@ -39,7 +45,7 @@ int ExportLibrary::GetPageNum(int handle) {
 int ExportLibrary::ExportRTF(int handle, const QString& outputPath, int first, int last,
                              ProgressFn progress) {
     if (!load() || !m_rtf) {
-        return -1;
+        return kExportUnavailable;
     }
     return m_rtf(handle, QFile::encodeName(outputPath).constData(), first, last, progress);
 }
@@ -48,7 +54,7 @@ int ExportLibrary::ExportIMG(int handle, const QString& folder, const QString& t
                              int imageTypeCode, int resolution, int colorDepth, int first, int last,
                              ProgressFn progress) {
     if (!load() || !m_img) {
-        return -1;
+        return kExportUnavailable;
     }
     return m_img(handle, QFile::encodeName(folder).constData(), text.toUtf8().constData(),
                  imageTypeCode, resolution, colorDepth, first, last, progress);

@@ -1,17 +1,20 @@
 #pragma once
 
-#include <QLibrary>
+#include "engines/pdftox.h"
+#include "platform/shared_library.h"
+
 #include <QString>
 
 namespace convert {
 
 /// The export library, loaded on first use from the application folder. A library or
-/// function that cannot be found makes the call fail (OpenPDF gives -1, exports do nothing),
-/// so a conversion skips the step instead of the program failing to start.
+/// function that cannot be found makes the call fail (OpenPDF gives PDFTOX_CANNOT_OPEN,
+/// exports do nothing and give -1), so a conversion skips the step instead of the program
+/// failing to start. The functions have the types of the library's own header.
 class ExportLibrary {
 public:
-    using ProgressFn = int (*)(int, int, int);
-    using StopFn = void (*)();
+    using ProgressFn = ::ExportProgressFn;
+    using StopFn = decltype(&::StopExports);
 
     explicit ExportLibrary(QString path);
 
@@ -29,13 +32,13 @@ public:
 private:
     bool load();
 
-    QLibrary m_library;
-    bool m_tried = false;
-    int (*m_open)(const char*, const char*) = nullptr;
-    int (*m_pages)(int) = nullptr;
-    int (*m_rtf)(int, const char*, int, int, ProgressFn) = nullptr;
-    int (*m_img)(int, const char*, const char*, int, int, int, int, int, ProgressFn) = nullptr;
-    void (*m_close)(int) = nullptr;
+    platform::SharedLibrary m_library;
+    bool m_resolved = false;
+    decltype(&::OpenPDF) m_open = nullptr;
+    decltype(&::GetPageNum) m_pages = nullptr;
+    decltype(&::ExportRTF) m_rtf = nullptr;
+    decltype(&::ExportIMG) m_img = nullptr;
+    decltype(&::ClosePDF) m_close = nullptr;
     StopFn m_stop = nullptr;
 };
 

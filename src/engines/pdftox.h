@@ -17,22 +17,28 @@ extern "C" {
  * range and the pages done so far (1, 2, ... in increasing order). Returns 1. */
 typedef int (*ExportProgressFn)(int firstPage, int lastPage, int pagesDone);
 
-/* Results of OpenPDF besides a handle (a positive number). */
+/* Results of OpenPDF besides a handle (a positive number). No function of the library lets an
+ * exception or a MuPDF error escape: a failure inside one is its failure result. */
 #define PDFTOX_CANNOT_OPEN (-1)    /* missing, not a PDF, damaged beyond repair */
 #define PDFTOX_NEEDS_PASSWORD (-2) /* protected and no password was given */
 #define PDFTOX_WRONG_PASSWORD (-3) /* neither the user nor the owner password */
 
 /* Results of the exports: the number of image files or pages written (0 or more), or one of
  * these. An image export that fails part-way keeps the whole images it wrote. */
+/* `handle` is no handle of OpenPDF, or was closed (also GetPageNum's result then) */
 #define PDFTOX_BAD_HANDLE (-10)
+/* ExportRTF: `outputPath` NULL or empty; ExportIMG: `folder` NULL or empty, `imageTypeCode`
+ * none of the codes below, or `resolution` outside 1..2400 */
 #define PDFTOX_BAD_ARGUMENT (-11)
-#define PDFTOX_WRITE_FAILED                                                                        \
-    (-12)                      /* the output could not be written: the folder is missing,          \
-                                  read-only or forbidden, or another write error */
-#define PDFTOX_DISK_FULL (-13) /* the output could not be written: no space left */
-#define PDFTOX_STOPPED (-14)   /* StopExports() ended the export; no partial file stays */
+/* the output could not be written: the folder is missing, read-only or forbidden, or another
+ * write error; also any other failure inside the export (out of memory) */
+#define PDFTOX_WRITE_FAILED (-12)
+/* the output could not be written: no space left */
+#define PDFTOX_DISK_FULL (-13)
+/* StopExports() ended the export; no partial file stays */
+#define PDFTOX_STOPPED (-14)
 
-/* Image type codes of ExportIMG. */
+/* Image type codes of ExportIMG (`imageTypeCode`); files end in .bmp, .jpg, .tif, .png, .gif. */
 #define PDFTOX_BMP 1
 #define PDFTOX_JPEG 2
 #define PDFTOX_TIFF 3
@@ -40,7 +46,8 @@ typedef int (*ExportProgressFn)(int firstPage, int lastPage, int pagesDone);
 #define PDFTOX_GIF 5
 
 /* Opens the PDF at `path`. `password` may be NULL or empty for none; it is tried as user and
- * as owner password. A damaged file that can be repaired opens. */
+ * as owner password. A damaged file that can be repaired opens. Returns a handle, or
+ * PDFTOX_CANNOT_OPEN, PDFTOX_NEEDS_PASSWORD or PDFTOX_WRONG_PASSWORD. */
 PDFTOX_EXPORT int OpenPDF(const char* path, const char* password);
 
 /* The number of pages, or PDFTOX_BAD_HANDLE. */
@@ -53,7 +60,9 @@ PDFTOX_EXPORT int GetPageHeight(int handle, int page);
 /* Writes the pages first..last as one RTF document at `outputPath`: the text in reading order
  * as paragraphs with font family, size, bold, italic and colour, the pictures where they stand,
  * a page break between pages. Pages outside the document are skipped; first > last writes a
- * document without pages. The file appears under its name only when complete. */
+ * document without pages. The file appears under its name only when complete. Returns the
+ * pages written, or PDFTOX_BAD_HANDLE, PDFTOX_BAD_ARGUMENT, PDFTOX_WRITE_FAILED,
+ * PDFTOX_DISK_FULL or PDFTOX_STOPPED. */
 PDFTOX_EXPORT int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
                             ExportProgressFn progress);
 
@@ -62,7 +71,9 @@ PDFTOX_EXPORT int ExportRTF(int handle, const char* outputPath, int firstPage, i
  * colour; 8 or less gives a 256-colour palette (JPEG: grey). `namePrefix` (NULL or empty:
  * "page-") starts every file name, followed by the page number padded with zeros to at least
  * four digits, so names sort in page order: page-0001.png. Pages outside the document are
- * skipped; a page that fails to render part of its content is written with what rendered. */
+ * skipped; a page that fails to render part of its content is written with what rendered.
+ * Returns the images written, or PDFTOX_BAD_HANDLE, PDFTOX_BAD_ARGUMENT, PDFTOX_WRITE_FAILED,
+ * PDFTOX_DISK_FULL or PDFTOX_STOPPED. */
 PDFTOX_EXPORT int ExportIMG(int handle, const char* folder, const char* namePrefix,
                             int imageTypeCode, int resolution, int colorDepth, int firstPage,
                             int lastPage, ExportProgressFn progress);

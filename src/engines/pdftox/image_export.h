@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../pdftox.h"
 #include "image_writers.h"
 #include "page_pipeline.h"
 
@@ -20,12 +21,17 @@ struct ImageJob {
 /// The file name of `page` in `job` ("page-0007.png").
 std::string imageFileName(const ImageJob& job, int page);
 
-/// Why an image export ended early (negative, unlike a count of files).
-enum class ImageExportFailure { WriteFailed = -1, DiskFull = -2, Stopped = -3 };
+/// Why an image export ended early: the export library's result codes (negative, unlike a
+/// count of files), so that ExportIMG hands them on as they are.
+enum class ImageExportFailure {
+    WriteFailed = PDFTOX_WRITE_FAILED,
+    DiskFull = PDFTOX_DISK_FULL,
+    Stopped = PDFTOX_STOPPED
+};
 
 /// Renders and writes the pages first..last (inside the document), calling `pageDone` on the
-/// calling thread after each page in order. Returns the number of files written, or an
-/// ImageExportFailure when writing failed (the run stops then, keeping the whole files written)
+/// calling thread after each page in order. Returns the number of files written, or the code of
+/// an ImageExportFailure when writing failed (the run stops then, keeping the whole files written)
 /// or requestStop() was called.
 int exportImages(const DocumentSource& source, const ImageJob& job, int first, int last,
                  const std::function<void()>& pageDone);

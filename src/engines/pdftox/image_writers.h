@@ -1,5 +1,7 @@
 #pragma once
 
+#include "../pdftox.h"
+
 #include <cstdint>
 #include <string>
 
@@ -17,7 +19,15 @@ struct Bitmap {
     const uint8_t* row(int y) const { return pixels + stride * y; }
 };
 
-enum class ImageType { Bmp = 1, Jpeg = 2, Tiff = 3, Png = 4, Gif = 5 };
+/// The image types, numbered by their codes in the C interface (ExportIMG converts one into
+/// the other).
+enum class ImageType {
+    Bmp = PDFTOX_BMP,
+    Jpeg = PDFTOX_JPEG,
+    Tiff = PDFTOX_TIFF,
+    Png = PDFTOX_PNG,
+    Gif = PDFTOX_GIF
+};
 
 /// The file extension of a type, with its dot.
 const char* extensionOf(ImageType type);

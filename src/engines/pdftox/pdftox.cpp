@@ -86,6 +86,26 @@ Range validRange(int first, int last, int pageCount) {
     return r;
 }
 
+// No exception may leave a function of the C interface: in a C caller it would end the
+// program. Each function's body runs inside one of these; whatever escapes it (MuPDF's errors,
+// failed allocations, a std::system_error of a lock, anything else) becomes the function's
+// failure result.
+template <class Result, class Body> Result atTheBoundary(Result failure, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
+// The same for the functions without a result.
+template <class Body> void atTheBoundary(Body&& body) noexcept {
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
 std::string metadata(fz_context* ctx, fz_document* doc, const char* key) {
     char value[512] = "";
     try {
@@ -104,11 +124,11 @@ using namespace pdftox;
 extern "C" {
 
 int OpenPDF(const char* path, const char* password) {
-    if (!path || !*path) {
-        return PDFTOX_CANNOT_OPEN;
-    }
-    auto entry = std::make_shared<OpenDocument>();
-    try {
+    return atTheBoundary(PDFTOX_CANNOT_OPEN, [&] {
+        if (!path || !*path) {
+            return PDFTOX_CANNOT_OPEN;
+        }
+        auto entry = std::make_shared<OpenDocument>();
         fz_context* ctx = entry->context.get();
         entry->doc = openPdf(ctx, path);
         entry->source = {path, text(password)};
@@ -124,37 +144,35 @@ int OpenPDF(const char* path, const char* password) {
         if (entry->pageCount <= 0) {
             return PDFTOX_CANNOT_OPEN;
         }
-    } catch (const std::exception&) {
-        return PDFTOX_CANNOT_OPEN;
-    }
-    std::lock_guard lock(g_registryMutex);
-    if (g_nextHandle == INT_MAX) {
-        return PDFTOX_CANNOT_OPEN;
-    }
-    const int handle = g_nextHandle++;
-    g_documents.emplace(handle, std::move(entry));
-    return handle;
+        std::lock_guard lock(g_registryMutex);
+        if (g_nextHandle == INT_MAX) {
+            return PDFTOX_CANNOT_OPEN;
+        }
+        const int handle = g_nextHandle++;
+        g_documents.emplace(handle, std::move(entry));
+        return handle;
+    });
 }
 
 int GetPageNum(int handle) {
-    const auto entry = find(handle);
-    return entry ? entry->pageCount : PDFTOX_BAD_HANDLE;
+    return atTheBoundary(PDFTOX_BAD_HANDLE, [&] {
+        const auto entry = find(handle);
+        return entry ? entry->pageCount : PDFTOX_BAD_HANDLE;
+    });
 }
 
+// The page's width or height as displayed, rounded; 0 for a page that cannot be loaded.
 static int pageSize(int handle, int page, bool width) {
-    const auto entry = find(handle);
-    if (!entry || page < 1 || page > entry->pageCount) {
-        return 0;
-    }
-    std::lock_guard lock(entry->use);
-    fz_context* ctx = entry->context.get();
-    fz_rect bounds{};
-    try {
-        loadPage(ctx, entry->doc.get(), page, &bounds);
-    } catch (const MuError&) {
-        return 0;
-    }
-    return int(width ? bounds.x1 - bounds.x0 + 0.5f : bounds.y1 - bounds.y0 + 0.5f);
+    return atTheBoundary(0, [&] {
+        const auto entry = find(handle);
+        if (!entry || page < 1 || page > entry->pageCount) {
+            return 0;
+        }
+        std::lock_guard lock(entry->use);
+        fz_rect bounds{};
+        loadPage(entry->context.get(), entry->doc.get(), page, &bounds);
+        return int(width ? bounds.x1 - bounds.x0 + 0.5f : bounds.y1 - bounds.y0 + 0.5f);
+    });
 }
 
 int GetPageWidth(int handle, int page) {
@@ -168,113 +186,111 @@ int GetPageHeight(int handle, int page) {
 int ExportIMG(int handle, const char* folder, const char* namePrefix, int imageTypeCode,
               int resolution, int colorDepth, int firstPage, int lastPage,
               ExportProgressFn progress) {
-    const auto entry = find(handle);
-    if (!entry) {
-        return PDFTOX_BAD_HANDLE;
-    }
-    if (!folder || !*folder || imageTypeCode < PDFTOX_BMP || imageTypeCode > PDFTOX_GIF ||
-        resolution < 1 || resolution > 2400) {
-        return PDFTOX_BAD_ARGUMENT;
-    }
-    std::lock_guard lock(entry->use);
-    ImageJob job;
-    job.folder = folder;
-    if (job.folder.back() != '/') {
-        job.folder += '/';
-    }
-    job.prefix = namePrefix && *namePrefix ? namePrefix : "page-";
-    job.type = ImageType(imageTypeCode);
-    job.dpi = resolution;
-    job.paletted = colorDepth > 0 && colorDepth <= 8;
-    job.pageCount = entry->pageCount;
-
-    const Range range = validRange(firstPage, lastPage, entry->pageCount);
-    Progress report(progress, firstPage, lastPage);
-    report.skipped(range.before);
-    int written = 0;
-    if (!range.empty()) {
-        written = exportImages(entry->source, job, range.first, range.last,
-                               [&report] { report.pageDone(); });
-        switch (written) {
-        case int(ImageExportFailure::WriteFailed):
-            return PDFTOX_WRITE_FAILED;
-        case int(ImageExportFailure::DiskFull):
-            return PDFTOX_DISK_FULL;
-        case int(ImageExportFailure::Stopped):
-            return PDFTOX_STOPPED;
-        default:
-            break;
+    return atTheBoundary(PDFTOX_WRITE_FAILED, [&] {
+        const auto entry = find(handle);
+        if (!entry) {
+            return PDFTOX_BAD_HANDLE;
         }
-    }
-    report.skipped(range.after);
-    return written;
+        if (!folder || !*folder || imageTypeCode < PDFTOX_BMP || imageTypeCode > PDFTOX_GIF ||
+            resolution < 1 || resolution > 2400) {
+            return PDFTOX_BAD_ARGUMENT;
+        }
+        std::lock_guard lock(entry->use);
+        ImageJob job;
+        job.folder = folder;
+        if (job.folder.back() != '/') {
+            job.folder += '/';
+        }
+        job.prefix = namePrefix && *namePrefix ? namePrefix : "page-";
+        job.type = ImageType(imageTypeCode);
+        job.dpi = resolution;
+        job.paletted = colorDepth > 0 && colorDepth <= 8;
+        job.pageCount = entry->pageCount;
+
+        const Range range = validRange(firstPage, lastPage, entry->pageCount);
+        Progress report(progress, firstPage, lastPage);
+        report.skipped(range.before);
+        int written = 0;
+        if (!range.empty()) {
+            written = exportImages(entry->source, job, range.first, range.last,
+                                   [&report] { report.pageDone(); });
+            if (written < 0) {
+                return written; // PDFTOX_WRITE_FAILED, PDFTOX_DISK_FULL or PDFTOX_STOPPED
+            }
+        }
+        report.skipped(range.after);
+        return written;
+    });
 }
 
 int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
               ExportProgressFn progress) {
-    const auto entry = find(handle);
-    if (!entry) {
-        return PDFTOX_BAD_HANDLE;
-    }
-    if (!outputPath || !*outputPath) {
-        return PDFTOX_BAD_ARGUMENT;
-    }
-    std::lock_guard lock(entry->use);
-    const Range range = validRange(firstPage, lastPage, entry->pageCount);
-    Progress report(progress, firstPage, lastPage);
-    try {
-        RtfWriter writer;
-        writer.setTitle(metadata(entry->context.get(), entry->doc.get(), FZ_META_INFO_TITLE));
-        report.skipped(range.before);
-        int pages = 0;
-        if (!range.empty()) {
-            const bool finished = runPages<PageModel>(
-                entry->source, range.first, range.last,
-                [](fz_context* ctx, fz_document* doc, int page) {
-                    return extractPage(ctx, doc, page);
-                },
-                [&](int, std::optional<PageModel>&& page) {
-                    // A page that cannot be read still takes its place as an empty page.
-                    writer.addPage(page ? *page : PageModel());
-                    ++pages;
-                    report.pageDone();
-                    return true;
-                });
-            if (!finished) {
-                return PDFTOX_STOPPED;
-            }
+    return atTheBoundary(PDFTOX_WRITE_FAILED, [&] {
+        const auto entry = find(handle);
+        if (!entry) {
+            return PDFTOX_BAD_HANDLE;
         }
-        writer.finish(outputPath);
-        report.skipped(range.after);
-        return pages;
-    } catch (const WriteError& e) {
-        return faultOf(e.error()) == WriteFault::DiskFull ? PDFTOX_DISK_FULL : PDFTOX_WRITE_FAILED;
-    } catch (const std::exception&) {
-        return PDFTOX_WRITE_FAILED;
-    }
+        if (!outputPath || !*outputPath) {
+            return PDFTOX_BAD_ARGUMENT;
+        }
+        std::lock_guard lock(entry->use);
+        const Range range = validRange(firstPage, lastPage, entry->pageCount);
+        Progress report(progress, firstPage, lastPage);
+        try {
+            RtfWriter writer;
+            writer.setTitle(metadata(entry->context.get(), entry->doc.get(), FZ_META_INFO_TITLE));
+            report.skipped(range.before);
+            int pages = 0;
+            if (!range.empty()) {
+                const bool finished = runPages<PageModel>(
+                    entry->source, range.first, range.last,
+                    [](fz_context* ctx, fz_document* doc, int page) {
+                        return extractPage(ctx, doc, page);
+                    },
+                    [&](int, std::optional<PageModel>&& page) {
+                        // A page that cannot be read still takes its place as an empty page.
+                        writer.addPage(page ? *page : PageModel());
+                        ++pages;
+                        report.pageDone();
+                        return true;
+                    });
+                if (!finished) {
+                    return PDFTOX_STOPPED;
+                }
+            }
+            writer.finish(outputPath);
+            report.skipped(range.after);
+            return pages;
+        } catch (const WriteError& e) {
+            return faultOf(e.error()) == WriteFault::DiskFull ? PDFTOX_DISK_FULL
+                                                              : PDFTOX_WRITE_FAILED;
+        }
+    });
 }
 
 void StopExports(void) {
-    requestStop();
+    atTheBoundary([] { requestStop(); });
 }
 
 void ClosePDF(int handle) {
-    std::shared_ptr<OpenDocument> entry;
-    {
-        std::lock_guard lock(g_registryMutex);
-        auto it = g_documents.find(handle);
-        if (it == g_documents.end()) {
-            return;
+    atTheBoundary([&] {
+        std::shared_ptr<OpenDocument> entry;
+        {
+            std::lock_guard lock(g_registryMutex);
+            auto it = g_documents.find(handle);
+            if (it == g_documents.end()) {
+                return;
+            }
+            entry = std::move(it->second);
+            g_documents.erase(it);
         }
-        entry = std::move(it->second);
-        g_documents.erase(it);
-    }
-    // Waits for an export on this handle that another thread may be running.
-    std::lock_guard lock(entry->use);
+        // Waits for an export on this handle that another thread may be running.
+        std::lock_guard lock(entry->use);
+    });
 }
 
 int SetRCPath(const char*) {
-    return 1;
+    return atTheBoundary(1, [] { return 1; });
 }
 
 } // extern "C"
