@@ -3,13 +3,17 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 APP := $(BUILD)/app
 
-.PHONY: run test build deps configure clean format bench
+# Files `format-check` leaves out while they are reworked on another branch; empty once formatted.
+FORMAT_EXEMPT := bench/export_bench.cpp bench/paragraph_bench.cpp
+
+.PHONY: run test build deps configure clean format format-check bench
 
 deps:
 	@scripts/install-deps.sh
 
-$(BUILD)/build.ninja: CMakeLists.txt
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Depends on this file too, so that a build folder made before a change here is configured again.
+$(BUILD)/build.ninja: CMakeLists.txt Makefile
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMADOC_STRICT=ON
 
 configure: deps $(BUILD)/build.ninja
 
@@ -21,7 +25,7 @@ run: build
 	    echo "No display here: run it under a virtual one with 'xvfb-run make run'."; exit 0; fi
 	cd $(APP) && ./lumadoc
 
-test: build
+test: format-check build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 bench: build
@@ -29,6 +33,11 @@ bench: build
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# Fails, naming the lines, when a C++ file differs from what `make format` would make of it.
+format-check: deps
+	git ls-files -z -- '*.cpp' '*.h' $(addprefix ':!',$(FORMAT_EXEMPT)) | \
+	    xargs -0 clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD)

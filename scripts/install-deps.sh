@@ -14,6 +14,7 @@ packages=(
     poppler-utils mupdf-tools
     libcups2-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    clang-format
     fonts-dejavu-core
 )
 

@@ -5,10 +5,10 @@
 #define LUMADOC_TOOL_STATUS_H
 
 #define TOOL_OK 0
-#define TOOL_FAILED 1                 /* the input could not be converted */
-#define TOOL_USAGE 2                  /* a mistake on the command line */
-#define TOOL_DISK_FULL 4              /* the output could not be written: no space left */
-#define TOOL_FOLDER_NOT_WRITABLE 5    /* the output folder is missing, read-only or forbidden */
-#define TOOL_MISSING_PROGRAM 127      /* a program it runs is not installed */
+#define TOOL_FAILED 1              /* the input could not be converted */
+#define TOOL_USAGE 2               /* a mistake on the command line */
+#define TOOL_DISK_FULL 4           /* the output could not be written: no space left */
+#define TOOL_FOLDER_NOT_WRITABLE 5 /* the output folder is missing, read-only or forbidden */
+#define TOOL_MISSING_PROGRAM 127   /* a program it runs is not installed */
 
 #endif

@@ -74,7 +74,7 @@ qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int
         return -1;
     }
     std::vector<QByteArray> encoded;
-    encoded.reserve(args.size());
+    encoded.reserve(size_t(args.size()));
     for (const QString& a : args) {
         encoded.push_back(QFile::encodeName(a));
     }

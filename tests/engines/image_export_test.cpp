@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
                                            Format{"Png", PDFTOX_PNG, 24, ".png", 24, 0.01},
                                            Format{"Gif", PDFTOX_GIF, 8, ".gif", 8, 4.0},
                                            Format{"PngPalette", PDFTOX_PNG, 8, ".png", 8, 4.0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(ImageExport, PagesOutsideTheDocumentAreSkippedAndCountedAsDone) {
     const std::string out = folder("range");

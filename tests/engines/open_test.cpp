@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Ciphers, ProtectedPdf,
                          ::testing::Values(Cipher{"Aes256", "256"},
                                            Cipher{"Rc4_128", "128 --use-aes=n"},
                                            Cipher{"Aes128", "128 --use-aes=y"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(OpenPdf, DamagedAndForeignFiles) {
     EXPECT_EQ(OpenPDF(dir.file("missing.pdf").c_str(), ""), PDFTOX_CANNOT_OPEN);

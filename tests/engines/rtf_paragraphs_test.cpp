@@ -406,26 +406,26 @@ TEST(RtfParagraphsCorpus, JapaneseLinesJoinWithoutSpaces) {
 
 TEST(RtfFontClasses, FamilyNamesGiveTheClass) {
     using pdftox::FontClass;
-    struct Case {
+    struct NameCase {
         const char* name;
         bool serifFlag;
         FontClass cls;
     };
-    for (const Case& c :
-         {Case{"ABCDEF+CenturyGothic-Bold", true, FontClass::Swiss},
-          Case{"ArialMT", true, FontClass::Swiss}, Case{"Calibri", true, FontClass::Swiss},
-          Case{"Courier", true, FontClass::Modern},
-          Case{"Monospace821BT-Roman", true, FontClass::Modern},
-          Case{"P22Typewriter", true, FontClass::Modern},
-          Case{"LetterGothic", false, FontClass::Modern},
-          Case{"Times-Roman", false, FontClass::Roman},
-          Case{"ACaslon-Regular", false, FontClass::Roman},
-          Case{"Cambria-Bold", false, FontClass::Roman},
-          Case{"Palatino-Roman", false, FontClass::Roman},
-          Case{"HGPGothicE", true, FontClass::Swiss},
-          Case{"KozMinPr6N-Regular", false, FontClass::Roman},
-          Case{"AdobePiStd", true, FontClass::Tech},
-          Case{"UnknownFace", false, FontClass::Swiss}}) {
+    for (const NameCase& c :
+         {NameCase{"ABCDEF+CenturyGothic-Bold", true, FontClass::Swiss},
+          NameCase{"ArialMT", true, FontClass::Swiss}, NameCase{"Calibri", true, FontClass::Swiss},
+          NameCase{"Courier", true, FontClass::Modern},
+          NameCase{"Monospace821BT-Roman", true, FontClass::Modern},
+          NameCase{"P22Typewriter", true, FontClass::Modern},
+          NameCase{"LetterGothic", false, FontClass::Modern},
+          NameCase{"Times-Roman", false, FontClass::Roman},
+          NameCase{"ACaslon-Regular", false, FontClass::Roman},
+          NameCase{"Cambria-Bold", false, FontClass::Roman},
+          NameCase{"Palatino-Roman", false, FontClass::Roman},
+          NameCase{"HGPGothicE", true, FontClass::Swiss},
+          NameCase{"KozMinPr6N-Regular", false, FontClass::Roman},
+          NameCase{"AdobePiStd", true, FontClass::Tech},
+          NameCase{"UnknownFace", false, FontClass::Swiss}}) {
         EXPECT_EQ(pdftox::describeFontName(c.name, c.serifFlag, false).face.cls, c.cls) << c.name;
     }
 }

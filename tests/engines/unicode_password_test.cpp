@@ -35,7 +35,8 @@ template <typename Case> std::string caseName(const ::testing::TestParamInfo<Cas
 // Failure messages name the case and show the password with its bytes escaped.
 std::string escaped(const std::string& bytes) {
     std::string out;
-    for (const unsigned char c : bytes) {
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
         if (c >= 0x20 && c < 0x7F) {
             out += char(c);
         } else {

@@ -41,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "x/y"},
                       PathCase{"NonAscii", "C:\\Dokumente\\Überblick 2024.pdf",
                                "Überblick 2024.pdf", "Überblick 2024"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_P(HostPaths, NameAndBaseName) {
     const Conventions conv{QChar('/'), QString(), QString(), QString()};
@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Examples, HostPaths,
                                                     "back\\slash.pdf", "back\\slash"},
                                            PathCase{"NonAsciiAndQuotes", "/in/名前 \"q\".pdf",
                                                     "名前 \"q\".pdf", "名前 \"q\""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(PathHelpers, StripTrailingNulls) {
     EXPECT_EQ(StripTrailingNulls(QString("name.pdf") + QChar(0) + QChar(0) + "  "), "name.pdf");
@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"C:\\App\\data\\pdftk.exe", "c:\\tmp\\tmp2.pdf", "input_pw", "pw", "output",
                    "c:\\tmp\\tmp.pdf", "dont_ask"}},
         SplitCase{"Empty", "", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(CommandLine, QuotedTextsComeBackUnchanged) {
     const std::u16string alphabet =

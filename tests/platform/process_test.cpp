@@ -6,16 +6,15 @@
 #include "recording_prompts.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include "qt_printers.h"
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -29,31 +28,36 @@ QString childPath() {
     return QStringLiteral(LUMADOC_TEST_CHILD);
 }
 
-double cpuSeconds() {
+// How often the calling thread has given up the processor of its own accord: once each time it
+// went to sleep.
+long sleepsOfThisThread() {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 TEST(WaitForProcessEnd, SleepsWhileTheChildRunsAndKeepsEventsFlowing) {
-    const qint64 pid = StartProgram({childPath(), "sleep", "1000"});
+    // The child would sleep for a day: only an event handled inside the wait ends it.
+    const qint64 pid = StartProgram({childPath(), "sleep", "86400000"});
     ASSERT_GT(pid, 0);
+    constexpr int ticksToEnd = 5;
     int ticks = 0;
     QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (++ticks == ticksToEnd) {
+            kill(pid_t(pid), SIGTERM);
+        }
+    });
     ticker.start(20);
 
-    QElapsedTimer clock;
-    clock.start();
-    const double cpuBefore = cpuSeconds();
+    const long sleepsBefore = sleepsOfThisThread();
     const int code = WaitForProcessEnd(pid);
-    const double cpuUsed = cpuSeconds() - cpuBefore;
+    const long sleeps = sleepsOfThisThread() - sleepsBefore;
 
-    EXPECT_EQ(code, 0);
-    EXPECT_GE(clock.elapsed(), 900);
-    EXPECT_LT(cpuUsed, 0.25) << "the wait must not spin a processor";
-    EXPECT_GE(ticks, 20) << "timer events must be handled during the wait";
+    EXPECT_EQ(code, 128 + SIGTERM) << "the wait returns once the child has ended, with its status";
+    EXPECT_GE(ticks, ticksToEnd) << "timer events must be handled during the wait";
+    // A wait that spins handles the ticks without ever sleeping in between.
+    EXPECT_GE(sleeps, ticksToEnd) << "the wait must sleep between events, not spin a processor";
     EXPECT_NE(kill(pid_t(pid), 0), 0) << "the child must be reaped";
 }
 
@@ -85,37 +89,42 @@ TEST(StartHidden, ArgumentsArriveUnchangedAndMissingProgramsFail) {
     EXPECT_EQ(StartHidden("", &error), -1);
 }
 
-TEST(clsWaitableTimer, WaitsAtLeastTheTimeAskedAndHandlesInputMeanwhile) {
+// The waits are checked by the order of events: a timer due before the end of a wait fires
+// inside it, and a wait that is still running when a later timer fires has not ended early.
+TEST(clsWaitableTimer, WaitsTheTimeAskedAndHandlesInputMeanwhile) {
     clsWaitableTimer timer;
-    QElapsedTimer clock;
-    clock.start();
+    bool firedInside = false;
+    QTimer::singleShot(std::chrono::milliseconds(45), Qt::PreciseTimer,
+                       [&] { firedInside = timer.isWaiting(); });
     timer.Wait(50);
-    EXPECT_GE(clock.elapsed(), 50);
+    EXPECT_TRUE(firedInside) << "a timer due before the end of the wait fires inside it";
+    EXPECT_FALSE(timer.isWaiting());
 
-    clock.restart();
+    // Without a time: the pending events are handled once, and the call returns.
+    int handled = 0;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { ++handled; }, Qt::QueuedConnection);
     timer.Wait(0);
+    EXPECT_EQ(handled, 1);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { ++handled; }, Qt::QueuedConnection);
     timer.Wait(-5);
-    EXPECT_LT(clock.elapsed(), 50);
+    EXPECT_EQ(handled, 2);
 
-    // Events posted before and during the wait are handled before it returns.
-    qint64 handledAt = -1;
-    QTimer::singleShot(30, [&] { handledAt = clock.elapsed(); });
-    clock.restart();
-    timer.Wait(200);
-    EXPECT_GE(handledAt, 25);
-    EXPECT_LE(handledAt, clock.elapsed()) << "handled inside the wait";
-    EXPECT_GE(clock.elapsed(), 200);
-
-    // Two waits nested in each other each last their own time.
+    // Two waits nested in each other each last their own time: the outer one's end, due
+    // during the inner one, neither cuts the inner one short nor returns before it.
     clsWaitableTimer inner;
-    qint64 innerEnd = -1;
-    QTimer::singleShot(10, [&] {
+    bool innerWasWaiting = false;
+    bool innerEnded = false;
+    QTimer::singleShot(std::chrono::milliseconds(10), Qt::PreciseTimer, [&] {
         inner.Wait(150);
-        innerEnd = clock.elapsed();
+        innerEnded = true;
     });
-    clock.restart();
+    QTimer::singleShot(std::chrono::milliseconds(100), Qt::PreciseTimer,
+                       [&] { innerWasWaiting = inner.isWaiting() && timer.isWaiting(); });
     timer.Wait(40);
-    EXPECT_GE(innerEnd, 160);
+    EXPECT_TRUE(innerWasWaiting) << "the inner wait still ran after the outer one's time";
+    EXPECT_TRUE(innerEnded);
     EXPECT_FALSE(timer.isWaiting());
 }
 
@@ -151,7 +160,7 @@ TEST_F(NamedHelpers, EndProcessByNameEndsExactNamesIgnoringCase) {
     const qint64 bak = start(shortName + ".bak");
     ASSERT_GT(a, 0);
     ASSERT_GT(longer, 0);
-    QThread::msleep(100);
+    // StartProgram returns once the program has been loaded: it is in the list under its name.
 
     EXPECT_TRUE(IsProcessRunning(shortName.toUpper()));
     EXPECT_FALSE(IsProcessRunning(shortName.left(6)));
@@ -231,12 +240,17 @@ TEST_F(DOSOutputsTest, FailuresShowTheirMessageAndRaiseNoEvent) {
 }
 
 TEST_F(DOSOutputsTest, AnUnwatchedCommandEndsAfterTheFirstPass) {
+    // A copy under a name of its own, so that the test can see it still running afterwards.
+    QTemporaryDir dir;
+    const QString name = QString("lumaunwatched%1").arg(getpid());
+    ASSERT_TRUE(QFile::copy(childPath(), dir.path() + '/' + name));
+    QFile::setPermissions(dir.path() + '/' + name,
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     RunningToolExe.clear();
-    QElapsedTimer clock;
-    clock.start();
-    dos.ExecuteCommand(childPath() + " sleep 3000");
-    EXPECT_LT(clock.elapsed(), 2000);
+    dos.ExecuteCommand(dir.path() + '/' + name + " sleep 86400000");
     EXPECT_EQ(over, 1);
+    EXPECT_TRUE(IsProcessRunning(name)) << "the run returned without waiting for its command";
+    EndProcessByName(name);
 }
 
 } // namespace

@@ -37,8 +37,9 @@ public:
         if (statvfs(m_folder.c_str(), &fs) != 0) {
             return;
         }
-        const long long free = (long long)fs.f_bavail * (long long)fs.f_frsize;
-        const long long fill = free - (long long)kilobytes * 1024;
+        const long long free =
+            static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
+        const long long fill = free - static_cast<long long>(kilobytes) * 1024;
         if (fill > 0) {
             std::ofstream filler(m_folder + "/.filler", std::ios::binary);
             const std::vector<char> block(4096, 'x');

@@ -216,7 +216,7 @@ void AtomicFile::commit() {
 void installPartFileCleanup() {
     struct sigaction action {};
     action.sa_handler = cleanupAndDie;
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = int(SA_RESETHAND);
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         // A signal the parent told us to ignore (nohup, a background job) stays ignored.

@@ -190,14 +190,14 @@ void writeBmp(const Bitmap& bm, bool paletted, const std::string& path) {
             std::memcpy(row.data(), indexed.row(y), size_t(bm.width));
         } else if (bm.channels == 3) {
             const uint8_t* src = bm.row(y);
-            for (int x = 0; x < bm.width; ++x) {
+            for (size_t x = 0; x < size_t(bm.width); ++x) {
                 row[3 * x] = src[3 * x + 2];
                 row[3 * x + 1] = src[3 * x + 1];
                 row[3 * x + 2] = src[3 * x];
             }
         } else {
             const uint8_t* src = bm.row(y);
-            for (int x = 0; x < bm.width; ++x) {
+            for (size_t x = 0; x < size_t(bm.width); ++x) {
                 row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = src[x];
             }
         }

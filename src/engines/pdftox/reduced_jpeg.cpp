@@ -232,7 +232,7 @@ private:
         for (int x = 0; x < m_dstWidth; ++x) {
             const uint16_t* p = column + first[x] * Channels;
             const uint32_t* w = weights + x * count;
-            uint32_t sum[Channels];
+            uint32_t sum[size_t(Channels)];
             for (int c = 0; c < Channels; ++c) {
                 sum[c] = 1u << (AcrossBits + DownBits - 1);
             }

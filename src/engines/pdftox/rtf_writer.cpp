@@ -51,7 +51,7 @@ void appendHex(std::string& out, const std::string& data) {
         if (i % 64 == 0) {
             out += '\n';
         }
-        const unsigned char b = data[i];
+        const auto b = static_cast<unsigned char>(data[i]);
         out += digits[b >> 4];
         out += digits[b & 15];
     }

@@ -124,10 +124,10 @@ std::string spaceCamelCase(const std::string& name) {
             out += ' ';
             continue;
         }
-        if (i > 0 && std::isupper((unsigned char)c) &&
-            (std::islower((unsigned char)name[i - 1]) ||
-             (i + 1 < name.size() && std::islower((unsigned char)name[i + 1]) &&
-              std::isupper((unsigned char)name[i - 1])))) {
+        if (i > 0 && std::isupper(static_cast<unsigned char>(c)) &&
+            (std::islower(static_cast<unsigned char>(name[i - 1])) ||
+             (i + 1 < name.size() && std::islower(static_cast<unsigned char>(name[i + 1])) &&
+              std::isupper(static_cast<unsigned char>(name[i - 1]))))) {
             if (!out.empty() && out.back() != ' ') {
                 out += ' ';
             }
@@ -901,7 +901,7 @@ std::vector<uint8_t> flattenOnWhite(fz_context* ctx, fz_image* image, int wantW,
             if (msamples) {
                 const int mx = int(int64_t(x) * mw / w);
                 const int my = int(int64_t(y) * mh / h);
-                a = a * msamples[mstride * my + size_t(mx) * size_t(mn)] / 255;
+                a = a * msamples[size_t(mstride) * size_t(my) + size_t(mx) * size_t(mn)] / 255;
             }
             out[3 * x] = uint8_t((r * a + 255 * (255 - a)) / 255);
             out[3 * x + 1] = uint8_t((g * a + 255 * (255 - a)) / 255);

@@ -2,6 +2,7 @@
 #include "pdftk_tool.h"
 
 #include "atomic_file.h"
+#include "tool_args.h"
 
 #include <cstdio>
 #include <cstring>
@@ -17,8 +18,7 @@ int main(int argc, char** argv) {
         command.passwords = passwords;
         tools::runPdftk(command);
     } catch (const tools::UsageError& e) {
-        std::fprintf(stderr, "pdftk: %s\n", e.what());
-        return 2;
+        return tools::reportUsageError("pdftk", e, nullptr);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "pdftk: %s\n", e.what());
         return pdftox::exitStatusFor(e);

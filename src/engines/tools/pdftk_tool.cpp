@@ -39,7 +39,7 @@ std::string decodeValue(const std::string& raw) {
             i += len;
             continue;
         }
-        const unsigned char c = raw[i++];
+        const auto c = static_cast<unsigned char>(raw[i++]);
         pdftox::appendUtf8(text,
                            c >= 0x80 && c < 0xA0 ? char32_t(cp1252High[c - 0x80]) : char32_t(c));
     }

@@ -1,16 +1,13 @@
 #pragma once
 
+#include "usage_error.h"
+
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace tools {
-
-/// A command line that the tool does not understand.
-class UsageError : public std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 /// The forms of pdftk's grammar that the tool carries out.
 struct PdftkCommand {

@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     std::string output;
     if (files.size() >= 2) {
         output = args[files[1]];
-        args[files[1]] = "-";
+        args[files[1]].assign(1, '-');
     } else {
         // poppler's own default: the PDF's name with .txt (or .html) for .pdf.
         output = args[files[0]];
