@@ -27,7 +27,6 @@
 #include "rtf_reader.h"
 #include "utf8.h"
 
-
 #include <cstdio>
 #include <fstream>
 #include <map>

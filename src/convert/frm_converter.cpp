@@ -83,19 +83,19 @@ QIcon toolbarIcon(const QStyle* style, QStyle::StandardPixmap which) {
             largest = size;
         }
     }
-    return QIcon(icon.pixmap(largest).scaled(32, 32, Qt::KeepAspectRatio,
-                                             Qt::SmoothTransformation));
+    return QIcon(
+        icon.pixmap(largest).scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 // Runs `work` on a thread of its own while the window keeps handling its events.
-template <class Work>
-auto besideEvents(Work work) -> decltype(work()) {
+template <class Work> auto besideEvents(Work work) -> decltype(work()) {
     decltype(work()) result{};
     QObject relay;
     QEventLoop loop;
     std::thread worker([&] {
         result = work();
-        QMetaObject::invokeMethod(&relay, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &relay, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec();
     worker.join();
@@ -359,8 +359,7 @@ void frmConverter::buildControls() {
         m_settings.cmbOF_Click(index);
     });
     connect(m_lv2, &QTreeView::clicked, this, &frmConverter::openEditor);
-    connect(m_txtValue, &QLineEdit::textChanged, &m_settings,
-            &ConversionSettings::txtValue_Change);
+    connect(m_txtValue, &QLineEdit::textChanged, &m_settings, &ConversionSettings::txtValue_Change);
     connect(m_cmbYesNo, &QComboBox::activated, this,
             [this](int) { m_settings.cmbYesNo_Click(m_cmbYesNo->currentText()); });
     connect(m_cmdBrowse, &QPushButton::clicked, this, &frmConverter::imgBrowse_Click);
@@ -401,8 +400,8 @@ void frmConverter::Form_Load() {
     m_cmbOF->setCurrentIndex(0);
     m_settings.cmbOF_Click(0);
 
-    const ConverterSettingsState state = LoadSettings(setupIni(), optionsIni(),
-                                                      platform::DefaultOutputFolder(), FormatCount);
+    const ConverterSettingsState state =
+        LoadSettings(setupIni(), optionsIni(), platform::DefaultOutputFolder(), FormatCount);
     m_txtPath->setText(state.outputFolder);
     if (state.formatIndex) {
         // -1 clears the selection and leaves the rows; another index rebuilds them.
@@ -451,11 +450,11 @@ void frmConverter::AddPdfFolder() {
     focusPass();
 }
 
-void frmConverter::LV_OLEDragDrop(const QMimeData* data) {
-    if (!data || !data->hasUrls()) {
+void frmConverter::LV_OLEDragDrop(const QMimeData* dropped) {
+    if (!dropped || !dropped->hasUrls()) {
         return;
     }
-    for (const QUrl& url : data->urls()) {
+    for (const QUrl& url : dropped->urls()) {
         if (url.isLocalFile()) {
             QString path = url.toLocalFile();
             // A folder's URL may end in a separator; the row names the folder itself.
@@ -679,8 +678,8 @@ void frmConverter::Timer1_Timer() {
                                m_finishSoundOff != 0,
                                [this] { return m_closeAfterRun; },
                                m_services.processes};
-    m_run = std::make_unique<ConversionRun>(std::move(setup), m_queue, m_settings, *m_host,
-                                            m_library);
+    m_run =
+        std::make_unique<ConversionRun>(std::move(setup), m_queue, m_settings, *m_host, m_library);
     m_run->RunConversion();
     if (m_closeAfterRun) {
         close();
@@ -696,9 +695,9 @@ void frmConverter::reportFilesNotWritten() {
     }
     QStringList lines;
     for (const ConversionHost::FileReport& report : missing) {
-        lines << tr("%1: %2")
-                     .arg(platform::GetFileNameFromPath(report.path, platform::Conventions::host()),
-                          report.reason);
+        lines << tr("%1: %2").arg(
+            platform::GetFileNameFromPath(report.path, platform::Conventions::host()),
+            report.reason);
     }
     const QString text = missing.size() == 1
                              ? tr("This file was not converted:")

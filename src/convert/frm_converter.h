@@ -40,10 +40,11 @@ class frmConverter : public QWidget {
 public:
     /// What the window does outside itself; tests replace each part.
     struct Services {
-        std::function<bool(const QUrl&)> openUrl;          ///< folders and the help page
-        std::function<void(const QString&)> playSound;     ///< returns when the sound is over
-        platform::Processes* processes = nullptr;          ///< null: the host's
-        std::function<QStringList(const QString&)> findPdfs; ///< the folder search; null: the real one
+        std::function<bool(const QUrl&)> openUrl;      ///< folders and the help page
+        std::function<void(const QString&)> playSound; ///< returns when the sound is over
+        platform::Processes* processes = nullptr;      ///< null: the host's
+        std::function<QStringList(const QString&)>
+            findPdfs;           ///< the folder search; null: the real one
         QString settingsFolder; ///< of "setup.ini" and "options.ini"; empty: the program's
     };
 
@@ -79,7 +80,7 @@ public slots:
     void Timer2_Timer();
     void Form_Click();
     /// Files or folders dropped on the queue: every URL of the drop's list, in its order.
-    void LV_OLEDragDrop(const QMimeData* data);
+    void LV_OLEDragDrop(const QMimeData* dropped);
 
 signals:
     /// The window was left (Exit or closed): the launcher should come back.

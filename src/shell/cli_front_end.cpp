@@ -98,7 +98,7 @@ extern "C" void onStopSignal(int signal) {
 void installStopHandlers() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = int(SA_RESETHAND);
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

@@ -93,7 +93,7 @@ TEST_F(Cli, HelpAndFolders) {
     // A folder among the arguments: its PDF files in the order a file manager shows them.
     const QString folder = dir.path() + "/scans";
     QDir().mkpath(folder + "/Sub");
-    for (const QString& name : {"scan10.pdf", "Scan2.pdf", "scan1.pdf", "Sub/inner.pdf"}) {
+    for (const char* name : {"scan10.pdf", "Scan2.pdf", "scan1.pdf", "Sub/inner.pdf"}) {
         QFile::copy(pdf, folder + "/" + name);
     }
     const Outcome r = convert({"--to", "txt", "-o", out, folder});

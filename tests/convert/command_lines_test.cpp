@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "\"C:\\Program Files\\App\\pdftotext.exe\" \"C:\\in\\a b.pdf\" \"C:\\out\\a.txt\" "
                 "-f 1 ",
                 "pdftotext.exe"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(DecryptionLine, AnyPasswordReachesTheToolUnchanged) {
     for (const QString& password :

@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   EXPECT_EQ(j.format, Jpeg);
                                   EXPECT_EQ(s.rows().size(), 2);
                               }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(JobArguments, RefuseWhatTheRowsWouldChangeOrNotUse) {
     struct Bad {

@@ -184,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{Png, "Png", "a", true}, FormatCase{Tif, "Tif", "a", true},
                       FormatCase{Html, "Html", "a/a.html", false},
                       FormatCase{Flash, "Flash", "a.swf", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(Run, AFullDiskFailsEveryFormatWithItsReasonAndLeavesNoPartialFile) {
     // Pages full of text: every format's output is larger than the room left.

@@ -94,11 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
         Typed{Flash, 4, "abc", "0.5"}, Typed{Flash, 4, "x", "0.5"}, Typed{Flash, 4, "0", "0"},
         Typed{Flash, 4, "", ""}, Typed{Flash, 4, "1e3", "10"}, Typed{Flash, 2, "x", "ALL PAGES"},
         Typed{Flash, 1, "x", "1"}),
-    [](const ::testing::TestParamInfo<Typed>& info) {
+    [](const ::testing::TestParamInfo<Typed>& test) {
         // FlashRow4_0_5, WordRow1_Empty, WordRow1_minus2, WordRow1_U0663: letters and digits only.
-        std::string name = std::string(info.param.format == Flash ? "Flash" : "Word") + "Row" +
-                           std::to_string(info.param.row) + "_";
-        const QString text = QString::fromUtf8(info.param.text);
+        std::string name = std::string(test.param.format == Flash ? "Flash" : "Word") + "Row" +
+                           std::to_string(test.param.row) + "_";
+        const QString text = QString::fromUtf8(test.param.text);
         if (text.isEmpty()) {
             name += "Empty";
         }

@@ -96,8 +96,7 @@ protected:
         window = std::make_unique<frmConverter>(services);
         return *window;
     }
-    template <class T>
-    T* find(const char* name) {
+    template <class T> T* find(const char* name) {
         T* w = window->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
@@ -107,7 +106,8 @@ protected:
         testing_support::FixturePage page;
         page.content = testing_support::textLine("F1", 20, 72, 700, "Hello window");
         EXPECT_TRUE(testing_support::writeFixturePdf(
-            path.toStdString(), std::vector<testing_support::FixturePage>(pages, page)));
+            path.toStdString(),
+            std::vector<testing_support::FixturePage>(static_cast<std::size_t>(pages), page)));
         return path;
     }
     void drop(const QStringList& paths) {
@@ -161,13 +161,12 @@ TEST_F(Window, LoadsWithEveryControlAtItsPlace) {
         const char* name;
         QRect rect;
     };
-    for (const Place& p : {Place{"CmdToolsBar0", {0, 0, 95, 66}},
-                           Place{"CmdToolsBar4", {376, 0, 95, 66}},
-                           Place{"CmdToolsBar5", {626, 0, 95, 66}}, Place{"LV", {14, 86, 455, 317}},
-                           Place{"picText", {156, 230, 163, 21}}, Place{"pb", {14, 426, 455, 21}},
-                           Place{"LV2", {488, 162, 221, 160}},
-                           Place{"cmdBrowse", {656, 352, 51, 22}},
-                           Place{"cmdConvert", {488, 388, 219, 61}}}) {
+    for (const Place& p :
+         {Place{"CmdToolsBar0", {0, 0, 95, 66}}, Place{"CmdToolsBar4", {376, 0, 95, 66}},
+          Place{"CmdToolsBar5", {626, 0, 95, 66}}, Place{"LV", {14, 86, 455, 317}},
+          Place{"picText", {156, 230, 163, 21}}, Place{"pb", {14, 426, 455, 21}},
+          Place{"LV2", {488, 162, 221, 160}}, Place{"cmdBrowse", {656, 352, 51, 22}},
+          Place{"cmdConvert", {488, 388, 219, 61}}}) {
         EXPECT_EQ(find<QWidget>(p.name)->geometry(), p.rect) << p.name;
     }
     const QStringList captions{"Add", "Add Folder", "Remove", "Convert", "Help", "Exit"};
@@ -282,7 +281,7 @@ TEST_F(Window, QueueFillsByDialogFolderSearchAndDropAndEmptiesByHand) {
 
     const QString tree = in + "/tree";
     QDir().mkpath(tree + "/sub");
-    for (const QString& name : {"/A.PDF", "/sub/b.pdf", "/c.Pdf", "/notes.txt"}) {
+    for (const char* name : {"/A.PDF", "/sub/b.pdf", "/c.Pdf", "/notes.txt"}) {
         QFile::copy(a, tree + name);
     }
     dialogs.answers = {tree};

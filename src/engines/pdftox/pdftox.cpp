@@ -81,8 +81,9 @@ Range validRange(int first, int last, int pageCount) {
         return {1, 0, 0, 0};
     }
     r.before = std::max<long long>(0, std::min<long long>(last, 0) - first + 1);
-    r.after = std::max<long long>(0, (long long)last -
-                                         std::max<long long>((long long)first - 1, pageCount));
+    r.after = std::max<long long>(
+        0, static_cast<long long>(last) -
+               std::max<long long>(static_cast<long long>(first) - 1, pageCount));
     return r;
 }
 
