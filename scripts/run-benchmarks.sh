@@ -8,3 +8,5 @@ echo
 "$build/bench/tools_bench" "$corpus" "$build/app"
 echo
 "$build/bench/paragraph_bench" "$corpus" "$build/app/libpdftox.so"
+echo
+"$build/bench/window_latency_bench" "$corpus" "$build/app"
