@@ -91,6 +91,7 @@ int main(int argc, char* argv[]) {
         sinceTick.start();
         ticker.start();
         window.findChild<QPushButton*>("cmdConvert")->click();
+        QApplication::processEvents();
         while (timer1->isActive() || window.isConverting() || window.queue().count() > 0) {
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         }

@@ -193,7 +193,11 @@ void frmConverter::buildControls() {
         button->setFocusPolicy(Qt::StrongFocus);
         button->setGeometry(b.x, 0, 95, 66);
         button->installEventFilter(this);
-        connect(button, &QToolButton::clicked, this, [this, i] { CmdToolsBar_Click(i); });
+        // Queued: a dialog that the click opens must not hold up whoever pressed the button
+        // (a screen reader waits for its press to be answered).
+        connect(
+            button, &QToolButton::clicked, this, [this, i] { CmdToolsBar_Click(i); },
+            Qt::QueuedConnection);
         m_toolbar[static_cast<std::size_t>(i)] = button;
     }
 
@@ -362,8 +366,10 @@ void frmConverter::buildControls() {
     connect(m_txtValue, &QLineEdit::textChanged, &m_settings, &ConversionSettings::txtValue_Change);
     connect(m_cmbYesNo, &QComboBox::activated, this,
             [this](int) { m_settings.cmbYesNo_Click(m_cmbYesNo->currentText()); });
-    connect(m_cmdBrowse, &QPushButton::clicked, this, &frmConverter::imgBrowse_Click);
-    connect(m_cmdConvert, &QPushButton::clicked, this, &frmConverter::imgConvert_Click);
+    connect(m_cmdBrowse, &QPushButton::clicked, this, &frmConverter::imgBrowse_Click,
+            Qt::QueuedConnection);
+    connect(m_cmdConvert, &QPushButton::clicked, this, &frmConverter::imgConvert_Click,
+            Qt::QueuedConnection);
     connect(m_txtAction, &QLineEdit::textChanged, this, &frmConverter::txtAction_Change);
     connect(m_timer1, &QTimer::timeout, this, &frmConverter::Timer1_Timer);
     connect(m_timer2, &QTimer::timeout, this, &frmConverter::Timer2_Timer);

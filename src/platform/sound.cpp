@@ -27,8 +27,8 @@ void PlaySoundAndWait(const QString& path) {
         finishWhenQuiet();
     });
     QObject::connect(&effect, &QSoundEffect::playingChanged, &loop, finishWhenQuiet);
-    // An audio back-end that never answers must not hold the window.
-    QTimer::singleShot(15000, &loop, &QEventLoop::quit);
+    // An audio back-end that never answers must not hold the run for long.
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
     effect.setSource(QUrl::fromLocalFile(path));
     if (effect.status() != QSoundEffect::Error) {
         loop.exec();

@@ -211,6 +211,7 @@ TEST_F(Window, SetupIniCarriesTheFolderAndFormatAndExitWritesItBeforeTheLauncher
                      [&] { atLauncher = read(settings + "/setup.ini"); });
     w.show();
     find<QToolButton>("CmdToolsBar5")->click();
+    QApplication::processEvents(); // clicks are answered first, then handled
     EXPECT_EQ(atLauncher, "\"\"\r\n\"\"\r\n\"\"\r\n\"/data/other\"\r\n\"2\"\r\n");
     EXPECT_FALSE(w.isVisible());
 
@@ -386,6 +387,7 @@ TEST_F(Window, ConvertsDroppedFilesAndListsTheOnesThatGaveNoOutput) {
     QPushButton* convert = find<QPushButton>("cmdConvert");
     convert->click();
     convert->click(); // a second request before the tick starts no second run
+    QApplication::processEvents();
     EXPECT_TRUE(find<QTimer>("Timer1")->isActive());
     waitForRun();
     EXPECT_EQ(QDir(out + "/first").entryList(QDir::Files).size(), 2);
@@ -419,6 +421,7 @@ TEST_F(Window, ClosingDuringARunStopsAfterTheFileInHand) {
         }
     });
     find<QPushButton>("cmdConvert")->click();
+    QApplication::processEvents();
     waitForRun();
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(launcher.count(), 1);
