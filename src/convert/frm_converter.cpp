@@ -29,6 +29,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -348,6 +349,10 @@ void frmConverter::buildControls() {
     }
 
     m_menu = new frmMenu(this);
+    // The settings dialog has no button of its own: Ctrl+, opens it, as in most programs.
+    auto* settingsKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+,")), this);
+    connect(settingsKey, &QShortcut::activated, this,
+            [this] { sendCommand(QStringLiteral("menuOption")); });
 
     // Left to right, top to bottom.
     QWidget* order[] = {m_toolbar[0], m_toolbar[1], m_toolbar[2], m_toolbar[3],

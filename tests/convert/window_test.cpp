@@ -11,7 +11,9 @@
 #include "platform/dialog_backend.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -428,6 +430,29 @@ TEST_F(Window, ClosingDuringARunStopsAfterTheFileInHand) {
     EXPECT_EQ(w.run()->reports().size(), 1);
     EXPECT_TRUE(QFileInfo::exists(dir.path() + "/out/one.rtf"));
     EXPECT_FALSE(QFileInfo::exists(dir.path() + "/out/two.rtf"));
+}
+
+TEST_F(Window, TheSettingsDialogWritesTheSoundSwitchOnlyWhenItChanges) {
+    frmConverter& w = open();
+    w.show();
+    auto answer = [&](bool soundOn, bool ok) {
+        QTimer::singleShot(0, &w, [=] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->findChild<QCheckBox*>("chkSound")->setChecked(soundOn);
+            ok ? dialog->accept() : dialog->reject();
+        });
+    };
+    answer(true, true); // unchanged: no file
+    w.sendCommand("menuOption");
+    EXPECT_FALSE(QFileInfo::exists(settings + "/options.ini"));
+    answer(false, false); // cancelled
+    w.sendCommand("menuOption");
+    EXPECT_FALSE(QFileInfo::exists(settings + "/options.ini"));
+    answer(false, true);
+    w.sendCommand("menuOption");
+    EXPECT_EQ(read(settings + "/options.ini"), "1\r\n");
+    EXPECT_TRUE(w.isVisible()) << "the program goes on";
 }
 
 TEST_F(Window, PictureForTheReadme) {
