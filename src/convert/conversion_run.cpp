@@ -5,16 +5,14 @@
 #include "engines/pdftox.h"
 #include "engines/tool_status.h"
 
+#include "platform/beside_events.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-
-#include <thread>
 
 namespace convert {
 namespace {
@@ -26,25 +24,6 @@ ConversionRun* g_exporting = nullptr;
 
 int exportProgressThunk(int first, int last, int done) {
     return g_exporting ? g_exporting->progressFromExport(first, last, done) : 1;
-}
-
-// Runs `work` on a thread of its own while the calling thread keeps handling its events, so
-// that a page that takes long to draw, or a large file to open, never stalls the window. What
-// the work posts to the calling thread before it ends is handled before this returns.
-template <class Work> auto besideEvents(QObject& relay, Work work) -> decltype(work()) {
-    if (!QCoreApplication::instance()) {
-        return work();
-    }
-    decltype(work()) result{};
-    QEventLoop loop;
-    std::thread worker([&] {
-        result = work();
-        QMetaObject::invokeMethod(
-            &relay, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-    return result;
 }
 
 using Outcome = ConversionHost::FileReport::Outcome;
@@ -157,8 +136,7 @@ void ConversionRun::RunConversion() {
 // Opens `path` to learn whether it can be converted and closes it again: a handle, or
 // PDFTOX_NEEDS_PASSWORD, PDFTOX_WRONG_PASSWORD or another failure.
 int ConversionRun::probe(const QString& path, const QString& password) {
-    QObject relay;
-    return besideEvents(relay, [&] {
+    return platform::RunBesideEvents([&] {
         const int result = m_library.OpenPDF(path, password);
         if (result > 0) {
             m_library.ClosePDF(result);
@@ -313,9 +291,8 @@ void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
 void ConversionRun::exportWithLibrary(OutputFormat format, const QString& queuedPath,
                                       const QString& password, const QString& stem) {
     const FormatInfo& info = formatInfo(format);
-    QObject opener;
     const int handle =
-        besideEvents(opener, [&] { return m_library.OpenPDF(queuedPath, password); });
+        platform::RunBesideEvents([&] { return m_library.OpenPDF(queuedPath, password); });
     const int pages = m_library.GetPageNum(handle);
     const auto [first, last] =
         pageRange(m_settings.value(Row::FirstPage), m_settings.value(Row::LastPage), pages);
@@ -334,7 +311,7 @@ void ConversionRun::exportWithLibrary(OutputFormat format, const QString& queued
     g_exporting = this;
     QObject relay;
     m_progressRelay = &relay;
-    const int result = besideEvents(relay, [&, first = first, last = last] {
+    const int result = platform::RunBesideEvents([&, first = first, last = last] {
         return info.writesFolder
                    ? m_library.ExportIMG(handle, target, QString(), info.imageTypeCode, 120,
                                          info.imageColorDepth, first, last, exportProgressThunk)

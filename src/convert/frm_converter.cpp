@@ -5,6 +5,7 @@
 #include "settings_files.h"
 
 #include "platform/app_folders.h"
+#include "platform/beside_events.h"
 #include "platform/common_dialogs.h"
 #include "platform/conventions.h"
 #include "platform/paths.h"
@@ -18,7 +19,6 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -34,8 +34,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
-
-#include <thread>
 
 namespace convert {
 namespace {
@@ -86,21 +84,6 @@ QIcon toolbarIcon(const QStyle* style, QStyle::StandardPixmap which) {
     }
     return QIcon(
         icon.pixmap(largest).scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-}
-
-// Runs `work` on a thread of its own while the window keeps handling its events.
-template <class Work> auto besideEvents(Work work) -> decltype(work()) {
-    decltype(work()) result{};
-    QObject relay;
-    QEventLoop loop;
-    std::thread worker([&] {
-        result = work();
-        QMetaObject::invokeMethod(
-            &relay, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-    return result;
 }
 
 } // namespace
@@ -452,7 +435,8 @@ void frmConverter::AddPdfFolder() {
     const QString folder = chosen ? m_dialogs->Path() : QString();
     if (!folder.isEmpty()) {
         // A large tree takes a while: the search runs beside the window's events.
-        m_lstAddFolder = besideEvents([this, folder] { return m_services.findPdfs(folder); });
+        m_lstAddFolder =
+            platform::RunBesideEvents([this, folder] { return m_services.findPdfs(folder); });
         m_queue.appendSearchResults(m_lstAddFolder);
         m_lstAddFolder.clear();
     }
@@ -544,27 +528,10 @@ void frmConverter::txtAction_Change() {
 }
 
 void frmConverter::CmdToolsBar_Click(int index) {
-    switch (index) {
-    case 0:
-        imgAdd_Click();
-        break;
-    case 1:
-        AddPdfFolder();
-        break;
-    case 2:
-        showMenuRemove();
-        break;
-    case 3:
-        imgConvert_Click();
-        break;
-    case 4:
-        OpenHelpPage();
-        break;
-    case 5:
-        imgExit_Click();
-        break;
-    default:
-        break;
+    // Add, Add Folder, Remove, Convert, Help, Exit: the image toolbar's actions in another order.
+    constexpr int imageIndex[6] = {0, 6, 1, 2, 4, 5};
+    if (index >= 0 && index < 6) {
+        imgToolbar_Click(imageIndex[index]);
     }
 }
 
