@@ -24,12 +24,8 @@
 namespace {
 
 // Real tools; no "Export finished" window and no ending of other windows.
-class QuietProcesses : public platform::Processes {
+class QuietProcesses : public platform::ForwardingProcesses {
 public:
-    qint64 startHidden(const QString& commandLine) override {
-        return system().startHidden(commandLine);
-    }
-    int waitForEnd(qint64 pid) override { return system().waitForEnd(pid); }
     void endByName(const QString&) override {}
     bool startDetached(const QString&) override { return true; }
 };

@@ -86,6 +86,22 @@ QIcon toolbarIcon(const QStyle* style, QStyle::StandardPixmap which) {
         icon.pixmap(largest).scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
+// A list in report view over `model`: whole rows, one selected at a time, not edited in place.
+QTreeView* reportList(QWidget* parent, const QString& name, const QRect& place,
+                      QAbstractItemModel* model) {
+    auto* list = new QTreeView(parent);
+    list->setObjectName(name);
+    list->setGeometry(place);
+    list->setModel(model);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    return list;
+}
+
 } // namespace
 
 /// The run's view of the window: the progress label, bar and picture, the animation, the
@@ -194,16 +210,7 @@ void frmConverter::buildControls() {
     hintPalette.setColor(QPalette::WindowText, QColor(48, 70, 84));
     m_lblButton->setPalette(hintPalette);
 
-    m_lv = new QTreeView(this);
-    m_lv->setObjectName(QStringLiteral("LV"));
-    m_lv->setGeometry(14, 86, 455, 317);
-    m_lv->setModel(&m_queue);
-    m_lv->setRootIsDecorated(false);
-    m_lv->setUniformRowHeights(true);
-    m_lv->setAllColumnsShowFocus(true);
-    m_lv->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_lv->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_lv = reportList(this, QStringLiteral("LV"), QRect(14, 86, 455, 317), &m_queue);
     m_lv->setTextElideMode(Qt::ElideMiddle);
     m_lv->header()->setStretchLastSection(false);
     m_lv->header()->setSectionResizeMode(ConversionQueue::FileNameColumn, QHeaderView::Stretch);
@@ -253,16 +260,7 @@ void frmConverter::buildControls() {
     auto* label2 = new QLabel(tr("&Setting:"), this);
     label2->setObjectName(QStringLiteral("Label2"));
     label2->move(488, 142);
-    m_lv2 = new QTreeView(this);
-    m_lv2->setObjectName(QStringLiteral("LV2"));
-    m_lv2->setGeometry(488, 162, 221, 160);
-    m_lv2->setModel(&m_settings);
-    m_lv2->setRootIsDecorated(false);
-    m_lv2->setUniformRowHeights(true);
-    m_lv2->setAllColumnsShowFocus(true);
-    m_lv2->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_lv2->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_lv2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_lv2 = reportList(this, QStringLiteral("LV2"), QRect(488, 162, 221, 160), &m_settings);
     m_lv2->header()->setStretchLastSection(true);
     m_lv2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_lv2->setTextElideMode(Qt::ElideRight);

@@ -26,4 +26,16 @@ public:
     static Processes& system();
 };
 
+/// Processes that do what system() does; derive from it to change one part (a terminal that
+/// ends no windows of another program, a test that records).
+class ForwardingProcesses : public Processes {
+public:
+    qint64 startHidden(const QString& commandLine) override {
+        return system().startHidden(commandLine);
+    }
+    int waitForEnd(qint64 pid) override { return system().waitForEnd(pid); }
+    void endByName(const QString& exeName) override { system().endByName(exeName); }
+    bool startDetached(const QString& program) override { return system().startDetached(program); }
+};
+
 } // namespace platform

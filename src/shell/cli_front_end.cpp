@@ -72,12 +72,8 @@ private:
 
 // The terminal shows no "Export finished" window, so it ends none: a window of Lumadoc running
 // beside it stays open.
-class TerminalProcesses : public platform::Processes {
+class TerminalProcesses : public platform::ForwardingProcesses {
 public:
-    qint64 startHidden(const QString& commandLine) override {
-        return system().startHidden(commandLine);
-    }
-    int waitForEnd(qint64 pid) override { return system().waitForEnd(pid); }
     void endByName(const QString&) override {}
     bool startDetached(const QString&) override { return false; }
 };
