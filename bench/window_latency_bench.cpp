@@ -27,7 +27,7 @@ namespace {
 class QuietProcesses : public platform::ForwardingProcesses {
 public:
     void endByName(const QString&) override {}
-    bool startDetached(const QString&) override { return true; }
+    bool startDetached(const QString&, platform::StartWindow) override { return true; }
 };
 
 } // namespace

@@ -51,7 +51,8 @@ QString toolFailure(int status, const QString& exeName) {
 
 bool StartExportFinishedWindow(const platform::Conventions& conv, const QString& appFolder,
                                platform::Processes& processes) {
-    return processes.startDetached(conv.join(appFolder, conv.exe(QStringLiteral("pro"))));
+    return processes.startDetached(conv.join(appFolder, conv.exe(QStringLiteral("pro"))),
+                                   platform::StartWindow::Normal);
 }
 
 ConversionRun::ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings,

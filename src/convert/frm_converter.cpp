@@ -206,9 +206,6 @@ void frmConverter::buildControls() {
     m_lblButton->setObjectName(QStringLiteral("lblButton"));
     m_lblButton->setGeometry(476, 26, 146, 16);
     m_lblButton->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QPalette hintPalette = m_lblButton->palette();
-    hintPalette.setColor(QPalette::WindowText, QColor(48, 70, 84));
-    m_lblButton->setPalette(hintPalette);
 
     m_lv = reportList(this, QStringLiteral("LV"), QRect(14, 86, 455, 317), &m_queue);
     m_lv->setTextElideMode(Qt::ElideMiddle);
@@ -296,6 +293,8 @@ void frmConverter::buildControls() {
     m_cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
     m_cmdBrowse->setGeometry(656, 352, 51, 22);
     m_cmdBrowse->setToolTip(tr("Select an Output Folder"));
+    // Narrow: a skin gives it no more padding than its caption leaves room for.
+    m_cmdBrowse->setProperty("skinRole", QStringLiteral("compact"));
     m_cmdConvert = new QPushButton(tr("Convert PDF Files Now"), this);
     m_cmdConvert->setObjectName(QStringLiteral("cmdConvert"));
     m_cmdConvert->setGeometry(488, 388, 219, 61);

@@ -8,13 +8,24 @@
 namespace platform {
 namespace {
 
+const QString StartWindowVariable = QStringLiteral("LUMADOC_START_WINDOW");
+
 class SystemProcesses final : public Processes {
 public:
     qint64 startHidden(const QString& commandLine) override { return StartHidden(commandLine); }
     int waitForEnd(qint64 pid) override { return WaitForProcessEnd(pid); }
     void endByName(const QString& exeName) override { EndProcessByName(exeName); }
-    bool startDetached(const QString& program) override {
-        return QProcess::startDetached(program, {});
+    bool startDetached(const QString& program, StartWindow window) override {
+        QProcess process;
+        process.setProgram(program);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (window == StartWindow::MinimizedFocused) {
+            environment.insert(StartWindowVariable, QStringLiteral("minimized"));
+        } else {
+            environment.remove(StartWindowVariable);
+        }
+        process.setProcessEnvironment(environment);
+        return process.startDetached();
     }
 };
 

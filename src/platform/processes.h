@@ -4,6 +4,14 @@
 
 namespace platform {
 
+/// How a program started detached shows its first window. Our own programs honour it through
+/// the environment variable "LUMADOC_START_WINDOW" (see ShowAsStarted), the way a Windows
+/// program picks up the show command its starter chose.
+enum class StartWindow {
+    Normal,          ///< a normal, activated window
+    MinimizedFocused ///< minimized, yet the active window
+};
+
 /// Starting, waiting for and ending outside programs, behind one interface so that the work
 /// that drives them (the conversion run, printing) can be given another implementation in
 /// tests. system() is the real one: StartHidden, WaitForProcessEnd, EndProcessByName and a
@@ -19,8 +27,8 @@ public:
     virtual int waitForEnd(qint64 pid) = 0;
     /// Ends every process of the user whose executable file name is `exeName`, ignoring case.
     virtual void endByName(const QString& exeName) = 0;
-    /// Starts `program` without arguments, detached, with a normal activated window.
-    virtual bool startDetached(const QString& program) = 0;
+    /// Starts `program` without arguments, detached, its first window shown as `window` says.
+    virtual bool startDetached(const QString& program, StartWindow window) = 0;
 
     /// The host's processes.
     static Processes& system();
@@ -35,7 +43,9 @@ public:
     }
     int waitForEnd(qint64 pid) override { return system().waitForEnd(pid); }
     void endByName(const QString& exeName) override { system().endByName(exeName); }
-    bool startDetached(const QString& program) override { return system().startDetached(program); }
+    bool startDetached(const QString& program, StartWindow window) override {
+        return system().startDetached(program, window);
+    }
 };
 
 } // namespace platform

@@ -75,7 +75,7 @@ private:
 class TerminalProcesses : public platform::ForwardingProcesses {
 public:
     void endByName(const QString&) override {}
-    bool startDetached(const QString&) override { return false; }
+    bool startDetached(const QString&, platform::StartWindow) override { return false; }
 };
 
 // Ctrl-C or a termination request: the export in progress stops after the pages in hand and

@@ -1,4 +1,4 @@
-#include "convert/frm_converter.h"
+#include "frm_main.h"
 
 #include "platform/single_instance.h"
 #include "platform/widget_prompts.h"
@@ -19,8 +19,11 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumadoc"));
+    // The application lives exactly as long as the launcher: it ends when the launcher closes,
+    // not when the last visible window does (the launcher hides while the converter is open).
+    QApplication::setQuitOnLastWindowClosed(false);
 
-    // A second start ends silently; the running instance comes forward.
+    // A second start ends at once and silently; the running instance comes forward.
     platform::SingleInstance instance(QStringLiteral("lumadoc"));
     if (!instance.acquire()) {
         return EXIT_SUCCESS;
@@ -29,13 +32,9 @@ int main(int argc, char* argv[]) {
     platform::WidgetPrompts prompts;
     platform::Prompts::install(&prompts);
 
-    // The converter is the first window until the launcher takes its place.
-    convert::frmConverter window;
-    QObject::connect(&instance, &platform::SingleInstance::activationRequested, &window, [&window] {
-        window.show();
-        window.raise();
-        window.activateWindow();
-    });
-    window.show();
+    shell::frmMain launcher;
+    QObject::connect(&instance, &platform::SingleInstance::activationRequested, &launcher,
+                     &shell::frmMain::bringToFront);
+    launcher.show();
     return app.exec();
 }

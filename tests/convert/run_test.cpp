@@ -72,7 +72,7 @@ public:
         return system().waitForEnd(pid);
     }
     void endByName(const QString& exeName) override { ended << exeName; }
-    bool startDetached(const QString& program) override {
+    bool startDetached(const QString& program, platform::StartWindow) override {
         detached << program;
         return true;
     }
