@@ -455,32 +455,4 @@ TEST_F(Window, TheSettingsDialogWritesTheSoundSwitchOnlyWhenItChanges) {
     EXPECT_TRUE(w.isVisible()) << "the program goes on";
 }
 
-TEST_F(Window, PictureForTheReadme) {
-    frmConverter& w = open();
-    // Short, plain paths read better in the picture than the test's temporary ones.
-    const QString sample = QDir::tempPath() + "/Lumadoc sample";
-    QDir(sample).removeRecursively();
-    QDir().mkpath(sample + "/Scans");
-    const QString made = pdf("made.pdf");
-    QStringList files;
-    for (const char* name : {"Annual report 2025.pdf", "Rechnung März.pdf", "Scans/scan1.pdf",
-                             "Scans/scan2.pdf", "Scans/scan10.pdf"}) {
-        QFile::copy(made, sample + "/" + name);
-        files << sample + "/" + name;
-    }
-    if (QFileInfo::exists(corpus + "/tracemonkey.pdf")) {
-        QFile::copy(corpus + "/tracemonkey.pdf", sample + "/tracemonkey.pdf");
-        files.insert(1, sample + "/tracemonkey.pdf");
-    }
-    drop(files);
-    find<QComboBox>("cmbOF")->setCurrentIndex(9);
-    find<QLineEdit>("txtPath")->setText("/home/user/Documents/Lumadoc");
-    w.show();
-    QApplication::processEvents();
-    const QImage picture = w.grab().toImage();
-    EXPECT_EQ(picture.size(), QSize(720, 489) * w.devicePixelRatio());
-    EXPECT_TRUE(picture.save(QStringLiteral(LUMADOC_BUILD_DIR "/converter-window.png")));
-    QDir(sample).removeRecursively();
-}
-
 } // namespace

@@ -15,9 +15,12 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -328,18 +331,35 @@ TEST(LauncherProgram, ASecondStartEndsSilentlyAndTheFirstGoesOn) {
     first.waitForFinished(5000);
 }
 
-// Pictures of the launcher and the converter in both schemes.
+// Pictures of the launcher and of the converter with a few files queued, in both schemes.
 TEST_F(Launcher, PicturesForTheReadme) {
+    QCursor::setPos(3000, 3000); // away from the windows: no button shows its hover look
     for (const ColorScheme scheme : {ColorScheme::Light, ColorScheme::Dark}) {
         qputenv("LUMADOC_COLOR_SCHEME", scheme == ColorScheme::Dark ? "dark" : "light");
         frmMain& w = open();
         const QString suffix = scheme == ColorScheme::Dark ? "-dark" : "";
         EXPECT_TRUE(w.grab().save(QStringLiteral(LUMADOC_BUILD_DIR "/launcher") + suffix + ".png"));
-        click("Command5");
-        ASSERT_NE(w.converter(), nullptr);
-        EXPECT_TRUE(w.converter()->grab().save(QStringLiteral(LUMADOC_BUILD_DIR "/converter") +
-                                               suffix + ".png"));
-        w.converter()->close();
+        click("Command8");
+        convert::frmConverter* converter = w.converter();
+        ASSERT_NE(converter, nullptr);
+        // Short, plain paths read better in the picture than the test's temporary ones.
+        QList<QUrl> files;
+        for (const char* name : {"Annual report 2025.pdf", "tracemonkey.pdf", "Rechnung März.pdf",
+                                 "Scans/scan1.pdf", "Scans/scan2.pdf", "Scans/scan10.pdf"}) {
+            files << QUrl::fromLocalFile(QStringLiteral("/home/user/Lumadoc sample/") +
+                                         QString::fromUtf8(name));
+        }
+        QMimeData dropped;
+        dropped.setUrls(files);
+        converter->LV_OLEDragDrop(&dropped);
+        converter->findChild<QWidget*>("LV")->setFocus();
+        converter->findChild<QLineEdit*>("txtPath")->setText("/home/user/Documents/Lumadoc");
+        QApplication::processEvents();
+        const QImage picture = converter->grab().toImage();
+        EXPECT_EQ(picture.size(), QSize(720, 489) * converter->devicePixelRatio());
+        EXPECT_TRUE(
+            picture.save(QStringLiteral(LUMADOC_BUILD_DIR "/converter-window") + suffix + ".png"));
+        converter->close();
         launcher.reset();
         SkinH_Detach();
     }
