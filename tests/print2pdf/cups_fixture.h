@@ -118,7 +118,7 @@ public:
     /// of it exists, and returns that PDF's path. Empty, with the reason in `*failure`, when
     /// the job ended otherwise or none came within `limitMs` (a limit that only ends a wait
     /// gone wrong).
-    QString waitForPdf(int afterJob, QString* failure, int limitMs = 120000) const {
+    QString waitForPdf(int afterJob, QString* failure, int limitMs = 60000) const {
         const QDeadlineTimer deadline(limitMs);
         int job = 0;
         QString lastState = QStringLiteral("no job");

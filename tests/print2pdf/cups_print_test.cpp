@@ -160,6 +160,29 @@ TEST_F(RealCups, TheWindows9xAndNt4MethodsSwitchTheCupsDefaultToo) {
     EXPECT_EQ(lpstatDefault(), PdfPrinter) << "through the profile's device entry";
 }
 
+TEST_F(RealCups, ThePrintVerbReportsTheEndOnceLpHasQueuedTheJob) {
+    runProgram("lpoptions", {"-d", PdfPrinter});
+    const QString text = dir.filePath("short.txt");
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("One line.\n");
+    file.close();
+
+    const int before = CupsPdfPrinter::lastJobId();
+    int lastJobAtEnd = -1;
+    ASSERT_TRUE(platform::ShellPrint(text, [&] { lastJobAtEnd = CupsPdfPrinter::lastJobId(); }));
+    EXPECT_EQ(lastJobAtEnd, -1) << "the end is reported from the event loop, not at the start";
+    while (lastJobAtEnd < 0) {
+        runEventsFor(10);
+    }
+    EXPECT_GT(lastJobAtEnd, before) << "lp had queued the job when its end was reported";
+
+    QString failure;
+    const QString pdf = pdfPrinter.waitForPdf(before, &failure);
+    EXPECT_FALSE(pdf.isEmpty()) << failure.toStdString();
+    QFile::remove(pdf);
+}
+
 TEST_F(RealCups, HandsATextFileToThePdfPrinter) {
     const QString text = dir.filePath("notes.txt");
     QFile file(text);

@@ -150,10 +150,14 @@ TEST(DocumentPrinter,
     EXPECT_EQ(spooler.callsTo("SetDefaultPrinterA"),
               (std::vector<QStringList>{{"vxPDF"}, {"Office"}}));
 
-    // The next print starts afresh.
+    // The next print starts afresh; one to another printer meanwhile does not make vxPDF the
+    // default to give back.
     printer.PrintDocumentUsingShellExecute("vxPDF", "/docs/4.txt");
     EXPECT_EQ(spooler.defaultPrinter, "vxPDF");
+    printer.PrintDocumentUsingShellExecute("Other", "/docs/5.txt");
+    EXPECT_EQ(programs.prints[4].defaultPrinter, "Other");
     programs.prints[3].returned();
+    programs.prints[4].returned();
     EXPECT_EQ(spooler.defaultPrinter, "Office");
 }
 
