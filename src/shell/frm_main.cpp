@@ -295,7 +295,7 @@ void frmMain::Command1_Click() {
     }
     const QString chosen = dialogs.FileName();
     dialogs.setFileName(QString());
-    m_services.printer->PrintDocumentUsingShellExecute(print2pdf::PdfPrinterName, chosen);
+    m_services.printer->PrintDocumentUsingShellExecute(print2pdf::PdfPrinter, chosen);
 }
 
 void frmMain::Command3_Click() {

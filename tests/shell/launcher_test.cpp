@@ -1,8 +1,11 @@
 // The launcher offscreen: its controls and their order, the converter buttons, the image
-// program, the help page, shutdown, the skin, and a second start of the real program.
+// program, the help page, printing a document to PDF (on a spooler that plays Windows, and as
+// root through the real CUPS), shutdown, the skin, and a second start of the real program.
 #include "shell/frm_main.h"
 #include "shell/skin.h"
 
+#include "cups_fixture.h"
+#include "fake_spooler.h"
 #include "recording_dialogs.h"
 #include "recording_prompts.h"
 
@@ -11,6 +14,7 @@
 #include "platform/common_dialogs.h"
 #include "platform/processes.h"
 #include "platform/start_window.h"
+#include "print2pdf/document_printer.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -33,6 +37,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <unistd.h>
 
 using namespace shell;
 
@@ -87,6 +92,7 @@ protected:
             return true;
         };
         services.processes = &processes;
+        services.printer = printerForNextLauncher;
         services.converter.settingsFolder = settings;
         services.converter.processes = &processes;
         services.converter.openUrl = services.openUrl;
@@ -112,6 +118,7 @@ protected:
     RecordingProcesses processes;
     testing_support::RecordingDialogs dialogs;
     testing_support::RecordingPrompts prompts;
+    print2pdf::DocumentPrinter* printerForNextLauncher = nullptr;
     std::unique_ptr<frmMain> launcher;
 };
 
@@ -223,6 +230,91 @@ TEST_F(Launcher, StartsTheImageProgramMinimizedAndOpensTheHelpPage) {
     QWidget normal;
     platform::ShowAsStarted(&normal);
     EXPECT_FALSE(normal.windowState() & Qt::WindowMinimized);
+}
+
+TEST_F(Launcher, CreatePdfFromFileHandsTheChosenDocumentToThePdfPrinter) {
+    testing_support::FakeSpooler spooler;
+    spooler.addPrinter("Office");
+    spooler.addPrinter("vxPDF");
+    spooler.defaultPrinter = "Office";
+    QStringList printed;
+    std::function<void()> printReturned;
+    print2pdf::DocumentPrinter printer(spooler,
+                                       [&](const QString& path, std::function<void()> returned) {
+                                           printed << path;
+                                           printReturned = std::move(returned);
+                                           return true;
+                                       });
+    printerForNextLauncher = &printer;
+    frmMain& w = open();
+
+    // Cancelled: nothing printed, the default untouched.
+    click("Command1");
+    ASSERT_EQ(dialogs.opens.size(), 1);
+    EXPECT_EQ(dialogs.opens[0].owner, &w);
+    EXPECT_EQ(dialogs.opens[0].request.title, "Create PDF from File");
+    EXPECT_EQ(dialogs.opens[0].request.nameFilters,
+              (QStringList{"Word Files(*.doc) (*.doc)", "Excel Files(*.xls) (*.xls)",
+                           "PowerPoint Files(*.ppt) (*.ppt)", "TEXT Files(*.txt) (*.txt)",
+                           "All Printable Files(*.*) (*)"}));
+    EXPECT_TRUE(printed.isEmpty());
+    EXPECT_TRUE(spooler.callsTo("SetDefaultPrinterA").empty());
+    EXPECT_EQ(spooler.defaultPrinter, "Office");
+
+    // Chosen: printed with the PDF printer as the default, which is given back afterwards.
+    const QString document = dir.path() + "/Brief an Zoë \"Entwurf\".txt";
+    QFile(document).open(QIODevice::WriteOnly);
+    dialogs.openAnswer = document;
+    click("Command1");
+    EXPECT_EQ(printed, QStringList{document});
+    EXPECT_EQ(spooler.defaultPrinter, "vxPDF");
+    EXPECT_TRUE(platform::SharedDialogs().FileName().isEmpty());
+    EXPECT_TRUE(w.printer().isHandingOver());
+    ASSERT_TRUE(printReturned);
+    printReturned();
+    EXPECT_FALSE(w.printer().isHandingOver());
+    EXPECT_EQ(spooler.defaultPrinter, "Office");
+    EXPECT_TRUE(prompts.messages.isEmpty()) << "nothing is reported";
+}
+
+// The real print system, as root: the chosen text file comes out of the PDF printer.
+TEST_F(Launcher, CreatePdfFromFileMakesAPdfThroughTheRealPrinter) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "printing through CUPS is tested as root only: the test creates a "
+                        "print queue and changes the default printer";
+    }
+    testing_support::CupsPdfPrinter pdfPrinter;
+    const QString missing = pdfPrinter.whatIsMissing();
+    ASSERT_TRUE(missing.isEmpty())
+        << missing.toStdString() << ": run `make printer` as root to set up the PDF printer";
+    qunsetenv("LPDEST");
+    qunsetenv("PRINTER");
+    testing_support::OtherDefaultQueue other;
+    ASSERT_TRUE(other.ready());
+
+    const QString document = dir.path() + "/Notizen für März.txt";
+    QFile text(document);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    for (int line = 1; line <= 80; ++line) {
+        text.write(QByteArray("Line ") + QByteArray::number(line) + " of the notes\n");
+    }
+    text.close();
+    dialogs.openAnswer = document;
+    const int before = testing_support::CupsPdfPrinter::lastJobId();
+    frmMain& w = open();
+    click("Command1");
+    EXPECT_EQ(testing_support::lpstatDefault(), "vxPDF");
+    w.printer().waitForHandOver();
+    EXPECT_EQ(testing_support::lpstatDefault(), other.name()) << "the previous default is back";
+
+    QString failure;
+    const QString pdf = pdfPrinter.waitForPdf(before, &failure);
+    ASSERT_FALSE(pdf.isEmpty()) << failure.toStdString();
+    // 80 lines of text fill two pages; printed text comes out in fonts whose text does not
+    // extract, so the pages are checked for ink.
+    EXPECT_EQ(testing_support::pdfPageCount(pdf), 2);
+    EXPECT_TRUE(testing_support::pdfPageHasInk(pdf, 1));
+    QFile::remove(pdf);
 }
 
 TEST_F(Launcher, ClosingItWithTheConverterOpenEndsTheApplication) {
