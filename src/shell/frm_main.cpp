@@ -38,8 +38,9 @@ public:
     explicit Banner(QWidget* parent) : QWidget(parent) {
         setObjectName(QStringLiteral("Picture1"));
         setFixedHeight(92);
-        setAccessibleName(QStringLiteral("Lumadoc"));
         setAccessibleDescription(tr("Convert PDF files, and create PDF files"));
+        // Not "Lumadoc" alone: the window and its first button already carry that name.
+        setAccessibleName(tr("Lumadoc banner"));
     }
 
 protected:
