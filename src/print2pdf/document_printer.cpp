@@ -6,6 +6,7 @@
 
 #include <QEventLoop>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
@@ -42,7 +43,12 @@ void DocumentPrinter::PrintDocumentUsingShellExecute(const QString& szPrinter,
         const bool usersDefault = !(m_previous && m_pending > 0 && current == m_switchedTo);
         SetDefaultPrinter(m_spooler, szPrinter);
         if (defaultPrinter() != szPrinter) {
-            // The printer is not installed: the document would come out on another one.
+            // The printer is not installed, or a default that wins over the user's (LPDEST)
+            // hides it: the document would come out on another printer. A switch that was
+            // stored all the same is taken back.
+            if (usersDefault) {
+                SetDefaultPrinter(m_spooler, current);
+            }
             finishIfIdle();
             return;
         }
@@ -69,7 +75,18 @@ void DocumentPrinter::PrintDocumentUsingShellExecute(const QString& szPrinter,
 }
 
 void DocumentPrinter::printReturned() {
+    if (m_pending == 0) {
+        return; // given back already
+    }
     --m_pending;
+    finishIfIdle();
+}
+
+void DocumentPrinter::giveDefaultBackNow() {
+    if (m_pending == 0) {
+        return;
+    }
+    m_pending = 0;
     finishIfIdle();
 }
 
@@ -88,13 +105,17 @@ void DocumentPrinter::finishIfIdle() {
     emit handedOver();
 }
 
-void DocumentPrinter::waitForHandOver() {
+bool DocumentPrinter::waitForHandOver(int limitMs) {
     if (m_pending == 0) {
-        return;
+        return true;
     }
     QEventLoop loop;
     connect(this, &DocumentPrinter::handedOver, &loop, &QEventLoop::quit);
+    if (limitMs >= 0) {
+        QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    }
     loop.exec();
+    return m_pending == 0;
 }
 
 } // namespace print2pdf

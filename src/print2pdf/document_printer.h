@@ -41,9 +41,13 @@ public:
 
     /// Whether a print program started here has not returned yet.
     bool isHandingOver() const { return m_pending > 0; }
-    /// Returns once no hand-over is pending and the previous default printer is back, handling
-    /// events meanwhile (at shutdown, so a pending print is not cut short).
-    void waitForHandOver();
+    /// Returns once no hand-over is pending and the previous default printer is back, or after
+    /// `limitMs` (negative: no limit), handling events meanwhile (at shutdown, so a pending
+    /// print is not cut short). True when no hand-over is pending.
+    bool waitForHandOver(int limitMs = -1);
+    /// Gives the previous default printer back now, whether or not the print programs have
+    /// returned (at shutdown, after waiting for one in vain); their ends are then ignored.
+    void giveDefaultBackNow();
 
 signals:
     /// Every pending hand-over has finished and the previous default printer was given back.

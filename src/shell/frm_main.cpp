@@ -21,11 +21,15 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QStyle>
 #include <QVBoxLayout>
 
 namespace shell {
 namespace {
+
+// How long the shutdown waits for a print program still handing a document over.
+constexpr int HandOverLimitMs = 30000;
 
 const QString PrintFilter =
     QStringLiteral("Word Files(*.doc)|*.doc|Excel Files(*.xls)|*.xls|PowerPoint Files(*.ppt)|"
@@ -154,8 +158,9 @@ frmMain::frmMain(Services services, QWidget* parent)
         m_ownPrinter = std::make_unique<print2pdf::DocumentPrinter>();
         m_services.printer = m_ownPrinter.get();
     }
-    buildControls();
+    // The skin comes first, so that the controls are made, and their pictures drawn, in it.
     Form_Load();
+    buildControls();
 }
 
 frmMain::~frmMain() {
@@ -208,8 +213,9 @@ void frmMain::buildControls() {
         big->setMinimumHeight(58);
         big->setIconSize(QSize(28, 28));
     }
-    command3->setIcon(SkinDrawnIcon(drawPhoto));
-    command1->setIcon(SkinDrawnIcon(drawPrinter));
+    m_command3 = command3;
+    m_command1 = command1;
+    drawIcons();
     create->addStretch(1);
 
     auto* frame2 = new QGroupBox(tr("Convert PDF"), this);
@@ -265,12 +271,37 @@ void frmMain::Form_Load() {
     setWindowTitle(platform::applicationTitle());
 }
 
+void frmMain::drawIcons() {
+    m_command3->setIcon(SkinDrawnIcon(drawPhoto));
+    m_command1->setIcon(SkinDrawnIcon(drawPrinter));
+}
+
+void frmMain::changeEvent(QEvent* event) {
+    // The desktop switched between light and dark: the pictures follow the new colours.
+    if (event->type() == QEvent::PaletteChange && m_command3) {
+        drawIcons();
+    }
+    QWidget::changeEvent(event);
+}
+
+bool frmMain::acceptsInput() const {
+    return !m_busy && !m_closing && !QApplication::activeModalWidget();
+}
+
 void frmMain::showConverter(convert::OutputFormat format) {
+    if (!acceptsInput()) {
+        return;
+    }
+    // The converter's load handles events: a second click must not make a second window.
+    const QScopedValueRollback<bool> busy(m_busy, true);
     hide();
     if (!m_converter) {
         m_converter = new convert::frmConverter(m_services.converter);
         m_converter->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_converter, &convert::frmConverter::launcherRequested, this, [this] {
+            if (m_closing) {
+                return;
+            }
             show();
             raise();
             activateWindow();
@@ -287,6 +318,10 @@ void frmMain::showConverter(convert::OutputFormat format) {
 }
 
 void frmMain::Command1_Click() {
+    if (!acceptsInput()) {
+        return;
+    }
+    const QScopedValueRollback<bool> busy(m_busy, true);
     QDir().mkpath(platform::WorkFolders::tmp());
     platform::CCommonDialogs& dialogs = platform::SharedDialogs();
     dialogs.setFilter(PrintFilter);
@@ -300,6 +335,9 @@ void frmMain::Command1_Click() {
 }
 
 void frmMain::Command3_Click() {
+    if (!acceptsInput()) {
+        return;
+    }
     const platform::Conventions conv = platform::Conventions::host();
     // A missing program is no error here: nothing starts.
     m_services.processes->startDetached(
@@ -308,10 +346,15 @@ void frmMain::Command3_Click() {
 }
 
 void frmMain::Label1_Click() {
-    m_services.openUrl(ProductPage());
+    if (acceptsInput()) {
+        m_services.openUrl(ProductPage());
+    }
 }
 
 void frmMain::bringToFront() {
+    if (m_closing) {
+        return;
+    }
     QWidget* front = isVisible() || !m_converter ? static_cast<QWidget*>(this) : m_converter.data();
     if (front->isMinimized()) {
         front->showNormal();
@@ -322,17 +365,30 @@ void frmMain::bringToFront() {
 }
 
 void frmMain::Form_Unload() {
+    if (m_closing) {
+        return;
+    }
+    m_closing = true;
     // The window that an export shows when it finishes must not outlive the application.
     m_services.processes->endByName(QStringLiteral("pro"));
     // A document still being handed to the printer is finished first, so that the print is
-    // not lost and the previous default printer comes back.
+    // not lost and the previous default printer comes back; a print program that hangs does
+    // not hold the application up for ever.
     hide();
-    m_services.printer->waitForHandOver();
+    if (!m_services.printer->waitForHandOver(HandOverLimitMs)) {
+        m_services.printer->giveDefaultBackNow();
+    }
     SkinH_Detach();
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (window != this && window->isVisible()) {
             window->close();
         }
+    }
+    // A converter in the middle of a run closes after the file in hand; the application ends
+    // with it.
+    if (m_converter && m_converter->isVisible()) {
+        connect(m_converter, &QObject::destroyed, qApp, &QCoreApplication::quit);
+        return;
     }
     QCoreApplication::quit();
 }

@@ -58,8 +58,13 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    /// False while a modal dialog is up (a screen reader can still press buttons behind it),
+    /// while a button's work is under way, and once the launcher is closing.
+    bool acceptsInput() const;
+    void drawIcons();
     void buildControls();
     void Form_Load();
     void Form_Unload();
@@ -70,6 +75,10 @@ private:
     Services m_services;
     std::unique_ptr<print2pdf::DocumentPrinter> m_ownPrinter;
     QPointer<convert::frmConverter> m_converter;
+    QPushButton* m_command3 = nullptr;
+    QPushButton* m_command1 = nullptr;
+    bool m_busy = false;
+    bool m_closing = false;
 };
 
 /// The launcher's product page: the help page shipped in the application folder, so that it

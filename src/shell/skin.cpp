@@ -270,7 +270,9 @@ QPalette SkinPalette(ColorScheme scheme) {
         p.setColor(group, QPalette::ToolTipText, c.text);
         p.setColor(group, QPalette::PlaceholderText, c.placeholder);
     }
-    p.setColor(QPalette::Inactive, QPalette::Highlight, mix(c.window, c.accent, 0.55));
+    // A selection in a window that is not active is paler, with the text's own colour on it.
+    p.setColor(QPalette::Inactive, QPalette::Highlight, mix(c.surface, c.accent, 0.3));
+    p.setColor(QPalette::Inactive, QPalette::HighlightedText, c.text);
     p.setColor(QPalette::Disabled, QPalette::Window, c.window);
     p.setColor(QPalette::Disabled, QPalette::Base, c.window);
     p.setColor(QPalette::Disabled, QPalette::Button, c.window);
@@ -315,7 +317,8 @@ QPushButton {
 }
 QPushButton:hover { background: %6; border-color: %3; }
 QPushButton:pressed { background: %7; }
-QPushButton:focus, QPushButton:default { border: 2px solid %3; padding: 3px 9px; }
+QPushButton:default { border-color: %3; }
+QPushButton:focus { border: 2px solid %3; padding: 3px 9px; }
 QPushButton:disabled { color: %8; background: %9; border-color: %10; }
 QPushButton[skinRole="compact"] { padding: 0px 1px; }
 QPushButton[skinRole="compact"]:focus { padding: 0px; }

@@ -197,6 +197,16 @@ TEST(DocumentPrinter, LeavesTheDefaultAloneWhenItCannotOrNeedNotGiveItBack) {
     EXPECT_EQ(missing.defaultPrinter, "Office");
     EXPECT_EQ(handovers.count, 1);
 
+    // A default that wins over the user's (LPDEST) hides vxPDF: nothing is printed, and the
+    // switch that was stored all the same is taken back.
+    FakeSpooler hidden = withPrinters(Spooler::PlatformWin32Nt, 10, "Office");
+    hidden.overridingDefault = "Office";
+    RecordingPrints hiddenPrograms(hidden);
+    DocumentPrinter hiddenPrinter(hidden, hiddenPrograms.start());
+    hiddenPrinter.PrintDocumentUsingShellExecute("vxPDF", "/docs/a.txt");
+    EXPECT_TRUE(hiddenPrograms.prints.empty());
+    EXPECT_EQ(hidden.defaultPrinter, "Office");
+
     // The user picks another default while the print runs: that choice stays.
     FakeSpooler chosen = withPrinters(Spooler::PlatformWin32Nt, 10, "Office");
     RecordingPrints chosenPrograms(chosen);
@@ -237,11 +247,22 @@ TEST(DocumentPrinter, WaitingForTheHandOverKeepsEventsFlowing) {
         QTimer::singleShot(1, [&] { programs.prints[0].returned(); });
         printer.waitForHandOver();
         EXPECT_EQ(spooler.defaultPrinter, "Office");
-        printer.waitForHandOver(); // nothing pending: returns at once
+        EXPECT_TRUE(printer.waitForHandOver()); // nothing pending: returns at once
+
+        // A print program that does not return: the wait ends at its limit, and the default
+        // can be given back all the same; the program's late end changes nothing.
+        printer.PrintDocumentUsingShellExecute("vxPDF", "/docs/hangs.txt");
+        EXPECT_FALSE(printer.waitForHandOver(5));
+        EXPECT_EQ(spooler.defaultPrinter, "vxPDF");
+        printer.giveDefaultBackNow();
+        EXPECT_FALSE(printer.isHandingOver());
+        EXPECT_EQ(spooler.defaultPrinter, "Office");
+        programs.prints.back().returned();
+        EXPECT_EQ(spooler.defaultPrinter, "Office");
 
         // Destroyed while a print is pending, it waits for it too.
         printer.PrintDocumentUsingShellExecute("vxPDF", "/docs/b.txt");
-        QTimer::singleShot(1, [&] { programs.prints[1].returned(); });
+        QTimer::singleShot(1, [&] { programs.prints.back().returned(); });
     }
     EXPECT_EQ(spooler.defaultPrinter, "Office");
 }

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -203,6 +204,35 @@ TEST_F(Launcher, EachConverterButtonOpensTheConverterWithItsFormatOverTheSavedOn
     }
 }
 
+TEST_F(Launcher, IgnoresButtonsWhileADialogIsUpAndDoubleClicks) {
+    frmMain& w = open();
+    // A screen reader can press a button behind a modal dialog: nothing happens then.
+    QDialog modal(&w);
+    modal.setModal(true);
+    modal.show();
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::activeModalWidget(), &modal);
+    for (const char* name : {"Command1", "Command3", "Command5", "Label1"}) {
+        click(name);
+    }
+    EXPECT_EQ(w.converter(), nullptr);
+    EXPECT_TRUE(dialogs.opens.isEmpty());
+    EXPECT_TRUE(processes.detached.isEmpty());
+    EXPECT_TRUE(opened.isEmpty());
+    modal.close();
+    QApplication::processEvents();
+
+    // Two quick clicks make one converter window.
+    button("Command5")->click();
+    button("Command5")->click();
+    QApplication::processEvents();
+    int converters = 0;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        converters += window->isVisible() && qobject_cast<convert::frmConverter*>(window);
+    }
+    EXPECT_EQ(converters, 1);
+}
+
 TEST_F(Launcher, StartsTheImageProgramMinimizedAndOpensTheHelpPage) {
     frmMain& w = open();
     click("Command3");
@@ -356,6 +386,10 @@ TEST_F(Launcher, TheSkinIsReadableInBothSchemesAndDetachGivesTheOldLookBack) {
             EXPECT_GE(contrast(p.color(fg), p.color(bg)), 4.5)
                 << (scheme == ColorScheme::Dark ? "dark " : "light ") << fg << " on " << bg;
         }
+        EXPECT_GE(contrast(p.color(QPalette::Inactive, QPalette::HighlightedText),
+                           p.color(QPalette::Inactive, QPalette::Highlight)),
+                  4.5)
+            << "a selection while a dialog is up";
         EXPECT_GE(contrast(p.color(QPalette::Disabled, QPalette::ButtonText),
                            p.color(QPalette::Disabled, QPalette::Button)),
                   2.5);

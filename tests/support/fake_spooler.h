@@ -30,6 +30,9 @@ public:
 
     /// The default printer's name; empty: none.
     QString defaultPrinter;
+    /// A default that wins over defaultPrinter when read, as LPDEST does on CUPS: writes still
+    /// go to defaultPrinter.
+    QString overridingDefault;
     /// Each printer's level-2 record.
     QMap<QString, QByteArray> printers;
     /// section -> key -> value.
@@ -80,11 +83,12 @@ public:
 
     bool GetDefaultPrinterA(QByteArray* buffer, quint32* size) override {
         record("GetDefaultPrinterA", {buffer ? "buffer" : "null", QString::number(*size)});
-        if (defaultPrinter.isEmpty()) {
+        const QString reported = overridingDefault.isEmpty() ? defaultPrinter : overridingDefault;
+        if (reported.isEmpty()) {
             *size = 0;
             return fail(ErrorFileNotFound);
         }
-        const QByteArray name = defaultPrinter.toLocal8Bit();
+        const QByteArray name = reported.toLocal8Bit();
         const quint32 needed = quint32(name.size()) + 1;
         const quint32 capacity = buffer ? std::min(*size, quint32(buffer->size())) : 0;
         *size = needed;
