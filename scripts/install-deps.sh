@@ -16,6 +16,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format
     fonts-dejavu-core
+    tzdata
 )
 
 missing=()
