@@ -71,7 +71,8 @@ TEST(PdfDate, CarriesTheRealOffsetOfTheLocalTime) {
     // Now, on a machine in New York in winter or summer.
     LocalZone zone("America/New_York");
     const QString now = PdfDateNow();
-    EXPECT_TRUE(QRegularExpression(R"(^D:\d{14}-0[45]'00$)").match(now).hasMatch()) << now.toStdString();
+    EXPECT_TRUE(QRegularExpression(R"(^D:\d{14}-0[45]'00$)").match(now).hasMatch())
+        << now.toStdString();
     const QDateTime parsed = QDateTime::fromString(now.mid(2, 14), "yyyyMMddHHmmss");
     EXPECT_LE(std::abs(parsed.secsTo(QDateTime::currentDateTime())), 2);
 }
