@@ -5,9 +5,6 @@
 
 #include <cups/cups.h>
 
-#include <algorithm>
-#include <cstring>
-
 // The host's spooler on CUPS. Every operation is one or two of libcups' local calls (the
 // scheduler on this machine and the user's lpoptions file); nothing runs beside them.
 //
@@ -100,16 +97,7 @@ public:
             *size = 0;
             return fail(ErrorFileNotFound);
         }
-        const QByteArray name = fullName(*dest);
-        const quint32 needed = quint32(name.size()) + 1;
-        const quint32 capacity = buffer ? std::min(*size, quint32(buffer->size())) : 0;
-        *size = needed;
-        if (capacity < needed) {
-            return fail(ErrorInsufficientBuffer);
-        }
-        std::memcpy(buffer->data(), name.constData(), size_t(name.size()));
-        (*buffer)[name.size()] = '\0';
-        return true;
+        return StoreName(fullName(*dest), buffer, size) || fail(ErrorInsufficientBuffer);
     }
 
     bool SetDefaultPrinterA(const QString& printer) override {
@@ -238,13 +226,7 @@ public:
                 value = fullName(*dest) + ",winspool," + port(*dest);
             }
         }
-        if (!returned || size == 0) {
-            return 0;
-        }
-        returned->fill('\0', qsizetype(size));
-        const quint32 copied = std::min(quint32(value.size()), size - 1);
-        std::memcpy(returned->data(), value.constData(), copied);
-        return copied;
+        return StoreProfileValue(value, returned, size);
     }
 
     bool WriteProfileStringA(const QString& section, const QString& key,

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
+#include <cstring>
+
 namespace platform {
 
 /// The print spooler, profile and version operations of Windows that switching the default
@@ -102,6 +105,32 @@ public:
     /// `lpoptions -d` sets); the system reports itself as the NT family, version 10. See
     /// spooler.cpp for what each operation does on CUPS.
     static Spooler& host();
+
+protected:
+    /// What GetDefaultPrinterA hands back for `name`: true when it fitted into `buffer` with
+    /// its NUL; `*size` becomes the length needed either way. False means error 122.
+    static bool StoreName(const QByteArray& name, QByteArray* buffer, quint32* size) {
+        const quint32 needed = quint32(name.size()) + 1;
+        const quint32 capacity = buffer ? std::min(*size, quint32(buffer->size())) : 0;
+        *size = needed;
+        if (capacity < needed) {
+            return false;
+        }
+        std::memcpy(buffer->data(), name.constData(), size_t(name.size()));
+        (*buffer)[name.size()] = '\0';
+        return true;
+    }
+    /// What GetProfileStringA hands back: `value` cut to `size` - 1 characters, the rest of the
+    /// `size` characters NUL; the number of characters copied.
+    static quint32 StoreProfileValue(const QByteArray& value, QByteArray* returned, quint32 size) {
+        if (!returned || size == 0) {
+            return 0;
+        }
+        returned->fill('\0', qsizetype(size));
+        const quint32 copied = std::min(quint32(value.size()), size - 1);
+        std::memcpy(returned->data(), value.constData(), copied);
+        return copied;
+    }
 };
 
 } // namespace platform

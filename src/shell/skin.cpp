@@ -103,6 +103,59 @@ std::optional<ColorScheme> portalScheme() {
     }
 }
 
+QString styleSheet(ColorScheme scheme) {
+    const Colors c = colorsOf(scheme);
+    const auto hex = [](const QColor& color) { return color.name(); };
+    // Borders and paddings keep a widget's outer size when it gains the focus ring, so that
+    // windows with fixed places for their controls stay as they are laid out.
+    return QStringLiteral(R"(
+QGroupBox {
+    border: 1px solid %1;
+    border-radius: 8px;
+    margin-top: 1.2em;
+    padding: 8px 6px 6px 6px;
+    background: %2;
+}
+QGroupBox::title {
+    subcontrol-origin: margin;
+    subcontrol-position: top left;
+    left: 10px;
+    padding: 0 4px;
+    color: %3;
+    font-weight: bold;
+}
+QPushButton {
+    background: %4;
+    color: %5;
+    border: 1px solid %1;
+    border-radius: 6px;
+    padding: 4px 10px;
+}
+QPushButton:hover { background: %6; border-color: %3; }
+QPushButton:pressed { background: %7; }
+QPushButton:default { border-color: %3; }
+QPushButton:focus { border: 2px solid %3; padding: 3px 9px; }
+QPushButton:disabled { color: %8; background: %9; border-color: %10; }
+QPushButton[skinRole="compact"] { padding: 0px 1px; }
+QPushButton[skinRole="compact"]:focus { padding: 0px; }
+QPushButton[skinRole="link"] {
+    background: transparent;
+    border: 2px solid transparent;
+    border-radius: 4px;
+    padding: 1px 4px;
+    color: %11;
+    text-decoration: underline;
+}
+QPushButton[skinRole="link"]:hover { color: %3; }
+QPushButton[skinRole="link"]:focus { border: 2px solid %3; }
+QToolTip { color: %5; background: %12; border: 1px solid %1; padding: 3px; }
+)")
+        .arg(hex(c.border), hex(mix(c.window, c.surface, 0.5)), hex(c.accent), hex(c.button),
+             hex(c.text), hex(c.buttonHover), hex(c.buttonPressed), hex(c.disabledText),
+             hex(c.window))
+        .arg(hex(c.mid), hex(c.link), hex(c.toolTip));
+}
+
 // Fusion, with the few standard pictures that Fusion draws in black (and that would vanish
 // on a dark surface) drawn in the scheme's colours.
 class SkinStyle : public QProxyStyle {
@@ -151,7 +204,7 @@ void apply() {
     SkinState& skin = state();
     QApplication::setStyle(new SkinStyle);
     QApplication::setPalette(SkinPalette(skin.scheme));
-    qApp->setStyleSheet(SkinStyleSheet(skin.scheme));
+    qApp->setStyleSheet(styleSheet(skin.scheme));
     skin.aeroWindows.removeAll(nullptr);
     for (const QPointer<QWidget>& window : skin.aeroWindows) {
         applyAero(window);
@@ -241,10 +294,6 @@ ColorScheme DesktopColorScheme() {
                                                               : ColorScheme::Light;
 }
 
-QColor SkinAccent(ColorScheme scheme) {
-    return colorsOf(scheme).accent;
-}
-
 QPalette SkinPalette(ColorScheme scheme) {
     const Colors c = colorsOf(scheme);
     QPalette p;
@@ -287,59 +336,6 @@ QPalette SkinPalette(ColorScheme scheme) {
     return p;
 }
 
-QString SkinStyleSheet(ColorScheme scheme) {
-    const Colors c = colorsOf(scheme);
-    const auto hex = [](const QColor& color) { return color.name(); };
-    // Borders and paddings keep a widget's outer size when it gains the focus ring, so that
-    // windows with fixed places for their controls stay as they are laid out.
-    return QStringLiteral(R"(
-QGroupBox {
-    border: 1px solid %1;
-    border-radius: 8px;
-    margin-top: 1.2em;
-    padding: 8px 6px 6px 6px;
-    background: %2;
-}
-QGroupBox::title {
-    subcontrol-origin: margin;
-    subcontrol-position: top left;
-    left: 10px;
-    padding: 0 4px;
-    color: %3;
-    font-weight: bold;
-}
-QPushButton {
-    background: %4;
-    color: %5;
-    border: 1px solid %1;
-    border-radius: 6px;
-    padding: 4px 10px;
-}
-QPushButton:hover { background: %6; border-color: %3; }
-QPushButton:pressed { background: %7; }
-QPushButton:default { border-color: %3; }
-QPushButton:focus { border: 2px solid %3; padding: 3px 9px; }
-QPushButton:disabled { color: %8; background: %9; border-color: %10; }
-QPushButton[skinRole="compact"] { padding: 0px 1px; }
-QPushButton[skinRole="compact"]:focus { padding: 0px; }
-QPushButton[skinRole="link"] {
-    background: transparent;
-    border: 2px solid transparent;
-    border-radius: 4px;
-    padding: 1px 4px;
-    color: %11;
-    text-decoration: underline;
-}
-QPushButton[skinRole="link"]:hover { color: %3; }
-QPushButton[skinRole="link"]:focus { border: 2px solid %3; }
-QToolTip { color: %5; background: %12; border: 1px solid %1; padding: 3px; }
-)")
-        .arg(hex(c.border), hex(mix(c.window, c.surface, 0.5)), hex(c.accent), hex(c.button),
-             hex(c.text), hex(c.buttonHover), hex(c.buttonPressed), hex(c.disabledText),
-             hex(c.window))
-        .arg(hex(c.mid), hex(c.link), hex(c.toolTip));
-}
-
 void SkinH_Attach() {
     attach(DesktopColorScheme(), true);
     SchemeWatcher::start();
@@ -351,10 +347,6 @@ void SkinH_Attach(ColorScheme scheme) {
 
 bool SkinH_Attached() {
     return state().attached;
-}
-
-ColorScheme SkinH_Scheme() {
-    return state().scheme;
 }
 
 void SkinH_Aero(QWidget* window) {
@@ -393,7 +385,7 @@ void SkinH_Aero_Adjust(int alpha, int shade, int hue, int saturation, int bright
 
 QColor SkinH_AccentColor() {
     const SkinState& skin = state();
-    const QColor base = skin.ownAccent.isValid() ? skin.ownAccent : SkinAccent(skin.scheme);
+    const QColor base = skin.ownAccent.isValid() ? skin.ownAccent : colorsOf(skin.scheme).accent;
     if (!skin.hue && !skin.saturation && !skin.brightness) {
         return base;
     }

@@ -20,10 +20,8 @@ enum class ColorScheme { Light, Dark };
 /// otherwise the lightness of the window colour the platform gives Qt.
 ColorScheme DesktopColorScheme();
 
-/// The skin's palette, accent and style sheet for a scheme, without applying them.
+/// The skin's palette for a scheme, without applying it.
 QPalette SkinPalette(ColorScheme scheme);
-QColor SkinAccent(ColorScheme scheme);
-QString SkinStyleSheet(ColorScheme scheme);
 
 /// A picture drawn on a 64 x 64 canvas by `draw`, given the application's accent and text
 /// colours, at the sizes screens of any density ask for.
@@ -36,7 +34,6 @@ void SkinH_Attach();
 /// The same in a given scheme, not following the desktop (pictures, tests).
 void SkinH_Attach(ColorScheme scheme);
 bool SkinH_Attached();
-ColorScheme SkinH_Scheme();
 
 /// Gives `window` the skin's accent: its surface takes a tint of the accent colour, in the
 /// strength SkinH_Aero_Adjust sets. The window stays opaque.

@@ -88,15 +88,7 @@ public:
             *size = 0;
             return fail(ErrorFileNotFound);
         }
-        const QByteArray name = reported.toLocal8Bit();
-        const quint32 needed = quint32(name.size()) + 1;
-        const quint32 capacity = buffer ? std::min(*size, quint32(buffer->size())) : 0;
-        *size = needed;
-        if (capacity < needed) {
-            return fail(ErrorInsufficientBuffer);
-        }
-        std::memcpy(buffer->data(), name.constData(), size_t(needed));
-        return true;
+        return StoreName(reported.toLocal8Bit(), buffer, size) || fail(ErrorInsufficientBuffer);
     }
 
     bool SetDefaultPrinterA(const QString& printer) override {
@@ -172,13 +164,7 @@ public:
                               quint32 size) override {
         record("GetProfileStringA", {section, key, defaultValue, QString::number(size)});
         const QByteArray value = profile.value(section).value(key, defaultValue).toLocal8Bit();
-        if (size == 0) {
-            return 0;
-        }
-        returned->fill('\0', qsizetype(size));
-        const quint32 copied = std::min(quint32(value.size()), size - 1);
-        std::memcpy(returned->data(), value.constData(), copied);
-        return copied;
+        return StoreProfileValue(value, returned, size);
     }
 
     bool WriteProfileStringA(const QString& section, const QString& key,
