@@ -14,9 +14,15 @@ int main(int argc, char* argv[]) {
         std::printf("%s", shell::convertUsage().toLocal8Bit().constData());
         return 0;
     }
+    if (!args.isEmpty() && args.front() == QStringLiteral("images2pdf")) {
+        args.removeFirst();
+        return shell::imagesCommand(args);
+    }
     if (args.isEmpty() || args.front() != QStringLiteral("convert")) {
         std::fprintf(stderr, "usage: lumadoc-cli convert --to FORMAT [options] FILE.pdf...\n"
-                             "       lumadoc-cli convert --help\n");
+                             "       lumadoc-cli convert --help\n"
+                             "       lumadoc-cli images2pdf [options] -o FOLDER IMAGE...\n"
+                             "       lumadoc-cli images2pdf --help\n");
         return 2;
     }
     args.removeFirst();
