@@ -177,7 +177,8 @@ void frmPrinting::buildControls() {
         button->setObjectName(QStringLiteral("CmdToolsBar%1").arg(tool.index));
         button->setToolTip(tr(tool.tip));
         button->setAccessibleDescription(tr(tool.tip));
-        button->setAutoDefault(false);
+        // Enter presses the focused button, as Space does.
+        button->setAutoDefault(true);
         connect(button, &QPushButton::clicked, this,
                 [this, index = tool.index] { CmdToolsBar_Click(index); });
         m_toolbar[size_t(tool.index)] = button;

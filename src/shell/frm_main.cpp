@@ -174,7 +174,9 @@ QPushButton* frmMain::addButton(QGroupBox* frame, const char* name, const QStrin
     button->setObjectName(QString::fromLatin1(name));
     button->setToolTip(hint);
     button->setAccessibleDescription(hint);
-    button->setAutoDefault(false);
+    // Enter presses the focused button, as Space does (a window, unlike a dialog, has no
+    // default button that would take Enter instead).
+    button->setAutoDefault(true);
     button->setMinimumHeight(34);
     // Queued: a dialog that the click opens must not hold up whoever pressed the button
     // (a screen reader waits for its press to be answered).
@@ -244,7 +246,7 @@ void frmMain::buildControls() {
     label1->setProperty("skinRole", QStringLiteral("link"));
     label1->setFlat(true);
     label1->setCursor(Qt::PointingHandCursor);
-    label1->setAutoDefault(false);
+    label1->setAutoDefault(true);
     label1->setToolTip(ProductPage().toLocalFile());
     label1->setAccessibleDescription(tr("Opens the help page in the web browser"));
     connect(label1, &QPushButton::clicked, this, &frmMain::Label1_Click, Qt::QueuedConnection);

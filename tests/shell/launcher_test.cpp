@@ -204,6 +204,16 @@ TEST_F(Launcher, EachConverterButtonOpensTheConverterWithItsFormatOverTheSavedOn
     }
 }
 
+TEST_F(Launcher, EnterPressesTheFocusedButtonAsSpaceDoes) {
+    frmMain& w = open();
+    QPushButton* images = button("Command6");
+    images->setFocus();
+    QTest::keyClick(images, Qt::Key_Return);
+    QApplication::processEvents();
+    ASSERT_NE(w.converter(), nullptr);
+    EXPECT_EQ(w.converter()->findChild<QComboBox*>("cmbOF")->currentIndex(), 3);
+}
+
 TEST_F(Launcher, IgnoresButtonsWhileADialogIsUpAndDoubleClicks) {
     frmMain& w = open();
     // A screen reader can press a button behind a modal dialog: nothing happens then.
