@@ -1,6 +1,7 @@
 // The launcher offscreen: its controls and their order, the converter buttons, the image
 // program, the help page, printing a document to PDF (on a spooler that plays Windows, and as
 // root through the real CUPS), shutdown, the skin, and a second start of the real program.
+#include "images2pdf/frm_printing.h"
 #include "shell/frm_main.h"
 #include "shell/skin.h"
 
@@ -22,13 +23,18 @@
 #include <QCursor>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMimeData>
+#include <QPainter>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
@@ -500,6 +506,65 @@ TEST_F(Launcher, PicturesForTheReadme) {
         SkinH_Detach();
     }
     qunsetenv("LUMADOC_COLOR_SCHEME");
+}
+
+// Pictures of the image window with a few photos listed and one selected, in both schemes.
+TEST_F(Launcher, ImageWindowPicturesForTheReadme) {
+    QCursor::setPos(3000, 3000);
+    // A short, plain folder reads better in the picture than the test's temporary one.
+    const QString photos = QDir::tempPath() + "/Holiday 2026";
+    QDir().mkpath(photos);
+    const auto cleanUp = qScopeGuard([photos] { QDir(photos).removeRecursively(); });
+    QStringList files;
+    const QColor sky(96, 160, 220), sand(226, 196, 140), sea(40, 110, 170);
+    for (const char* name : {"beach.jpg", "harbour.jpg", "lighthouse.png", "sunset.jpg"}) {
+        QImage photo(480, 320, QImage::Format_RGB32);
+        QPainter p(&photo);
+        p.fillRect(photo.rect(), sky);
+        p.fillRect(0, 170, 480, 70, sea);
+        p.fillRect(0, 240, 480, 80, sand);
+        p.setBrush(QColor(255, 214, 90));
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(QPoint(360, 80), 36, 36);
+        p.end();
+        files << photos + "/" + name;
+        photo.save(files.last());
+    }
+    for (const ColorScheme scheme : {ColorScheme::Light, ColorScheme::Dark}) {
+        SkinH_Attach(scheme);
+        images2pdf::frmPrinting::Services services;
+        services.settingsFolder = settings;
+        images2pdf::frmPrinting window(services);
+        SkinH_Aero(&window);
+        QList<QUrl> urls;
+        for (const QString& f : files) {
+            urls << QUrl::fromLocalFile(f);
+        }
+        QMimeData dropped;
+        dropped.setUrls(urls);
+        window.List1_OLEDragDrop(&dropped);
+        window.findChild<QLineEdit*>("txtPath")->setText("/home/user/Documents/Lumadoc");
+        window.findChild<QLineEdit*>("txtTitle")->setText("Holiday 2026");
+        window.findChild<QLineEdit*>("txtCreateFor")->setText("Ada Example");
+        window.findChild<QLineEdit*>("txtSubject")->setText("Photos of the summer");
+        window.findChild<QLineEdit*>("txtKeywords")->setText("holiday, sea");
+        window.show();
+        auto* list = window.findChild<QListView*>("List1");
+        list->setCurrentIndex(list->model()->index(0, 0));
+        list->setFocus();
+        // The preview loads beside the window's events.
+        QElapsedTimer waited;
+        waited.start();
+        while (window.findChild<QLabel*>("picPreview")->pixmap().isNull() &&
+               waited.elapsed() < 5000) {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        const QString suffix = scheme == ColorScheme::Dark ? "-dark" : "";
+        EXPECT_TRUE(window.grab().save(QStringLiteral(LUMADOC_BUILD_DIR "/image-window") + suffix +
+                                       ".png"));
+        window.close();
+        SkinH_Detach();
+    }
 }
 
 } // namespace
