@@ -38,8 +38,10 @@ public:
         int error = 0;
         m_gif = DGifOpen(&m_source, readGif, &error);
         if (!m_gif) {
-            throw ImageError(error == D_GIF_ERR_NOT_GIF_FILE ? "not a GIF image"
-                                                             : GifErrorString(error));
+            const char* why = GifErrorString(error);
+            throw ImageError(error == D_GIF_ERR_NOT_GIF_FILE ? std::string("not a GIF image")
+                                                             : std::string("damaged GIF data: ") +
+                                                                   (why ? why : "unknown error"));
         }
     }
     ~GifFile() {
