@@ -34,9 +34,11 @@ extern "C" {
 #define PDFCTL_UNIT_INCH_100 3 /*  hundredth of an inch */
 #define PDFCTL_PAGE_HEIGHT 34 /* page height in the unit, > 0 (default: A4's) */
 #define PDFCTL_PAGE_WIDTH 36  /* page width in the unit, > 0 (default: A4's) */
-#define PDFCTL_COMPRESS_CONTENT 44 /* 1: the page's content stream is Flate-compressed; 0: not */
-#define PDFCTL_JPEG_QUALITY 45 /* 1..100: quality of images that PDFCTL_IMAGE_CODING makes JPEG;
-                                * JPEG files themselves are always copied, never re-encoded */
+#define PDFCTL_COMPRESS_CONTENT 44 /* 1: the page's content stream is Flate-compressed (the
+                                    * default); 0: not */
+#define PDFCTL_JPEG_QUALITY 45 /* 1..100: quality of images that PDFCTL_IMAGE_CODING makes JPEG
+                                * (default 90); JPEG files themselves are always copied, never
+                                * re-encoded */
 #define PDFCTL_IMAGE_CODING 51 /* how images other than JPEG files are stored: */
 #define PDFCTL_CODING_NONE 0   /*   uncompressed */
 #define PDFCTL_CODING_JPEG 1   /*   JPEG at PDFCTL_JPEG_QUALITY (lossy; alpha is kept losslessly) */
@@ -51,8 +53,10 @@ extern "C" {
 PDFCTL_EXPORT int CreateBox(long ownerWindow, int reserved);
 
 /* Sets a numeric or text property of `box` (ids above). An unknown id or a value outside its
- * range gives PDFCTL_FAILED; 0 otherwise. Properties take effect at BeginDoc (page size, unit)
- * or EndDoc (the others). */
+ * range gives PDFCTL_FAILED; 0 otherwise. Properties take effect at BeginDoc (page size, unit),
+ * at each StretchDrawFromFile for the image it draws (image coding, JPEG quality, transparency:
+ * the image is stored when it is drawn) or at EndDoc (output file, creator, content
+ * compression). */
 PDFCTL_EXPORT int SetNumProp(int box, int id, int value);
 PDFCTL_EXPORT int SetStrProp(int box, int id, const char* text);
 
@@ -63,12 +67,15 @@ PDFCTL_EXPORT int BeginDoc(int box);
  * from the page's top-left corner, `width` x `height` in size. JPEG, PNG, BMP, GIF (first
  * frame) and TIFF (first page) are read; the picture is drawn upright as its EXIF orientation
  * says (an invalid orientation counts as none). PDFCTL_FAILED when the file is missing or no
- * readable image, naming the file in GetErrorMsg, or when BeginDoc has not run. */
+ * readable image, naming the file in GetErrorMsg, when the rectangle is empty (width or height
+ * <= 0), or when BeginDoc has not run. */
 PDFCTL_EXPORT int StretchDrawFromFile(int box, int x, int y, int width, int height,
                                       const char* path);
 
 /* Writes the page to the output file. PDFCTL_FAILED when it cannot be written (the file is
- * then absent or left as it was). */
+ * then absent or left as it was) or when a drawn file changed since it was drawn; the page is
+ * then kept, so EndDoc may be called again (with another output file, say). After a success
+ * the box is empty until the next BeginDoc. */
 PDFCTL_EXPORT int EndDoc(int box);
 
 /* Frees `box` and all it holds; an unknown handle is ignored. */

@@ -569,6 +569,23 @@ TEST(PdfctlFailures, EndDocIntoAMissingFolderFailsAndKeepsAnOldFile) {
         << lastError();
     EXPECT_FALSE(fs::exists(missing));
 
+    // The page stays in the box after the failure: it can go to another file.
+    {
+        const int box = CreateBox(0, 0);
+        SetStrProp(box, PDFCTL_OUTPUT_FILE, missing.c_str());
+        ASSERT_EQ(BeginDoc(box), 0);
+        ASSERT_EQ(StretchDrawFromFile(box, 0, 0, 10, 10, jpeg.c_str()), 0);
+        EXPECT_EQ(EndDoc(box), PDFCTL_FAILED);
+        SetStrProp(box, PDFCTL_OUTPUT_FILE, dir.file("second.pdf").c_str());
+        EXPECT_EQ(EndDoc(box), 0) << lastError();
+        EXPECT_EQ(EndDoc(box), PDFCTL_FAILED); // written: the box is empty again
+        FreeBox(box);
+        QPDF pdf;
+        pdf.processFile(dir.file("second.pdf").c_str());
+        EXPECT_EQ(raw(onlyImage(pdf)), readFile(jpeg));
+        fs::remove(dir.file("second.pdf"));
+    }
+
     // A drawn file that changes before the page is written fails the page: the old output
     // stays as it was and no part file is left.
     const std::string out = dir.file("out.pdf");
