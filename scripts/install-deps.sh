@@ -12,6 +12,7 @@ packages=(
     libidn-dev
     libturbojpeg0-dev libpng-dev libtiff-dev libgif-dev libimagequant-dev
     poppler-utils mupdf-tools
+    img2pdf
     libcups2-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format

@@ -7,6 +7,8 @@ corpus=${LUMADOC_CORPUS:-$(cd "$(dirname "$0")/../.." && pwd)/shared/corpus}
 echo
 "$build/bench/tools_bench" "$corpus" "$build/app"
 echo
+"$build/bench/join_bench" "$build/app"
+echo
 "$build/bench/paragraph_bench" "$corpus" "$build/app/libpdftox.so"
 echo
 "$build/bench/window_latency_bench" "$corpus" "$build/app"
