@@ -7,6 +7,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <unistd.h>
@@ -159,8 +160,13 @@ PngChunks walkChunks(int fd, int64_t fileSize, bool whole) {
             throw ImageError("the PNG data ends early");
         }
         if (whole && be32(stored) != crc) {
-            throw ImageError(std::string("damaged PNG data (bad checksum of a ") + type +
-                             " chunk)");
+            // A damaged chunk name is no text to show.
+            const bool named = std::all_of(type, type + 4, [](char c) {
+                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+            });
+            throw ImageError(named ? std::string("damaged PNG data (bad checksum of a ") + type +
+                                         " chunk)"
+                                   : std::string("damaged PNG data (bad checksum)"));
         }
         if (std::strcmp(type, "IEND") == 0) {
             return png;
