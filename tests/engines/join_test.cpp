@@ -2,6 +2,7 @@
 // more page at a time, then the information applied. A join that appends to a copy of the
 // running file must give the pages a full join gives, files that every reader opens, and
 // must leave the files it cannot handle to the full join.
+#include "block_input_source.h"
 #include "engine_test_support.h"
 #include "pdf_append.h"
 #include "photo_pages.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -400,6 +402,55 @@ TEST_F(PhotoJoin, InheritedAttributesOfAddedPagesAndWriteFailures) {
                                  dir.file("errors.txt"));
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
+}
+
+// The running file of a real assembly passes the size up to which the tool parses from memory:
+// the last step reads it through blocks of the file, and must read what qpdf reads.
+TEST_F(PhotoJoin, LargeFilesAreReadThroughBlocks) {
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 7; ++i) {
+        const std::string jpeg = photo_pages::noisyJpeg(2400, 1800, static_cast<unsigned>(i + 7));
+        inputs.push_back(dir.file("big" + std::to_string(i) + ".pdf"));
+        photo_pages::writeJpegPage(jpeg, 2400, 1800, inputs.back());
+    }
+    ASSERT_EQ(run("cp '" + inputs[0] + "' '" + running(1) + "'"), 0);
+    for (int k = 1; k < 7; ++k) {
+        ASSERT_EQ(join(running(k), inputs[static_cast<size_t>(k)], running(k + 1)), 0);
+    }
+    ASSERT_GT(readFile(running(7)).size(), 4u << 20);
+    const std::string final = dir.file("tmpx.pdf");
+    ASSERT_EQ(updateInfo(running(7), final), 0);
+    const std::string reference = dir.file("reference.pdf");
+    fullJoin(inputs, reference);
+    expectSamePages(final, reference);
+    expectReadersOpen(final, 7);
+
+    // Every object of files with cross-reference tables and streams, read both ways.
+    const std::string packed = dir.file("packed.pdf");
+    ASSERT_EQ(run("qpdf --object-streams=generate '" + running(7) + "' '" + packed + "'"), 0);
+    for (const std::string& file : {running(7), packed}) {
+        QPDF direct;
+        direct.processFile(file.c_str());
+        QPDF blocks;
+        blocks.processInputSource(std::make_shared<tools::BlockInputSource>(file));
+        const auto objects = direct.getAllObjects();
+        ASSERT_EQ(objects.size(), blocks.getAllObjects().size()) << file;
+        for (QPDFObjectHandle o : objects) {
+            QPDFObjectHandle other = blocks.getObjectByObjGen(o.getObjGen());
+            if (o.isStream()) {
+                ASSERT_TRUE(other.isStream());
+                auto a = o.getRawStreamData();
+                auto b = other.getRawStreamData();
+                EXPECT_TRUE(a->getSize() == b->getSize() &&
+                            std::memcmp(a->getBuffer(), b->getBuffer(), a->getSize()) == 0)
+                    << file << " " << o.getObjGen().unparse();
+                EXPECT_EQ(o.getDict().unparse(), other.getDict().unparse());
+            } else {
+                EXPECT_EQ(o.unparseResolved(), other.unparseResolved()) << file;
+            }
+        }
+        EXPECT_FALSE(blocks.anyWarnings()) << file;
+    }
 }
 
 } // namespace

@@ -11,16 +11,11 @@
 #include <stdexcept>
 
 namespace tools {
-namespace {
+BlockInputSource::BlockInputSource(std::string name, int fd, long long size, long long blockSize)
+    : m_name(std::move(name)), m_fd(fd), m_size(size), m_blockSize(blockSize) {}
 
-constexpr qpdf_offset_t blockSize = 64 * 1024;
-
-} // namespace
-
-BlockInputSource::BlockInputSource(std::string name, int fd, long long size)
-    : m_name(std::move(name)), m_fd(fd), m_size(size) {}
-
-BlockInputSource::BlockInputSource(const std::string& path) : m_name(path) {
+BlockInputSource::BlockInputSource(const std::string& path, long long blockSize)
+    : m_name(path), m_blockSize(blockSize) {
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0) {
         throw std::runtime_error(std::strerror(errno));
@@ -86,7 +81,7 @@ void BlockInputSource::unreadCh(char) {
 }
 
 const BlockInputSource::Block& BlockInputSource::blockAt(qpdf_offset_t pos) {
-    const qpdf_offset_t start = pos - pos % blockSize;
+    const qpdf_offset_t start = pos - pos % m_blockSize;
     for (const Block& block : m_blocks) {
         if (block.start == start) {
             return block;
@@ -94,7 +89,7 @@ const BlockInputSource::Block& BlockInputSource::blockAt(qpdf_offset_t pos) {
     }
     Block& block = m_blocks[m_next++ % m_blocks.size()];
     block.start = -1;
-    block.data.resize(static_cast<size_t>(std::min(blockSize, m_size - start)));
+    block.data.resize(static_cast<size_t>(std::min(m_blockSize, m_size - start)));
     size_t got = 0;
     while (got < block.data.size()) {
         const ssize_t n = pread(m_fd, block.data.data() + got, block.data.size() - got,

@@ -7,17 +7,22 @@
 
 namespace tools {
 
-/// A file that qpdf reads through positioned reads of 64 kB blocks, the last few kept. qpdf's
+/// A file that qpdf reads through positioned reads of whole blocks, the last few kept. qpdf's
 /// own file source seeks and refills a small buffer at every token, thousands of system calls
 /// for the cross-reference sections of a long file; reading the whole file into memory instead
 /// makes memory, and the time to fill it, grow with the file. Only what qpdf parses is read.
+/// Large blocks suit a file whose streams are read through; small ones a file of which only
+/// scattered small objects are read.
 class BlockInputSource : public InputSource {
 public:
+    static constexpr long long largeBlocks = 64 * 1024;
+    static constexpr long long smallBlocks = 4 * 1024;
+
     /// Reads through `fd`, which the caller keeps open, `size` bytes long.
-    BlockInputSource(std::string name, int fd, long long size);
-    /// Opens `path` and owns the descriptor; throws std::runtime_error (with errno set) when
-    /// it is not a readable regular file.
-    explicit BlockInputSource(const std::string& path);
+    BlockInputSource(std::string name, int fd, long long size, long long blockSize = largeBlocks);
+    /// Opens `path` and owns the descriptor; throws std::runtime_error when it is not a
+    /// readable regular file.
+    explicit BlockInputSource(const std::string& path, long long blockSize = largeBlocks);
     ~BlockInputSource() override;
     BlockInputSource(const BlockInputSource&) = delete;
     BlockInputSource& operator=(const BlockInputSource&) = delete;
@@ -43,6 +48,7 @@ private:
     int m_fd = -1;
     bool m_owned = false;
     qpdf_offset_t m_size = 0;
+    qpdf_offset_t m_blockSize = largeBlocks;
     qpdf_offset_t m_pos = 0;
     std::array<Block, 4> m_blocks;
     size_t m_next = 0;

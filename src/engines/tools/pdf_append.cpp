@@ -485,7 +485,8 @@ bool appendOrRefuse(const std::string& first, const std::vector<std::string>& ot
     base.setSuppressWarnings(true);
     base.setAttemptRecovery(false);
     try {
-        base.processInputSource(std::make_shared<BlockInputSource>(first, file.fd.get(), size));
+        base.processInputSource(std::make_shared<BlockInputSource>(first, file.fd.get(), size,
+                                                                   BlockInputSource::smallBlocks));
     } catch (const std::exception& e) {
         throw NotSimple(first + " does not read cleanly");
     }
