@@ -7,6 +7,14 @@
 #  3. "Create PDF From File": a path typed into the file dialog (a name with a space and an
 #     accent) is printed on vxPDF, the PDF appears in cups-pdf's folder and the user's default
 #     printer is given back. Skipped when there is no vxPDF queue (`sudo make printer`).
+#  4. the image program lumaimg ("Create PDF From Images"): its controls by name; Create PDF
+#     Now with an empty list warns "Please add a file" ("Add File"); an image added through the
+#     file dialog (a space and an accent in its name) and two with Add Folder; a title with a
+#     space and non-ASCII letters and a fresh output folder typed in; Create PDF Now until
+#     "Done."; then FOLDER/TITLE.pdf must hold the three pages in the list's order and the
+#     title; Exit closes the window and ends the program;
+#  5. ten 2400x1800 photos made into one PDF, the window's answer times measured second by
+#     second from the press of Create PDF Now; the screenshot shows the window afterwards.
 # Every window must answer the accessibility bus within LUMADOC_MAX_ANSWER_MS (100) throughout.
 # The harness sends no key presses, so the Tab order is not checked here.
 #
@@ -46,7 +54,8 @@ fail() {
     failures=$((failures + 1))
 }
 
-# run NAME [a11y-run.sh options] < STEPS: one start of the program, fresh home and lock.
+# run NAME [a11y-run.sh options] < STEPS: one start of the program (PROG, default the
+# launcher), fresh home and lock.
 run() {
     local name=$1
     shift
@@ -55,7 +64,7 @@ run() {
     chmod 700 "$runtime"
     [[ -n ${PREPARE_HOME:-} ]] && "$PREPARE_HOME" "$home"
     echo "== $name"
-    env -u LPDEST -u PRINTER HOME="$home" XDG_RUNTIME_DIR="$runtime" "$VERIFY/a11y-run.sh" "$@" -- "$WORK/app/lumadoc" \
+    env -u LPDEST -u PRINTER HOME="$home" XDG_RUNTIME_DIR="$runtime" "$VERIFY/a11y-run.sh" "$@" -- "${PROG:-$WORK/app/lumadoc}" \
         >"$OUT/$name.log" 2>&1
     local rc=$?
     cat "$OUT/$name.log"
@@ -136,6 +145,112 @@ else
     echo "default printer afterwards: $now"
     [[ $now == *"destination: $own_default" ]] ||
         fail "create-pdf: the default printer was not given back ($own_default expected)"
+fi
+
+# Steps with @NAME@ placeholders filled in: fill FILE NAME=VALUE...
+fill() {
+    local text pair
+    text=$(<"$1")
+    shift
+    for pair in "$@"; do
+        text=${text//@${pair%%=*}@/${pair#*=}}
+    done
+    printf '%s\n' "$text"
+}
+
+# pdf_pages PDF: its page count, or nothing when it is no readable PDF.
+pdf_pages() { pdfinfo "$1" 2>/dev/null | sed -n 's/^Pages:[[:space:]]*//p'; }
+
+if [[ ! -x $WORK/app/lumaimg ]]; then
+    fail "images: no lumaimg in $APP"
+elif ! command -v pdfinfo >/dev/null || [[ ! -x /usr/bin/convert ]]; then
+    echo "== images: skipped, pdfinfo (poppler-utils) or /usr/bin/convert (imagemagick) missing"
+else
+    # The harness finds the program on the accessibility bus by its file name, and lumaimg
+    # announces itself by the application name it shares with the launcher, "Lumadoc". So it
+    # is started through a small script of that name, which also notes the program's exit
+    # status once it ends by itself (and ends it when the harness stops the script).
+    imgbin=$WORK/image-program
+    mkdir -p "$imgbin"
+    ended=$WORK/lumaimg-ended
+    {
+        echo '#!/bin/sh'
+        echo "rm -f $(printf %q "$ended")"
+        echo "$(printf %q "$WORK/app/lumaimg") \"\$@\" &"
+        echo 'child=$!'
+        echo 'trap '\''kill $child 2>/dev/null; exit 143'\'' TERM INT HUP'
+        echo 'wait $child'
+        echo "echo \$? >$(printf %q "$ended")"
+    } >"$imgbin/lumadoc"
+    chmod +x "$imgbin/lumadoc"
+
+    # Small pictures: one picked in the file dialog (portrait), two in a folder (landscape,
+    # listed in the order a file manager shows them).
+    pics=$WORK/pictures
+    mkdir -p "$pics/more"
+    image="$pics/été photo $$.jpg"
+    /usr/bin/convert -size 200x300 gradient:blue-yellow "$image"
+    /usr/bin/convert -size 320x240 xc:red "$pics/more/scan2.png"
+    /usr/bin/convert -size 240x160 xc:green "$pics/more/scan10.jpg"
+    title="Été à Paris $$"
+    parent=$WORK/documents-out
+    mkdir -p "$parent"
+    output="$parent/nouveau dossier"
+
+    # 4. The whole run in the image window, then Exit.
+    if PROG=$imgbin/lumadoc run image-window <<<"$(fill "$STEPS/image-window.steps" \
+        "IMAGE=$image" "FOLDER=$pics/more" "TITLE=$title" "OUTPUT=$output")"; then
+        counts=($(grep -E '^[0-9]+$' "$OUT/image-window.log"))
+        [[ ${counts[0]:-} == 11 ]] || fail "image-window: ${counts[0]:-no} buttons showing, expected 11"
+        [[ ${counts[1]:-} == 3 ]] || fail "image-window: ${counts[1]:-no} images listed, expected 3"
+        if [[ -f $ended ]]; then
+            echo "lumaimg ended by itself, exit status $(<"$ended")"
+        else
+            fail "image-window: Exit closed the window but the program was still running 2 s later"
+        fi
+    fi
+    pdf="$output/$title.pdf"
+    if [[ ! -f $pdf ]]; then
+        fail "image-window: no '$pdf'"
+    else
+        pages=$(pdf_pages "$pdf")
+        got_title=$(pdfinfo "$pdf" 2>/dev/null | sed -n 's/^Title:[[:space:]]*//p')
+        echo "PDF: $pdf, ${pages:-no} pages, title '$got_title'"
+        [[ $pages == 3 ]] || fail "image-window: $pdf has ${pages:-no} pages, expected 3"
+        [[ $got_title == "$title" ]] ||
+            fail "image-window: $pdf has the title '$got_title', expected '$title'"
+        # The list's order: the portrait picture first, then the two landscape ones.
+        shapes=$(pdfinfo -f 1 -l 3 "$pdf" 2>/dev/null |
+            awk '/^Page +[0-9]+ size:/ { printf "%s", ($4 > $6) ? "L" : "P" }')
+        [[ $shapes == PLL ]] ||
+            fail "image-window: page shapes $shapes, expected PLL (portrait, landscape, landscape)"
+    fi
+
+    # 5. Answer times while ten large photos are made into one PDF.
+    big=$WORK/photos
+    mkdir -p "$big"
+    for i in $(seq 1 10); do
+        /usr/bin/convert -size 2400x1800 gradient:red-blue -attenuate 0.3 +noise Gaussian \
+            -quality 90 "$big/photo $i.jpg"
+    done
+    big_out=$WORK/large-out/photos
+    mkdir -p "${big_out%/*}"
+    big_title="Ten photos $$"
+    PROG=$imgbin/lumadoc run image-timing --shot "$OUT/image-window.png" \
+        <<<"$(fill "$STEPS/image-timing.steps" "FOLDER=$big" "TITLE=$big_title" "OUTPUT=$big_out")"
+    listed=$(grep -E '^[0-9]+$' "$OUT/image-timing.log" | head -1)
+    [[ $listed == 10 ]] || fail "image-timing: ${listed:-no} images listed, expected 10"
+    pdf="$big_out/$big_title.pdf"
+    pages=$(pdf_pages "$pdf")
+    if [[ $pages != 10 ]]; then
+        fail "image-timing: '$pdf' has ${pages:-no} pages, expected 10"
+    else
+        # The output folder is made when the run starts; the PDF's last write ends it.
+        took=$(stat -c '%.3W %.3Y' "$big_out" "$pdf" 2>/dev/null | tr '\n' ' ' |
+            awk '$1 > 0 { printf "%d ms", ($4 - $1) * 1000 }')
+        echo "PDF: $pdf, 10 pages, $(stat -c %s "$pdf") bytes${took:+, written in about $took}"
+    fi
+    echo "screenshot: $OUT/image-window.png"
 fi
 
 if ((failures)); then
