@@ -398,7 +398,8 @@ void copyFile(int from, int to, long long size, const std::string& output) {
             break; // no kernel copy between these two files: the plain copy below
         }
         if (n == 0) {
-            throw pdftox::WriteError(output + ": the first input got shorter while copied", 0);
+            // The first file changed under the join: the full join reads it afresh.
+            throw NotSimple("the first file got shorter while it was copied");
         }
         throw pdftox::WriteError(output + ": cannot write: " + std::strerror(errno), errno);
     }
@@ -412,8 +413,7 @@ void copyFile(int from, int to, long long size, const std::string& output) {
             continue;
         }
         if (n <= 0) {
-            throw pdftox::WriteError(output + ": cannot read the first input back",
-                                     n < 0 ? errno : 0);
+            throw NotSimple("the first file cannot be read back");
         }
         writeAll(to, buffer.data(), static_cast<size_t>(n), out, output);
         in += n;
