@@ -45,7 +45,9 @@ constexpr int ClientHeight = 489;
 constexpr int EditorLeft = 9340 / TwipsPerPixel;
 constexpr int EditorTopOffset = 10 / TwipsPerPixel;
 
-const QString idleHint = QStringLiteral("Drag && Drop Files Here");
+// "Drag && Drop Files Here" in the escaped form of a caption: a label without a buddy shows its
+// text as it stands, so it holds the one "&" that is to be seen.
+const QString idleHint = QStringLiteral("Drag & Drop Files Here");
 
 struct ToolbarButton {
     const char* name;

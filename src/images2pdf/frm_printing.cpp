@@ -35,8 +35,9 @@ const QString ImageFilter = QStringLiteral(
     "BMP Files(*.BMP)|*.bmp|JPG Files(*.jpg)|*.jpg|JPEG Files(*.jpeg)|*.jpeg|GIF "
     "Files(*.gif)|*.gif|PNG Files(*.png)|*.png|TIF Files(*.tif)|*.tif|TIFF Files(*.tiff)|*.tiff");
 
-// The drop panel's text; "&&" shows as one "&".
-const QString DropHint = QStringLiteral("Drag && Drop Files Here");
+// The drop panel's text, "Drag && Drop Files Here" in the escaped form of a caption: a label
+// without a buddy shows its text as it stands, so it holds the one "&" that is to be seen.
+const QString DropHint = QStringLiteral("Drag & Drop Files Here");
 
 constexpr int PreviewSide = 220;
 
@@ -216,6 +217,7 @@ void frmPrinting::buildControls() {
     m_picText->setAcceptDrops(true);
     m_picText->setAutoFillBackground(true);
     m_picText->installEventFilter(this);
+    m_picText->setAccessibleName(tr("Drop panel"));
     m_lblText = new QLabel(DropHint, m_picText);
     m_lblText->setObjectName(QStringLiteral("lblText"));
     m_lblText->setAlignment(Qt::AlignCenter);

@@ -79,6 +79,18 @@ QString copyWhole(const QString& from, const QString& to) {
     return target.commit() ? QString() : target.errorString();
 }
 
+// Why `folder` cannot take a PDF named after `title`, or empty text when it can.
+QString outputProblem(const QString& folder, const QString& title) {
+    if (title.contains(QChar('/')) || title.contains(QChar(0))) {
+        return QStringLiteral("the title \"%1\" cannot name a file: it holds a %2")
+            .arg(title, title.contains(QChar(0)) ? QStringLiteral("NUL") : QStringLiteral("/"));
+    }
+    if (!QFileInfo(folder).isDir()) {
+        return QStringLiteral("the output folder %1 could not be made").arg(folder);
+    }
+    return {};
+}
+
 } // namespace
 
 QSize PageSizeOf(QSize pixels) {
@@ -225,17 +237,29 @@ ImageAssembly::Result ImageAssembly::Run(const QStringList& images, QString outp
     SaveDocumentSettings(m_setup.settingsPath, info);
     WriteInfoFile(conv.join(conv.tmpFolder, QStringLiteral("info.txt")), info);
 
+    // The output folder and the file name are known now: when they cannot take the PDF, say
+    // so before the pages are made rather than after.
+    QString folder = outputFolderText;
+    if (folder.endsWith(conv.separator) && folder.size() > 1) {
+        folder.chop(1);
+    }
+    if (folder.isEmpty()) {
+        folder = m_setup.defaultOutputFolder;
+    }
+    result.output = folder + conv.separator + info.title + QStringLiteral(".pdf");
+    QString failure = outputProblem(folder, info.title);
+
     m_host.setStatus(QStringLiteral("Preparing Files..."));
     m_host.setProgress(0);
     m_writer.load();
     QSize pixels;
-    for (int i = 0; i < n; ++i) {
-        QString failure;
-        if (!writePage(i, images[i], &pixels, &failure)) {
-            MsgBox(failure, MessageIcon::Critical, QStringLiteral("PDF"));
+    for (int i = 0; i < n && failure.isEmpty(); ++i) {
+        QString pageFailure;
+        if (!writePage(i, images[i], &pixels, &pageFailure)) {
+            MsgBox(pageFailure, MessageIcon::Critical, QStringLiteral("PDF"));
             finish(QStringLiteral("No PDF was written."));
             result.outcome = Result::Outcome::PageFailed;
-            result.reason = failure;
+            result.reason = pageFailure;
             return result;
         }
         if (n > 1) {
@@ -246,12 +270,13 @@ ImageAssembly::Result ImageAssembly::Run(const QStringList& images, QString outp
         pump();
     }
 
-    m_host.setProgress(100);
-    m_host.setStatus(QStringLiteral("Now Start Creating..."));
-    pump();
-    QString failure;
+    if (failure.isEmpty()) {
+        m_host.setProgress(100);
+        m_host.setStatus(QStringLiteral("Now Start Creating..."));
+        pump();
+    }
     QFile::remove(runningFile(conv, 1));
-    if (!QFile::copy(pageFile(conv, 0), runningFile(conv, 1))) {
+    if (failure.isEmpty() && !QFile::copy(pageFile(conv, 0), runningFile(conv, 1))) {
         failure = QStringLiteral("the first page could not be copied into the work folder");
     }
     for (int k = 1; k < n && failure.isEmpty(); ++k) {
@@ -273,30 +298,18 @@ ImageAssembly::Result ImageAssembly::Run(const QStringList& images, QString outp
     }
 
     // The output folder box loses a trailing separator; the PDF goes into that folder.
-    QString folder = outputFolderText;
-    if (folder.endsWith(conv.separator) && folder.size() > 1) {
-        folder.chop(1);
-        m_host.setOutputFolderText(folder);
+    if (outputFolderText.endsWith(conv.separator) && outputFolderText.size() > 1) {
+        m_host.setOutputFolderText(outputFolderText.chopped(1));
     }
-    if (folder.isEmpty()) {
-        folder = m_setup.defaultOutputFolder;
-    }
-    result.output = folder + conv.separator + info.title + QStringLiteral(".pdf");
     if (failure.isEmpty()) {
-        if (info.title.contains(conv.separator) || info.title.contains(QChar('/')) ||
-            info.title.contains(QChar(0))) {
-            failure = QStringLiteral("the title \"%1\" cannot name a file: it holds a %2")
-                          .arg(info.title, info.title.contains(QChar(0)) ? QStringLiteral("NUL")
-                                                                         : QStringLiteral("/"));
-        } else if (!QFileInfo(folder).isDir()) {
-            failure = QStringLiteral("the output folder %1 could not be made").arg(folder);
-        } else {
-            m_host.setStatus(QStringLiteral("Copying..."));
-            const QString why =
-                platform::RunBesideEvents([&] { return copyWhole(finished, result.output); });
-            if (!why.isEmpty()) {
-                failure = QStringLiteral("%1 could not be written: %2").arg(result.output, why);
-            }
+        failure = outputProblem(folder, info.title);
+    }
+    if (failure.isEmpty()) {
+        m_host.setStatus(QStringLiteral("Copying..."));
+        const QString why =
+            platform::RunBesideEvents([&] { return copyWhole(finished, result.output); });
+        if (!why.isEmpty()) {
+            failure = QStringLiteral("%1 could not be written: %2").arg(result.output, why);
         }
     }
 

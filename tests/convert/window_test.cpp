@@ -178,7 +178,7 @@ TEST_F(Window, LoadsWithEveryControlAtItsPlace) {
         EXPECT_EQ(b->text(), captions[i]);
         EXPECT_FALSE(b->icon().isNull());
     }
-    EXPECT_EQ(find<QLabel>("lblText")->text(), "Drag && Drop Files Here");
+    EXPECT_EQ(find<QLabel>("lblText")->text(), "Drag & Drop Files Here");
     EXPECT_FALSE(find<QWidget>("picText")->isHidden());
     EXPECT_EQ(find<QLabel>("lblPB")->text(), "0%");
     EXPECT_EQ(find<QComboBox>("cmbOF")->count(), 10);
@@ -293,7 +293,7 @@ TEST_F(Window, QueueFillsByDialogFolderSearchAndDropAndEmptiesByHand) {
     EXPECT_EQ(w.queue().count(), 4);
     EXPECT_EQ(w.queue().formats(), (QStringList{"PDF", "PDF", "PDF", "PDF"}));
     EXPECT_TRUE(w.lstAddFolder().isEmpty());
-    EXPECT_EQ(find<QLabel>("lblText")->text(), "Drag && Drop Files Here");
+    EXPECT_EQ(find<QLabel>("lblText")->text(), "Drag & Drop Files Here");
 
     drop({a, in + "/scans/March", in + "/notes.txt"});
     EXPECT_EQ(w.queue().count(), 7) << "duplicates are kept";

@@ -315,6 +315,9 @@ TEST_F(Assembly, WhenNoPdfCanBeWrittenItSaysWhyInsteadOfDone) {
         ASSERT_EQ(prompts.messages.size(), 1) << c.what;
         EXPECT_TRUE(prompts.messages[0].text.startsWith("No PDF was written: ")) << c.what;
         EXPECT_FALSE(host.statuses.contains("Done.")) << c.what;
+        // Known before any page is made: no work is done for nothing.
+        EXPECT_FALSE(host.statuses.contains("Now Start Creating...")) << c.what;
+        EXPECT_TRUE(processes.started.isEmpty()) << c.what;
     }
     EXPECT_FALSE(QFileInfo::exists(out + "/2024"));
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));

@@ -157,7 +157,7 @@ TEST_F(ImageWindow, ShowsEveryControlNamedForKeyboardAndScreenReaders) {
         }
     }
     EXPECT_TRUE(child<QLineEdit>("txtCreationDate")->text().startsWith("D:"));
-    EXPECT_EQ(child<QLabel>("lblText")->text(), "Drag && Drop Files Here");
+    EXPECT_EQ(child<QLabel>("lblText")->text(), "Drag & Drop Files Here");
     EXPECT_TRUE(child<QWidget>("picText")->isVisible());
     EXPECT_EQ(child<QLabel>("lblPageNum")->text(), "Page Number of Selected File: 0");
     EXPECT_EQ(platform::SharedDialogs().owner(), w.get());
@@ -219,7 +219,7 @@ TEST_F(ImageWindow, AddAndAddFolderUseTheDialogsAndFolderSearchInNaturalOrder) {
     EXPECT_EQ(w->list().paths(),
               QStringList({one, dir.filePath("scans/scan2.jpg"), dir.filePath("scans/scan10.jpg"),
                            dir.filePath("scans/sub/inner.png")}));
-    EXPECT_EQ(child<QLabel>("lblText")->text(), "Drag && Drop Files Here");
+    EXPECT_EQ(child<QLabel>("lblText")->text(), "Drag & Drop Files Here");
 
     // Browse: a chosen folder, then a cancelled dialog goes back to the default folder.
     dialogs.folderAnswer = dir.filePath("scans");
