@@ -9,6 +9,8 @@ echo
 echo
 "$build/bench/join_bench" "$build/app"
 echo
+"$build/bench/assembly_bench" "$build/app" 20 40 80 200
+echo
 "$build/bench/paragraph_bench" "$corpus" "$build/app/libpdftox.so"
 echo
 "$build/bench/window_latency_bench" "$corpus" "$build/app"

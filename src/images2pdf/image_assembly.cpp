@@ -275,8 +275,12 @@ ImageAssembly::Result ImageAssembly::Run(const QStringList& images, QString outp
         m_host.setStatus(QStringLiteral("Now Start Creating..."));
         pump();
     }
-    QFile::remove(runningFile(conv, 1));
-    if (failure.isEmpty() && !QFile::copy(pageFile(conv, 0), runningFile(conv, 1))) {
+    // File operations run beside the events: with a few hundred megabytes of pages waiting to
+    // be written out, even a small copy can keep the file system busy for a while.
+    if (failure.isEmpty() && !platform::RunBesideEvents([&conv] {
+            QFile::remove(runningFile(conv, 1));
+            return QFile::copy(pageFile(conv, 0), runningFile(conv, 1));
+        })) {
         failure = QStringLiteral("the first page could not be copied into the work folder");
     }
     for (int k = 1; k < n && failure.isEmpty(); ++k) {
@@ -285,7 +289,7 @@ ImageAssembly::Result ImageAssembly::Run(const QStringList& images, QString outp
             failure = QStringLiteral("page %1 could not be joined: %2").arg(k + 1).arg(failure);
             break;
         }
-        QFile::remove(runningFile(conv, k));
+        platform::RunBesideEvents([&conv, k] { return QFile::remove(runningFile(conv, k)); });
         const int p = int(qint64(k) * 100 / (n - 1));
         m_host.setProgress(p);
         m_host.setStatus(QStringLiteral("Creating...%1%").arg(p));
