@@ -23,29 +23,37 @@ extern "C" {
 #define PDFCTL_FAILED (-1)
 
 /* Property ids of SetStrProp. */
-#define PDFCTL_OUTPUT_FILE 10 /* the PDF file that EndDoc writes (replaced when it exists) */
-#define PDFCTL_CREATOR 14     /* Creator and Producer of the document information */
+
+/* The PDF file that EndDoc writes (replaced when it exists). */
+#define PDFCTL_OUTPUT_FILE 10
+/* Creator and Producer of the document information. */
+#define PDFCTL_CREATOR 14
 
 /* Property ids of SetNumProp, with their values. */
-#define PDFCTL_UNIT 31        /* unit of page sizes and drawing coordinates: */
-#define PDFCTL_UNIT_POINT 0   /*   1/72 inch (the default) */
-#define PDFCTL_UNIT_MM 1      /*   millimetre */
-#define PDFCTL_UNIT_TENTH_MM 2 /*  tenth of a millimetre */
-#define PDFCTL_UNIT_INCH_100 3 /*  hundredth of an inch */
-#define PDFCTL_PAGE_HEIGHT 34 /* page height in the unit, > 0 (default: A4's) */
-#define PDFCTL_PAGE_WIDTH 36  /* page width in the unit, > 0 (default: A4's) */
-#define PDFCTL_COMPRESS_CONTENT 44 /* 1: the page's content stream is Flate-compressed (the
-                                    * default); 0: not */
-#define PDFCTL_JPEG_QUALITY 45 /* 1..100: quality of images that PDFCTL_IMAGE_CODING makes JPEG
-                                * (default 90); JPEG files themselves are always copied, never
-                                * re-encoded */
-#define PDFCTL_IMAGE_CODING 51 /* how images other than JPEG files are stored: */
-#define PDFCTL_CODING_NONE 0   /*   uncompressed */
-#define PDFCTL_CODING_JPEG 1   /*   JPEG at PDFCTL_JPEG_QUALITY (lossy; alpha is kept losslessly) */
-#define PDFCTL_CODING_FLATE 2  /*   Flate, lossless (the default) */
-#define PDFCTL_TRANSPARENCY 52 /* what becomes of an image's alpha channel or transparent colour: */
-#define PDFCTL_ALPHA_DROP 0    /*   ignored: the colours are drawn as they are */
-#define PDFCTL_ALPHA_WHITE 1   /*   blended onto white */
+
+/* Unit of page sizes and drawing coordinates. */
+#define PDFCTL_UNIT 31
+#define PDFCTL_UNIT_POINT 0    /* 1/72 inch (the default) */
+#define PDFCTL_UNIT_MM 1       /* millimetre */
+#define PDFCTL_UNIT_TENTH_MM 2 /* tenth of a millimetre */
+#define PDFCTL_UNIT_INCH_100 3 /* hundredth of an inch */
+/* Page height and width in the unit, > 0 (default: A4's). */
+#define PDFCTL_PAGE_HEIGHT 34
+#define PDFCTL_PAGE_WIDTH 36
+/* 1: the page's content stream is Flate-compressed (the default); 0: not. */
+#define PDFCTL_COMPRESS_CONTENT 44
+/* 1..100: quality of images that PDFCTL_IMAGE_CODING makes JPEG (default 90); JPEG files
+ * themselves are always copied, never re-encoded. */
+#define PDFCTL_JPEG_QUALITY 45
+/* How images other than JPEG files are stored. */
+#define PDFCTL_IMAGE_CODING 51
+#define PDFCTL_CODING_NONE 0  /* uncompressed */
+#define PDFCTL_CODING_JPEG 1  /* JPEG at PDFCTL_JPEG_QUALITY (lossy; alpha kept losslessly) */
+#define PDFCTL_CODING_FLATE 2 /* Flate, lossless (the default) */
+/* What becomes of an image's alpha channel or transparent colour. */
+#define PDFCTL_TRANSPARENCY 52
+#define PDFCTL_ALPHA_DROP 0      /* ignored: the colours are drawn as they are */
+#define PDFCTL_ALPHA_WHITE 1     /* blended onto white */
 #define PDFCTL_ALPHA_SOFT_MASK 2 /* kept as a soft mask (the default) */
 
 /* A new, empty document box. `ownerWindow` is an opaque value kept for callers that pass a
