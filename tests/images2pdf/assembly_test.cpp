@@ -342,3 +342,58 @@ TEST_F(Assembly, AFailedJoinIsReportedAndLeavesNoResult) {
 }
 
 } // namespace
+
+namespace {
+
+struct CliOutcome {
+    int status;
+    QString out;
+    QString err;
+};
+
+CliOutcome images2pdfCli(const QStringList& args) {
+    QProcess p;
+    p.setProgram(QStringLiteral(LUMADOC_APP_DIR "/lumadoc-cli"));
+    p.setArguments(QStringList{"images2pdf"} + args);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start();
+    p.waitForFinished(120000);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST(Images2pdfCli, MakesThePdfFromFilesAndFoldersAndSaysWhenItCannot) {
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath("scans");
+    const auto save = [&](const QString& name, QColor color) {
+        QImage picture(40, 30, QImage::Format_RGB32);
+        picture.fill(color);
+        picture.save(dir.filePath(name));
+        return dir.filePath(name);
+    };
+    const QString first = save("cover.png", Qt::red);
+    save("scans/scan10.jpg", Qt::blue);
+    save("scans/scan2.jpg", Qt::green);
+    const QString out = dir.filePath("out");
+
+    const CliOutcome ok = images2pdfCli(
+        {"--title", "Album ü", "--author=Zoë", "-o", out, first, dir.filePath("scans")});
+    EXPECT_EQ(ok.status, 0) << ok.err.toStdString();
+    EXPECT_EQ(ok.out, out + "/Album ü.pdf: 3 pages\n");
+    const PdfFacts pdf = readPdf(out + "/Album ü.pdf");
+    ASSERT_EQ(pdf.pages.size(), 3);
+    EXPECT_EQ(pdf.info.at("/Author"), "Zoë");
+    // Folder images in natural order: scan2 before scan10.
+    const QImage second = drawPage(out + "/Album ü.pdf", 2);
+    EXPECT_TRUE(near(second.pixelColor(second.width() / 2, second.height() / 2), Qt::green));
+
+    const CliOutcome bad = images2pdfCli({"-o", out, dir.filePath("missing.png")});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_TRUE(bad.err.contains("missing.png")) << bad.err.toStdString();
+
+    const CliOutcome usage = images2pdfCli({first});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(images2pdfCli({"--colour", "red", "-o", out, first}).status, 2);
+}
+
+} // namespace
