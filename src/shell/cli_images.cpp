@@ -53,7 +53,9 @@ private:
 class TerminalMessages : public platform::Prompts {
 public:
     void showMessage(const QString& text, platform::MessageIcon, const QString& title) override {
-        std::fprintf(stderr, "\r\033[K");
+        if (isatty(STDERR_FILENO)) {
+            std::fprintf(stderr, "\r\033[K"); // over the progress line
+        }
         err(QStringLiteral("lumadoc-cli images2pdf: ") +
             (title == platform::applicationTitle() ? QString() : title + QStringLiteral(": ")) +
             text);
