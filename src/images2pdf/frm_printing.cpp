@@ -94,12 +94,7 @@ public:
 
     void setStatus(const QString& text) override { m_w.m_lblPB->setText(text); }
     void setProgress(int percent) override { m_w.m_pb->setValue(percent); }
-    void setRequestsEnabled(bool enabled) override {
-        m_w.m_command3->setEnabled(enabled);
-        for (QPushButton* button : m_w.m_toolbar) {
-            button->setEnabled(enabled);
-        }
-    }
+    void setRequestsEnabled(bool enabled) override { m_w.setRequestsEnabled(enabled); }
     void setOutputFolderText(const QString& text) override { m_w.m_txtPath->setText(text); }
     void openFolder(const QString& folder) override {
         m_w.m_services.openUrl(QUrl::fromLocalFile(folder));
@@ -337,6 +332,17 @@ void frmPrinting::buildControls() {
     resize(860, 540);
 }
 
+// "Create PDF Now" and the toolbar, and the output folder: a folder chosen while a run is under
+// way would not be the one it writes to, and a dialog opened then would hold the run up.
+void frmPrinting::setRequestsEnabled(bool enabled) {
+    m_command3->setEnabled(enabled);
+    for (QPushButton* button : m_toolbar) {
+        button->setEnabled(enabled);
+    }
+    m_cmdBrowse->setEnabled(enabled);
+    m_txtPath->setReadOnly(!enabled);
+}
+
 void frmPrinting::Form_Load() {
     platform::ReplaceSharedDialogs(this);
     DocumentInfo info;
@@ -428,15 +434,23 @@ void frmPrinting::AddImageFolder() {
     m_lblText->setText(tr("Searching Files..."));
     const QString folder = chosen ? platform::StripTrailingNulls(dialogs.Path()) : QString();
     if (!folder.isEmpty()) {
-        // A large tree takes a while: the search runs beside the window's events.
+        // A large tree takes a while: the search runs beside the window's events, the buttons
+        // that would start other work wait for it.
+        m_searching = true;
+        setRequestsEnabled(false);
         const QStringList found =
             platform::RunBesideEvents([this, folder] { return m_services.findImages(folder); });
         m_list.addAll(found);
+        setRequestsEnabled(true);
+        m_searching = false;
     }
     m_lblText->setText(DropHint);
     updateDropPanel();
     repaint();
     afterDialogRefresh();
+    if (m_closeAfterRun) {
+        close();
+    }
 }
 
 void frmPrinting::removeSelected() {
@@ -568,9 +582,9 @@ bool frmPrinting::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void frmPrinting::closeEvent(QCloseEvent* event) {
-    // A run in progress finishes first (its work folders and result stay consistent); the
-    // window closes when it is over.
-    if (isAssembling()) {
+    // A run or a folder search in progress finishes first (the run's work folders and result
+    // stay consistent); the window closes when it is over.
+    if (isAssembling() || m_searching) {
         m_closeAfterRun = true;
         event->ignore();
         return;

@@ -85,6 +85,7 @@ private:
     void select(int row);
     void List1_Click();
     void afterDialogRefresh();
+    void setRequestsEnabled(bool enabled);
     void updateDropPanel();
     void showPreview();
     QString settingsPath() const;
@@ -96,6 +97,7 @@ private:
     std::unique_ptr<ImageAssembly> m_assembly;
     ImageAssembly::Result m_lastResult;
     bool m_closeAfterRun = false;
+    bool m_searching = false;
     bool m_unloaded = false;
     QFutureWatcher<QImage> m_preview;
     QString m_previewPath;

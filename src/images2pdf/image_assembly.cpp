@@ -20,11 +20,12 @@ using platform::Conventions;
 
 const QString Product = QStringLiteral("Lumadoc");
 
-// A path the command line writes without quotes of its own: quoted only when a blank would
-// split it.
+// A path the command line writes without quotes of its own: quoted only when a blank or a quote
+// would split it.
 QString bare(const QString& path) {
-    return path.contains(QChar(' ')) || path.contains(QChar('\t')) ? platform::QuoteArg(path)
-                                                                   : path;
+    const bool splits =
+        path.contains(QChar(' ')) || path.contains(QChar('\t')) || path.contains(QChar('"'));
+    return splits ? platform::QuoteArg(path) : path;
 }
 
 QString pdftk(const Conventions& conv, const QString& appFolder) {
@@ -127,7 +128,7 @@ ImageAssembly::ImageAssembly(Setup setup, AssemblyHost& host, PageWriter& writer
 
 // One page: the box's properties in their order, the image measured upright, drawn over the
 // whole page. Runs beside the events; the library's message is read on the thread that failed.
-bool ImageAssembly::writePage(int i, const QString& image, QSize* lastPixels, QString* failure) {
+bool ImageAssembly::writePage(int i, QString image, QSize* lastPixels, QString* failure) {
     const Conventions& conv = m_setup.conventions;
     const long owner = m_setup.ownerWindow;
     return platform::RunBesideEvents([&, i]() -> bool {
@@ -208,8 +209,8 @@ void ImageAssembly::finish(const QString& status) {
     m_running = false;
 }
 
-ImageAssembly::Result ImageAssembly::Run(const QStringList& images, QString outputFolderText,
-                                         const DocumentInfo& info) {
+ImageAssembly::Result ImageAssembly::Run(QStringList images, QString outputFolderText,
+                                         DocumentInfo info) {
     using platform::MessageIcon;
     using platform::MsgBox;
     Result result;
@@ -230,12 +231,17 @@ ImageAssembly::Result ImageAssembly::Run(const QStringList& images, QString outp
     // An empty box means the default output folder, not the root of the file system.
     const QString folderGiven =
         outputFolderText.isEmpty() ? m_setup.defaultOutputFolder : outputFolderText;
-    QDir().mkdir(folderGiven);
-    QDir().mkdir(conv.tmpFolder);
-    QDir().mkdir(conv.jpgTmpFolder);
-    QFile::remove(conv.join(conv.jpgTmpFolder, QStringLiteral("jpgtmp.pdf")));
-    SaveDocumentSettings(m_setup.settingsPath, info);
-    WriteInfoFile(conv.join(conv.tmpFolder, QStringLiteral("info.txt")), info);
+    // Beside the events: an output folder on a slow share, or files flushed to disk as they
+    // are saved, must not stall the window.
+    platform::RunBesideEvents([&] {
+        QDir().mkdir(folderGiven);
+        QDir().mkdir(conv.tmpFolder);
+        QDir().mkdir(conv.jpgTmpFolder);
+        QFile::remove(conv.join(conv.jpgTmpFolder, QStringLiteral("jpgtmp.pdf")));
+        SaveDocumentSettings(m_setup.settingsPath, info);
+        WriteInfoFile(conv.join(conv.tmpFolder, QStringLiteral("info.txt")), info);
+        return true;
+    });
 
     // The output folder and the file name are known now: when they cannot take the PDF, say
     // so before the pages are made rather than after.

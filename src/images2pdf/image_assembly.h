@@ -69,10 +69,12 @@ public:
 
     ImageAssembly(Setup setup, AssemblyHost& host, PageWriter& writer);
 
-    /// Makes one PDF of `images` in the folder `outputFolderText` with `info`. Messages: the
+    /// Makes one PDF of `images` in the folder `outputFolderText` with `info`. The run works on
+    /// its own copies: a list that changes meanwhile (drops arrive while events are handled)
+    /// does not change this PDF. Messages: the
     /// empty list's warning ("Please add a file", "Add File"), a library failure titled "PDF",
     /// and when no PDF was written one message saying why. Returns what became of the run.
-    Result Run(const QStringList& images, QString outputFolderText, const DocumentInfo& info);
+    Result Run(QStringList images, QString outputFolderText, DocumentInfo info);
 
     /// True while Run works (events are handled meanwhile, so a window can ask).
     bool isRunning() const { return m_running; }
@@ -85,7 +87,7 @@ public:
                                    int n);
 
 private:
-    bool writePage(int i, const QString& image, QSize* lastPixels, QString* failure);
+    bool writePage(int i, QString image, QSize* lastPixels, QString* failure);
     bool runTool(const QString& commandLine, const QString& expectedOutput, QString* failure);
     void finish(const QString& status);
 

@@ -4,6 +4,7 @@
 #include "images2pdf/page_writer.h"
 
 #include "platform/app_folders.h"
+#include "platform/command_line.h"
 #include "platform/conventions.h"
 #include "platform/processes.h"
 
@@ -165,6 +166,17 @@ TEST(AssemblyCommandLines, AreTheToolkitLinesUnderWindowsConventions) {
     EXPECT_EQ(ImageAssembly::InfoCommandLine(conv, app, 3),
               "C:\\App\\pdftk.exe c:\\tmp\\tmp3.pdf update_info c:\\tmp\\info.txt output "
               "c:\\tmp\\tmpx.pdf dont_ask");
+    // Paths with a blank or a quote reach pdftk whole.
+    const platform::Conventions odd{QChar('/'), QString(), "/tmp/work \"1\"/tmp",
+                                    "/tmp/work \"1\"/jpgtmp"};
+    EXPECT_EQ(platform::SplitCommandLine(ImageAssembly::JoinCommandLine(odd, "/opt/my app", 4)),
+              QStringList({"/opt/my app/pdftk", "/tmp/work \"1\"/tmp/tmp4.pdf",
+                           "/tmp/work \"1\"/jpgtmp/4.pdf", "cat", "output",
+                           "/tmp/work \"1\"/tmp/tmp5.pdf", "dont_ask"}));
+    const platform::Conventions quoteOnly{QChar('/'), QString(), "/tmp/q\"d", "/tmp/j"};
+    EXPECT_EQ(platform::SplitCommandLine(ImageAssembly::InfoCommandLine(quoteOnly, "/app", 2)),
+              QStringList({"/app/pdftk", "/tmp/q\"d/tmp2.pdf", "update_info", "/tmp/q\"d/info.txt",
+                           "output", "/tmp/q\"d/tmpx.pdf", "dont_ask"}));
     // A folder with a blank is quoted so that the line splits right.
     EXPECT_TRUE(ImageAssembly::JoinCommandLine(conv, QStringLiteral("C:\\My App"), 1)
                     .startsWith("\"C:\\My App\\pdftk.exe\" "));

@@ -6,6 +6,7 @@
 
 #include "platform/app_folders.h"
 #include "platform/common_dialogs.h"
+#include "platform/processes.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -259,6 +261,60 @@ TEST_F(ImageWindow, CreatesThePdfAndKeepsTheFieldsForNextTime) {
     services.settingsFolder = dir.path();
     frmPrinting next(services);
     EXPECT_EQ(next.findChild<QLineEdit*>("txtTitle")->text(), "My Album");
+}
+
+// Processes of the host that let the test act while pdftk runs, as a user can.
+class ActingProcesses : public platform::ForwardingProcesses {
+public:
+    int waitForEnd(qint64 pid) override {
+        if (whileWaiting) {
+            whileWaiting();
+            whileWaiting = nullptr;
+        }
+        return ForwardingProcesses::waitForEnd(pid);
+    }
+    std::function<void()> whileWaiting;
+};
+
+TEST_F(ImageWindow, DropsDuringARunWaitForTheNextOneAndTheOutputFolderStaysPut) {
+    ActingProcesses processes;
+    frmPrinting::Services services;
+    services.openUrl = [](const QUrl&) { return true; };
+    services.beep = [] {};
+    services.settingsFolder = dir.path();
+    services.processes = &processes;
+    frmPrinting window(services);
+    window.show();
+    QMimeData first;
+    first.setUrls(urls({image("p1.png", Qt::red), image("p2.png", Qt::blue)}));
+    window.List1_OLEDragDrop(&first);
+    const QString out = dir.filePath("out");
+    window.findChild<QLineEdit*>("txtPath")->setText(out);
+    bool browseEnabled = true;
+    bool pathEditable = true;
+    processes.whileWaiting = [&] {
+        // Enough files that the list's storage moves.
+        QStringList many;
+        for (int i = 0; i < 200; ++i) {
+            many << dir.filePath(QStringLiteral("late%1.png").arg(i));
+        }
+        QMimeData late;
+        late.setUrls(urls(many));
+        window.List1_OLEDragDrop(&late);
+        browseEnabled = window.findChild<QPushButton*>("cmdBrowse")->isEnabled();
+        pathEditable = !window.findChild<QLineEdit*>("txtPath")->isReadOnly();
+    };
+    window.Command3_Click();
+    ASSERT_TRUE(window.lastResult().written()) << window.lastResult().reason.toStdString();
+    EXPECT_EQ(window.list().count(), 202);
+    EXPECT_FALSE(browseEnabled);
+    EXPECT_FALSE(pathEditable);
+    EXPECT_TRUE(window.findChild<QPushButton*>("cmdBrowse")->isEnabled());
+    EXPECT_FALSE(window.findChild<QLineEdit*>("txtPath")->isReadOnly());
+    QProcess info;
+    info.start("pdfinfo", {out + "/New Title.pdf"});
+    info.waitForFinished();
+    EXPECT_TRUE(info.readAllStandardOutput().contains("Pages:           2"));
 }
 
 } // namespace
