@@ -166,10 +166,9 @@ if [[ ! -x $WORK/app/lumaimg ]]; then
 elif ! command -v pdfinfo >/dev/null || [[ ! -x /usr/bin/convert ]]; then
     echo "== images: skipped, pdfinfo (poppler-utils) or /usr/bin/convert (imagemagick) missing"
 else
-    # The harness finds the program on the accessibility bus by its file name, and lumaimg
-    # announces itself by the application name it shares with the launcher, "Lumadoc". So it
-    # is started through a small script of that name, which also notes the program's exit
-    # status once it ends by itself (and ends it when the harness stops the script).
+    # The harness finds the program on the accessibility bus by its file name, "lumaimg". It is
+    # started through a small script of that name, which also notes the program's exit status
+    # once it ends by itself (and ends it when the harness stops the script).
     imgbin=$WORK/image-program
     mkdir -p "$imgbin"
     ended=$WORK/lumaimg-ended
@@ -181,8 +180,8 @@ else
         echo 'trap '\''kill $child 2>/dev/null; exit 143'\'' TERM INT HUP'
         echo 'wait $child'
         echo "echo \$? >$(printf %q "$ended")"
-    } >"$imgbin/lumadoc"
-    chmod +x "$imgbin/lumadoc"
+    } >"$imgbin/lumaimg"
+    chmod +x "$imgbin/lumaimg"
 
     # Small pictures: one picked in the file dialog (portrait), two in a folder (landscape,
     # listed in the order a file manager shows them).
@@ -198,7 +197,7 @@ else
     output="$parent/nouveau dossier"
 
     # 4. The whole run in the image window, then Exit.
-    if PROG=$imgbin/lumadoc run image-window <<<"$(fill "$STEPS/image-window.steps" \
+    if PROG=$imgbin/lumaimg run image-window <<<"$(fill "$STEPS/image-window.steps" \
         "IMAGE=$image" "FOLDER=$pics/more" "TITLE=$title" "OUTPUT=$output")"; then
         counts=($(grep -E '^[0-9]+$' "$OUT/image-window.log"))
         [[ ${counts[0]:-} == 11 ]] || fail "image-window: ${counts[0]:-no} buttons showing, expected 11"
@@ -236,7 +235,7 @@ else
     big_out=$WORK/large-out/photos
     mkdir -p "${big_out%/*}"
     big_title="Ten photos $$"
-    PROG=$imgbin/lumadoc run image-timing --shot "$OUT/image-window.png" \
+    PROG=$imgbin/lumaimg run image-timing --shot "$OUT/image-window.png" \
         <<<"$(fill "$STEPS/image-timing.steps" "FOLDER=$big" "TITLE=$big_title" "OUTPUT=$big_out")"
     listed=$(grep -E '^[0-9]+$' "$OUT/image-timing.log" | head -1)
     [[ $listed == 10 ]] || fail "image-timing: ${listed:-no} images listed, expected 10"

@@ -20,7 +20,9 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Lumadoc"));
+    // Its own name on the accessibility bus, so that screen readers and other tools tell it
+    // apart from the launcher that starts it.
+    QApplication::setApplicationName(QStringLiteral("lumaimg"));
     shell::SkinH_Attach();
 
     platform::WidgetPrompts prompts;
