@@ -20,6 +20,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -377,6 +378,7 @@ struct SwfInfo {
     int frameRate = 0;         // 8.8
     int frameCount = 0;
     int bitmaps = 0, showFrames = 0, buttons = 0, actions = 0;
+    std::vector<std::string> shapes; // each DefineShape3's records, without its id
 };
 
 SwfInfo parseSwf(const std::string& path) {
@@ -441,6 +443,9 @@ SwfInfo parseSwf(const std::string& path) {
         info.showFrames += code == 1;
         info.buttons += code == 34;
         info.actions += code == 12;
+        if (code == 32 && len > 2) {
+            info.shapes.push_back(body.substr(pos + 2, len - 2));
+        }
         pos += len;
         if (code == 0) {
             info.ok = pos == body.size();
@@ -487,6 +492,9 @@ TEST(Pdf2swf, FramesRatesStageAndViewer) {
     EXPECT_EQ(info.bitmaps, 2);
     EXPECT_EQ(info.buttons, 3);
     EXPECT_EQ(info.actions, 2) << "stop on the first and on the last page";
+    // The backdrop and the back, play and next pictures: four shapes, no two alike.
+    ASSERT_EQ(info.shapes.size(), 4u);
+    EXPECT_EQ(std::set<std::string>(info.shapes.begin(), info.shapes.end()).size(), 4u);
 
     for (const std::string& bad :
          {"-s framerate=0 " + q(pdf) + " -o " + q(dir.file("x.swf")),

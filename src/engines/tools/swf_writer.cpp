@@ -235,9 +235,14 @@ void SwfMovie::defineViewer() {
     const int32_t a = size / 4;
     const int32_t b = size * 3 / 4;
     const int32_t m = size / 2;
-    const uint16_t previousIcon = icon({{b, a}, {b, b}, {a, m}});
+    // Back and next are a triangle against a bar (|< and >|), play a plain triangle, so that
+    // the three read apart at a glance.
+    const int32_t w = size / 10; // the bar's width
+    const uint16_t previousIcon =
+        icon({{a, a}, {a + w, a}, {a + w, m}, {b, a}, {b, b}, {a + w, m}, {a + w, b}, {a, b}});
     const uint16_t playIcon = icon({{a + a / 3, a}, {b + a / 3, m}, {a + a / 3, b}});
-    const uint16_t nextIcon = icon({{a, a}, {b, m}, {a, b}});
+    const uint16_t nextIcon =
+        icon({{a, a}, {b - w, m}, {b - w, a}, {b, a}, {b, b}, {b - w, b}, {b - w, m}, {a, b}});
 
     auto button = [&](uint16_t glyph, uint8_t action, int32_t x) {
         const uint16_t id = m_nextId++;
