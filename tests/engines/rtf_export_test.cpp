@@ -229,3 +229,41 @@ TEST(RtfCorpus, WordProcessorReadsTheOutput) {
 }
 
 } // namespace
+
+namespace {
+
+// Accents set as glyphs of their own over a letter, as TeX sets them, and a raised exponent.
+TEST(RtfTypesetting, AccentsComposeAndExponentsAreRaised) {
+    TempFolder dir;
+    testing_support::FixturePage page;
+    using testing_support::textLine;
+    // Helvetica: "caf" is 16.008 pt wide at 12 pt, "e" 6.672 pt; the acute (4 pt) is centred
+    // over the "e" and drawn before it, the pen moving back for the letter.
+    page.content = textLine("F1", 12, 72, 700, "caf") + textLine("F1", 12, 89.34, 700, "\xB4") +
+                   textLine("F1", 12, 88.008, 700, "e au lait") +
+                   textLine("F1", 12, 72, 680, "na") + textLine("F1", 12, 84.68, 680, "\xA8") +
+                   textLine("F1", 12, 85.344, 680, "ive") + textLine("F1", 12, 72, 660, "E = mc") +
+                   textLine("F1", 8, 109.68, 665, "2") + textLine("F1", 12, 114.2, 660, " holds");
+    const std::string pdf = dir.file("typeset.pdf");
+    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {page}));
+    const int handle = OpenPDF(pdf.c_str(), "");
+    ASSERT_GT(handle, 0);
+    const std::string out = dir.file("typeset.rtf");
+    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 1, nullptr), 1);
+    ClosePDF(handle);
+
+    const std::string raw = readFile(out);
+    const RtfDocument doc = readRtf(raw);
+    ASSERT_TRUE(doc.valid);
+    ASSERT_EQ(doc.pages.size(), 1u);
+    const std::string& text = doc.pages[0].text;
+    EXPECT_NE(text.find("café au lait"), std::string::npos) << text;
+    EXPECT_NE(text.find("naïve"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\xC2\xB4"), std::string::npos) << "no acute left on its own: " << text;
+    EXPECT_EQ(text.find("\xC2\xA8"), std::string::npos) << "no diaeresis left on its own";
+    // The exponent is its own raised run, at the line's size (a word processor shrinks it).
+    EXPECT_NE(raw.find("\\fs24\\super 2}"), std::string::npos) << raw;
+    EXPECT_NE(text.find("mc2 holds"), std::string::npos) << text;
+}
+
+} // namespace

@@ -170,6 +170,9 @@ void RtfWriter::addPage(const PageModel& page) {
                 if (run.color != 0) {
                     out += "\\cf" + std::to_string(colorIndex(run.color));
                 }
+                if (run.shift != 0) {
+                    out += run.shift > 0 ? "\\super" : "\\sub";
+                }
                 out += ' ';
                 out += escapeText(run.text);
                 out += '}';

@@ -1,5 +1,7 @@
 #include "text_model.h"
 
+#include "accent_composition.h"
+
 #include "image_writers.h"
 
 #include <algorithm>
@@ -188,6 +190,7 @@ struct StyleKey {
     fz_font* font;
     int halfPoints;
     uint32_t color;
+    int shift = 0; // 1 superscript, -1 subscript
     bool operator==(const StyleKey&) const = default;
 };
 
@@ -202,6 +205,7 @@ Run runFor(fz_context* ctx, const StyleKey& key) {
     run.italic = info.italic || (key.font && fz_font_is_italic(ctx, key.font));
     run.halfPoints = key.halfPoints;
     run.color = key.color;
+    run.shift = key.shift;
     return run;
 }
 
@@ -305,6 +309,33 @@ void finishLine(TextLine& line) {
     }
 }
 
+// An accent drawn as a glyph of its own over (or under) the letter beside it, as TeX sets "ï"
+// (a diaeresis over a dotless i), becomes the one composed character, so that the word reads
+// and searches as it is written. The accent must cover the middle of the letter: glyphs side by
+// side never do.
+void composeAccents(std::vector<Glyph>& glyphs) {
+    for (size_t i = 0; i < glyphs.size(); ++i) {
+        const Glyph accent = glyphs[i];
+        if (!isSpacingAccent(accent.c)) {
+            continue;
+        }
+        for (const size_t j : {i + 1, i - 1}) {
+            if (j >= glyphs.size()) { // also i - 1 for i = 0
+                continue;
+            }
+            Glyph& base = glyphs[j];
+            const float middle = (base.x0 + base.x1) / 2;
+            const char32_t composed = composeAccent(accent.c, base.c);
+            if (composed && accent.x0 <= middle && middle <= accent.x1 && base.x1 > base.x0) {
+                base.c = composed;
+                glyphs.erase(glyphs.begin() + std::ptrdiff_t(i));
+                --i;
+                break;
+            }
+        }
+    }
+}
+
 TextLine readLine(const fz_stext_line* line, int block) {
     TextLine out;
     out.block = block;
@@ -323,6 +354,7 @@ TextLine readLine(const fz_stext_line* line, int block) {
                                        uint32_t(ch->color) & 0xFFFFFFu},
                               ch->size, box.x0, box.x1, ch->origin.y});
     }
+    composeAccents(out.glyphs);
     finishLine(out);
     return out;
 }
@@ -659,10 +691,33 @@ std::vector<std::pair<size_t, size_t>> paragraphsOf(const std::vector<TextLine>&
     return out;
 }
 
-void appendGlyph(fz_context* ctx, Paragraph& para, StyleKey& current, const Glyph& g) {
-    if (para.runs.empty() || !(g.style == current)) {
-        para.runs.push_back(runFor(ctx, g.style));
-        current = g.style;
+// A character smaller than its line's text and raised above its baseline is a superscript (a
+// footnote mark, an exponent); smaller and lowered, a subscript.
+int shiftOf(const Glyph& g, const TextLine& line) {
+    if (isBlank(g.c) || g.size > 0.9f * line.size) {
+        return 0;
+    }
+    const float rise = line.baseline - g.baseline; // page coordinates grow downwards
+    if (rise > 0.15f * line.size) {
+        return 1;
+    }
+    if (rise < -0.1f * line.size) {
+        return -1;
+    }
+    return 0;
+}
+
+void appendGlyph(fz_context* ctx, Paragraph& para, StyleKey& current, const Glyph& g,
+                 const TextLine& line) {
+    StyleKey style = g.style;
+    style.shift = shiftOf(g, line);
+    // A word processor shrinks a superscript itself: it is given the size of its line.
+    if (style.shift != 0) {
+        style.halfPoints = std::max(2, int(std::lround(line.size * 2)));
+    }
+    if (para.runs.empty() || !(style == current)) {
+        para.runs.push_back(runFor(ctx, style));
+        current = style;
     }
     para.runs.back().text.push_back(g.c);
 }
@@ -735,7 +790,7 @@ Built buildParagraph(fz_context* ctx, const std::vector<TextLine>& lines, const 
                 continue;
             }
             leading = false;
-            appendGlyph(ctx, para, current, g);
+            appendGlyph(ctx, para, current, g, line);
         }
     }
     trimEnd(para.runs);

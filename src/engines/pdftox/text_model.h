@@ -38,6 +38,7 @@ struct Run {
     bool italic = false;
     int halfPoints = 24;
     uint32_t color = 0; ///< 0xRRGGBB
+    int shift = 0;      ///< 1: raised and smaller (superscript), -1: lowered (subscript)
     std::u32string text;
 };
 
