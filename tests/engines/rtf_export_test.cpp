@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 
 using namespace engine_tests;
 using testing_support::readRtf;
@@ -26,9 +27,12 @@ int countProgress(int, int, int done) {
     return 1;
 }
 
-/// The share of the reference's visible characters (blanks and hyphens aside) that the
-/// candidate holds too, counted as multisets: order and line breaks do not matter.
-double characterRecall(const std::string& reference, const std::string& candidate) {
+/// The share of the reference's visible characters (blanks, hyphens and dot leaders aside:
+/// the export turns a row of dots into a tab filled with dots) that the candidate holds too,
+/// counted as multisets: order and line breaks do not matter.
+double characterRecall(const std::string& referenceText, const std::string& candidate) {
+    const std::string reference =
+        std::regex_replace(referenceText, std::regex(R"((\.\s*){4,})"), std::string());
     std::map<char32_t, int> have;
     for (const char32_t c : pdftox::decodeUtf8(candidate)) {
         ++have[c];
@@ -264,6 +268,35 @@ TEST(RtfTypesetting, AccentsComposeAndExponentsAreRaised) {
     // The exponent is its own raised run, at the line's size (a word processor shrinks it).
     EXPECT_NE(raw.find("\\fs24\\super 2}"), std::string::npos) << raw;
     EXPECT_NE(text.find("mc2 holds"), std::string::npos) << text;
+}
+
+} // namespace
+
+namespace {
+
+TEST(RtfTypesetting, DotLeadersBecomeOneTabFilledWithDots) {
+    TempFolder dir;
+    testing_support::FixturePage page;
+    using testing_support::textLine;
+    page.content =
+        textLine("F1", 12, 72, 700, "Wages, salaries, tips . . . . . . . . . . . 1,234") +
+        textLine("F1", 12, 72, 680, "Interest..................................  56") +
+        textLine("F1", 12, 72, 640, "..........................................") +
+        textLine("F1", 12, 72, 600, "Wait... and see.");
+    const std::string pdf = dir.file("leaders.pdf");
+    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {page}));
+    const int handle = OpenPDF(pdf.c_str(), "");
+    ASSERT_GT(handle, 0);
+    const std::string out = dir.file("leaders.rtf");
+    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 1, nullptr), 1);
+    ClosePDF(handle);
+
+    const std::string raw = readFile(out);
+    EXPECT_NE(raw.find("Wages, salaries, tips\\tab 1,234"), std::string::npos) << raw;
+    EXPECT_NE(raw.find("Interest\\tab 56"), std::string::npos) << raw;
+    EXPECT_NE(raw.find("\\tqr\\tldot\\tx"), std::string::npos);
+    EXPECT_EQ(raw.find("...."), std::string::npos) << "no paragraph of dots: " << raw;
+    EXPECT_NE(raw.find("Wait... and see."), std::string::npos) << "an ellipsis stays";
 }
 
 } // namespace

@@ -158,6 +158,10 @@ void RtfWriter::addPage(const PageModel& page) {
             if (para->firstIndentTwips != 0) {
                 out += "\\fi" + std::to_string(para->firstIndentTwips);
             }
+            // A dot leader: a right tab at the margin, the gap before it filled with dots.
+            if (para->leader) {
+                out += "\\tqr\\tldot\\tx" + std::to_string(textWidth);
+            }
             for (const Run& run : para->runs) {
                 out += "{\\f" + std::to_string(fontIndex(run.face)) + "\\fs" +
                        std::to_string(run.halfPoints);

@@ -735,6 +735,53 @@ void trimEnd(std::vector<Run>& runs) {
     }
 }
 
+bool isLeaderDot(char32_t c) {
+    return c == U'.' || c == 0xB7 || c == 0x2026 || c == 0x2024 || c == 0x22C5;
+}
+
+// A dot leader, the row of dots (spaced or not) that leads the eye from a label to its value,
+// becomes one tab that the word processor fills with dots up to the margin; set as characters
+// it breaks into lines of dots of its own wherever the word processor's text runs wider or
+// narrower than the page's. Four dots at least: an ellipsis stays.
+bool collapseLeaders(std::vector<Run>& runs) {
+    bool any = false;
+    for (Run& run : runs) {
+        std::u32string& text = run.text;
+        std::u32string out;
+        out.reserve(text.size());
+        size_t i = 0;
+        while (i < text.size()) {
+            if (!isLeaderDot(text[i])) {
+                out.push_back(text[i++]);
+                continue;
+            }
+            size_t end = i;
+            int dots = 0;
+            size_t lastDot = i;
+            while (end < text.size() && (isLeaderDot(text[end]) || isBlank(text[end]))) {
+                if (isLeaderDot(text[end])) {
+                    dots += text[end] == 0x2026 ? 3 : 1;
+                    lastDot = end;
+                }
+                ++end;
+            }
+            if (dots < 4) {
+                out.append(text, i, lastDot + 1 - i);
+                i = lastDot + 1;
+                continue;
+            }
+            while (!out.empty() && isBlank(out.back())) {
+                out.pop_back();
+            }
+            out.push_back(U'\t');
+            any = true;
+            i = end;
+        }
+        text = std::move(out);
+    }
+    return any;
+}
+
 // What goes between the end of one line and the start of the next in a paragraph: a hyphen
 // that splits a word ("Arm-" "strong") goes away, a dash or hyphen that stays joins without a
 // space, as do Chinese and Japanese characters; anything else gets a space.
@@ -793,6 +840,8 @@ Built buildParagraph(fz_context* ctx, const std::vector<TextLine>& lines, const 
             appendGlyph(ctx, para, current, g, line);
         }
     }
+    trimEnd(para.runs);
+    para.leader = collapseLeaders(para.runs);
     trimEnd(para.runs);
     para.alignment = s.alignment;
     const bool fromLeft = s.alignment == Alignment::Left || s.alignment == Alignment::Justify;

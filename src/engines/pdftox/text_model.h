@@ -51,6 +51,7 @@ struct Paragraph {
     Alignment alignment = Alignment::Left;
     int firstIndentTwips = 0; ///< the first line's indent against the other lines (may be < 0)
     bool spaced = false;      ///< ends its block of text or a gap follows: space after it
+    bool leader = false;      ///< holds a tab that a row of dots fills to the right margin
 };
 
 struct Picture {
