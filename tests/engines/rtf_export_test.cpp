@@ -7,6 +7,9 @@
 #include "utf8.h"
 
 #include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <map>
 #include <regex>
@@ -297,6 +300,54 @@ TEST(RtfTypesetting, DotLeadersBecomeOneTabFilledWithDots) {
     EXPECT_NE(raw.find("\\tqr\\tldot\\tx"), std::string::npos);
     EXPECT_EQ(raw.find("...."), std::string::npos) << "no paragraph of dots: " << raw;
     EXPECT_NE(raw.find("Wait... and see."), std::string::npos) << "an ellipsis stays";
+}
+
+} // namespace
+
+namespace {
+
+// A page whose only text is a label, and a filled-in form field beside it whose value and tick
+// are drawn by the field's appearance, as form fillers save them.
+void writeFilledForm(const std::string& path) {
+    QPDF pdf;
+    pdf.emptyPDF();
+    QPDFObjectHandle font = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
+    QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /Page /MediaBox [0 0 612 792] /Resources << /Font << >> >> >>"));
+    page.getKey("/Resources").getKey("/Font").replaceKey("/F1", font);
+    page.replaceKey("/Contents", pdf.newStream("BT /F1 12 Tf 72 700 Td (Your first name:) Tj ET"));
+    QPDFObjectHandle appearance = pdf.newStream("/Tx BMC BT /F1 12 Tf 2 5 Td (foobar) Tj ET EMC");
+    appearance.replaceDict(QPDFObjectHandle::parse(
+        "<< /Type /XObject /Subtype /Form /BBox [0 0 150 20] /Resources << /Font << >> >> >>"));
+    appearance.getDict().getKey("/Resources").getKey("/Font").replaceKey("/F1", font);
+    QPDFObjectHandle field = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (foobar) /F 4 "
+        "/Rect [180 695 330 715] /AP << >> >>"));
+    field.getKey("/AP").replaceKey("/N", appearance);
+    page.replaceKey("/Annots", QPDFObjectHandle::newArray({field}));
+    QPDFObjectHandle acroForm = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< >>"));
+    acroForm.replaceKey("/Fields", QPDFObjectHandle::newArray({field}));
+    pdf.getRoot().replaceKey("/AcroForm", acroForm);
+    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
+    QPDFWriter writer(pdf, path.c_str());
+    writer.write();
+}
+
+TEST(RtfTypesetting, FilledFormFieldsShowTheirValues) {
+    TempFolder dir;
+    const std::string pdf = dir.file("form.pdf");
+    writeFilledForm(pdf);
+    const int handle = OpenPDF(pdf.c_str(), "");
+    ASSERT_GT(handle, 0);
+    const std::string out = dir.file("form.rtf");
+    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 1, nullptr), 1);
+    ClosePDF(handle);
+    const RtfDocument doc = readRtf(readFile(out));
+    ASSERT_TRUE(doc.valid);
+    ASSERT_EQ(doc.pages.size(), 1u);
+    EXPECT_NE(doc.pages[0].text.find("Your first name:"), std::string::npos);
+    EXPECT_NE(doc.pages[0].text.find("foobar"), std::string::npos) << doc.pages[0].text;
 }
 
 } // namespace

@@ -66,6 +66,22 @@ PagePtr loadPage(fz_context* ctx, fz_document* doc, int number, fz_rect* bounds)
     return owned;
 }
 
+TextPagePtr readPageText(fz_context* ctx, fz_page* page, const fz_stext_options& options) {
+    fz_rect bounds{};
+    guarded(ctx, [&] { bounds = fz_bound_page(ctx, page); });
+    fz_stext_page* raw = nullptr;
+    guarded(ctx, [&] { raw = fz_new_stext_page(ctx, bounds); });
+    TextPagePtr text(raw, {ctx});
+    fz_device* device = nullptr;
+    guarded(ctx, [&] { device = fz_new_stext_device(ctx, raw, &options); });
+    DevicePtr owned(device, {ctx});
+    guarded(ctx, [&] {
+        fz_run_page(ctx, page, device, fz_identity, nullptr);
+        fz_close_device(ctx, device);
+    });
+    return text;
+}
+
 void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_device* device) {
     try {
         guarded(ctx, [&] { fz_run_page(ctx, page, device, ctm, nullptr); });

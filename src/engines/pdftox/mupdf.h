@@ -77,6 +77,11 @@ template <typename Ptr, typename T> Ptr own(fz_context* ctx, T* p) {
 /// Loads page `number` (from 1) and gives its bounds as displayed; throws MuError.
 PagePtr loadPage(fz_context* ctx, fz_document* doc, int number, fz_rect* bounds);
 
+/// The text of `page` as the page shows it: its contents and its annotations and form fields
+/// (a filled-in field's value, a ticked box), which MuPDF's own text extraction leaves out.
+/// Throws MuError.
+TextPagePtr readPageText(fz_context* ctx, fz_page* page, const fz_stext_options& options);
+
 /// Runs `page` through `device` with `ctm` and closes the device. A damaged content stream
 /// stops where it breaks: what was drawn up to there is kept, and no error leaves.
 void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_device* device);

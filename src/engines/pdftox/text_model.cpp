@@ -1143,9 +1143,8 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
     // dehyphenation would merge the two lines into one.
     fz_stext_options options{};
     options.flags = FZ_STEXT_PRESERVE_IMAGES | FZ_STEXT_MEDIABOX_CLIP;
-    fz_stext_page* text = nullptr;
-    guarded(ctx, [&] { text = fz_new_stext_page_from_page(ctx, p, &options); });
-    TextPagePtr textPtr(text, {ctx});
+    const TextPagePtr textPtr = readPageText(ctx, p, options);
+    const fz_stext_page* text = textPtr.get();
 
     std::vector<std::variant<TextLine, Picture>> flow;
     int blockNumber = 0;

@@ -121,9 +121,8 @@ std::string folderOf(const std::string& path) {
 void collectText(fz_context* ctx, fz_page* page, HtmlPage& out) {
     fz_stext_options options{};
     options.flags = FZ_STEXT_MEDIABOX_CLIP;
-    fz_stext_page* raw = nullptr;
-    guarded(ctx, [&] { raw = fz_new_stext_page_from_page(ctx, page, &options); });
-    TextPagePtr text(raw, {ctx});
+    TextPagePtr text = readPageText(ctx, page, options);
+    fz_stext_page* raw = text.get();
     std::map<fz_font*, FontLook> looks;
 
     for (fz_stext_block* block = raw->first_block; block; block = block->next) {
