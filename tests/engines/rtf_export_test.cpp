@@ -351,3 +351,38 @@ TEST(RtfTypesetting, FilledFormFieldsShowTheirValues) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(RtfTypesetting, PicturesStandWhereThePageShowsThemWhateverTheDrawingOrder) {
+    TempFolder dir;
+    testing_support::FixturePage page;
+    using testing_support::textLine;
+    // The text first, the picture last in the content, though it stands between the lines.
+    page.content = textLine("F3", 12, 72, 700, "Above the figure.") +
+                   textLine("F3", 12, 72, 300, "Below the figure.") +
+                   "q 200 0 0 200 72 400 cm /Im1 Do Q\n";
+    page.pictures.push_back(testing_support::checkerPicture("Im1", 16, 16));
+    // And a picture drawn first that stands at the foot of the page.
+    testing_support::FixturePage second;
+    second.content =
+        "q 100 0 0 100 72 80 cm /Im1 Do Q\n" + textLine("F3", 12, 72, 700, "Text at the top.");
+    second.pictures.push_back(testing_support::checkerPicture("Im1", 16, 16));
+    const std::string pdf = dir.file("figures.pdf");
+    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {page, second}));
+    const int handle = OpenPDF(pdf.c_str(), "");
+    ASSERT_GT(handle, 0);
+    const std::string out = dir.file("figures.rtf");
+    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 2, nullptr), 2);
+    ClosePDF(handle);
+    const RtfDocument doc = readRtf(readFile(out));
+    ASSERT_TRUE(doc.valid);
+    ASSERT_EQ(doc.pages.size(), 2u);
+    const std::string& one = doc.pages[0].text;
+    EXPECT_LT(one.find("Above the figure."), one.find("[picture]")) << one;
+    EXPECT_LT(one.find("[picture]"), one.find("Below the figure.")) << one;
+    const std::string& two = doc.pages[1].text;
+    EXPECT_LT(two.find("Text at the top."), two.find("[picture]")) << two;
+}
+
+} // namespace

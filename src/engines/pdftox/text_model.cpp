@@ -1068,6 +1068,33 @@ bool blank(const Paragraph& para) {
     });
 }
 
+// Puts each picture where it stands in the text: before the first line, in reading order, that
+// lies below the picture's top and beside or under it. Pages draw their pictures in any order,
+// often all of them after the text or before it; a picture with no such line ends the page.
+void placePictures(std::vector<std::variant<TextLine, Picture>>& flow,
+                   std::vector<std::pair<Picture, fz_rect>>&& pictures) {
+    std::vector<fz_rect> placedBoxes(flow.size());
+    for (size_t i = 0; i < flow.size(); ++i) {
+        const TextLine& line = std::get<TextLine>(flow[i]);
+        placedBoxes[i] = fz_rect{line.x0, line.y0, line.x1, line.y1};
+    }
+    for (auto& [picture, box] : pictures) {
+        size_t at = flow.size();
+        for (size_t i = 0; i < flow.size(); ++i) {
+            const fz_rect& line = placedBoxes[i];
+            const bool below = (line.y0 + line.y1) / 2 > box.y0;
+            const bool overlapsAcross = line.x0 < box.x1 && box.x0 < line.x1;
+            if (below && overlapsAcross && std::holds_alternative<TextLine>(flow[i])) {
+                at = i;
+                break;
+            }
+        }
+        flow.insert(flow.begin() + std::ptrdiff_t(at), std::move(picture));
+        // A picture counts as lying at its own place for the pictures that follow it.
+        placedBoxes.insert(placedBoxes.begin() + std::ptrdiff_t(at), box);
+    }
+}
+
 // Puts the page's lines together into paragraphs, in reading order with the pictures.
 void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow,
             PageModel& model) {
@@ -1148,6 +1175,7 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
 
     std::vector<std::variant<TextLine, Picture>> flow;
     int blockNumber = 0;
+    std::vector<std::pair<Picture, fz_rect>> pictures;
     for (const fz_stext_block* block = text->first_block; block; block = block->next) {
         ++blockNumber;
         if (block->type == FZ_STEXT_BLOCK_TEXT) {
@@ -1166,13 +1194,14 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
         } else if (block->type == FZ_STEXT_BLOCK_IMAGE) {
             try {
                 if (std::optional<Picture> pic = readPicture(ctx, block)) {
-                    flow.emplace_back(std::move(*pic));
+                    pictures.emplace_back(std::move(*pic), block->bbox);
                 }
             } catch (const std::exception&) {
                 // A picture that cannot be decoded is left out; the text stays.
             }
         }
     }
+    placePictures(flow, std::move(pictures));
     layOut(ctx, std::move(flow), model);
     return model;
 }
