@@ -193,10 +193,13 @@ TEST(RtfCorpus, TextOfEachPageMatchesAnIndependentExtractor) {
         const char* file;
         int first;
         int last;
+        int figurePage = 0; // a page whose diagram, labels and all, becomes one picture
     };
-    for (const Case& c :
-         {Case{"tracemonkey.pdf", 1, 4}, Case{"TAMReview.pdf", 1, 1}, Case{"issue16063.pdf", 1, 1},
-          Case{"javauninstall-7r.pdf", 1, 1}, Case{"prefilled_f1040.pdf", 1, 1}}) {
+    // tracemonkey's page 2 holds Figure 2, a diagram of some thirty labels: they are drawn in
+    // its picture, about 6 % of the page's characters.
+    for (const Case& c : {Case{"tracemonkey.pdf", 1, 4, 2}, Case{"TAMReview.pdf", 1, 1},
+                          Case{"issue16063.pdf", 1, 1}, Case{"javauninstall-7r.pdf", 1, 1},
+                          Case{"prefilled_f1040.pdf", 1, 1}}) {
         const int h = OpenPDF(corpus(c.file).c_str(), "");
         ASSERT_GT(h, 0) << c.file;
         const std::string out = dir.file(std::string(c.file) + ".rtf");
@@ -210,7 +213,7 @@ TEST(RtfCorpus, TextOfEachPageMatchesAnIndependentExtractor) {
                 output("pdftotext -q -enc UTF-8 -f " + std::to_string(p) + " -l " +
                        std::to_string(p) + " '" + corpus(c.file) + "' -");
             const double recall = characterRecall(reference, doc.pages[size_t(p - c.first)].text);
-            EXPECT_GT(recall, 0.97) << c.file << " page " << p;
+            EXPECT_GT(recall, p == c.figurePage ? 0.92 : 0.97) << c.file << " page " << p;
         }
     }
 }
@@ -383,6 +386,53 @@ TEST(RtfTypesetting, PicturesStandWhereThePageShowsThemWhateverTheDrawingOrder) 
     EXPECT_LT(one.find("[picture]"), one.find("Below the figure.")) << one;
     const std::string& two = doc.pages[1].text;
     EXPECT_LT(two.find("Text at the top."), two.find("[picture]")) << two;
+}
+
+} // namespace
+
+namespace {
+
+TEST(RtfTypesetting, ADrawingWithItsLabelsBecomesOnePictureAndTextStaysText) {
+    TempFolder dir;
+    testing_support::FixturePage page;
+    using testing_support::textLine;
+    // A diagram: two boxes joined by an arrow, a label in each box; an ellipse alone below it;
+    // and a ruled box around a paragraph of text, which stays text.
+    page.content =
+        textLine("F3", 12, 72, 740, "The diagram below shows the flow.") +
+        "0 0 1 RG 2 w 100 560 120 60 re S 300 560 120 60 re S "
+        "220 590 m 300 590 l S 290 595 m 300 590 l 290 585 l S\n" +
+        textLine("F1", 10, 120, 585, "Parser") + textLine("F1", 10, 320, 585, "Emitter") +
+        "1 0 0 rg 200 400 m 200 455 255 500 310 500 c 365 500 420 455 420 400 c "
+        "420 345 365 300 310 300 c 255 300 200 345 200 400 c f\n" +
+        textLine("F3", 12, 72, 260, "Between the drawings.") + "0 G 1 w 70 90 470 120 re S\n";
+    for (int i = 0; i < 6; ++i) {
+        page.content += textLine("F3", 12, 80, 190 - 16 * i,
+                                 "A boxed paragraph of text that a reader wants to edit, line " +
+                                     std::to_string(i + 1) + ".");
+    }
+    const std::string pdf = dir.file("drawing.pdf");
+    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {page}));
+    const int handle = OpenPDF(pdf.c_str(), "");
+    ASSERT_GT(handle, 0);
+    const std::string out = dir.file("drawing.rtf");
+    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 1, nullptr), 1);
+    ClosePDF(handle);
+    const RtfDocument doc = readRtf(readFile(out));
+    ASSERT_TRUE(doc.valid);
+    ASSERT_EQ(doc.pages.size(), 1u);
+    const std::string& text = doc.pages[0].text;
+    EXPECT_EQ(doc.pages[0].pictures, 2) << text;
+    EXPECT_EQ(text.find("Parser"), std::string::npos) << "the labels are in the picture";
+    const size_t intro = text.find("The diagram below");
+    const size_t first = text.find("[picture]");
+    const size_t second = text.find("[picture]", first + 1);
+    const size_t between = text.find("Between the drawings.");
+    EXPECT_LT(intro, first) << text;
+    EXPECT_LT(first, second) << text;
+    EXPECT_LT(second, between) << text;
+    EXPECT_NE(text.find("line 6."), std::string::npos) << "the boxed text stays text";
+    EXPECT_LT(between, text.find("A boxed paragraph")) << text;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "text_model.h"
 
 #include "accent_composition.h"
+#include "figures.h"
 
 #include "image_writers.h"
 
@@ -1068,6 +1069,76 @@ bool blank(const Paragraph& para) {
     });
 }
 
+bool centreInside(const fz_rect& box, const fz_rect& area) {
+    const float x = (box.x0 + box.x1) / 2;
+    const float y = (box.y0 + box.y1) / 2;
+    return x >= area.x0 && x <= area.x1 && y >= area.y0 && y <= area.y1;
+}
+
+// A drawing (a diagram, a chart, a shape) with no more than short labels in it becomes one
+// picture, drawn at the pictures' resolution with its labels and any pictures inside it, in
+// place of those labels and pictures: set apart, they would be a heap of fragments and stray
+// words in a word processor, and a drawing without text would vanish. Areas with much text in
+// them (forms, ruled tables, boxed paragraphs) keep their text as text.
+void takeFigures(fz_context* ctx, fz_page* page, fz_rect bounds,
+                 std::vector<std::variant<TextLine, Picture>>& flow,
+                 std::vector<std::pair<Picture, fz_rect>>& pictures) {
+    std::vector<fz_rect> areas;
+    try {
+        areas = drawingAreas(ctx, page, bounds);
+    } catch (const std::exception&) {
+        return; // the page keeps its text and pictures as they are
+    }
+    for (const fz_rect& area : areas) {
+        const float size = (area.x1 - area.x0) * (area.y1 - area.y0);
+        float covered = 0;
+        size_t characters = 0;
+        for (const auto& entry : flow) {
+            const TextLine& line = std::get<TextLine>(entry);
+            const fz_rect box{line.x0, line.y0, line.x1, line.y1};
+            if (centreInside(box, area)) {
+                covered += (box.x1 - box.x0) * (box.y1 - box.y0);
+                characters += line.glyphs.size();
+            }
+        }
+        if (covered > 0.15f * size || characters > 400) {
+            continue;
+        }
+        Picture pic;
+        pic.widthTwips = std::max(1, int(std::lround((area.x1 - area.x0) * TwipsPerPoint)));
+        pic.heightTwips = std::max(1, int(std::lround((area.y1 - area.y0) * TwipsPerPoint)));
+        try {
+            int w = 0;
+            int h = 0;
+            const std::vector<uint8_t> rgb = drawArea(ctx, page, area, int(PictureDpi), &w, &h);
+            Bitmap bitmap;
+            bitmap.width = w;
+            bitmap.height = h;
+            bitmap.channels = 3;
+            bitmap.stride = ptrdiff_t(w) * 3;
+            bitmap.pixels = rgb.data();
+            bitmap.dpi = int(PictureDpi);
+            pic.data = encodePng(bitmap);
+            pic.pixelWidth = w;
+            pic.pixelHeight = h;
+        } catch (const std::exception&) {
+            continue;
+        }
+        flow.erase(
+            std::remove_if(flow.begin(), flow.end(),
+                           [&area](const auto& entry) {
+                               const TextLine& line = std::get<TextLine>(entry);
+                               return centreInside({line.x0, line.y0, line.x1, line.y1}, area);
+                           }),
+            flow.end());
+        pictures.erase(
+            std::remove_if(pictures.begin(), pictures.end(),
+                           [&area](const auto& entry) { return centreInside(entry.second, area); }),
+            pictures.end());
+        pictures.emplace_back(std::move(pic), area);
+    }
+}
+
 // Puts each picture where it stands in the text: before the first line, in reading order, that
 // lies below the picture's top and beside or under it. Pages draw their pictures in any order,
 // often all of them after the text or before it; a picture with no such line ends the page.
@@ -1080,14 +1151,23 @@ void placePictures(std::vector<std::variant<TextLine, Picture>>& flow,
     }
     for (auto& [picture, box] : pictures) {
         size_t at = flow.size();
+        const fz_rect* previous = nullptr; // the line before, in reading order
         for (size_t i = 0; i < flow.size(); ++i) {
+            if (!std::holds_alternative<TextLine>(flow[i])) {
+                continue;
+            }
             const fz_rect& line = placedBoxes[i];
-            const bool below = (line.y0 + line.y1) / 2 > box.y0;
+            const float middle = (line.y0 + line.y1) / 2;
             const bool overlapsAcross = line.x0 < box.x1 && box.x0 < line.x1;
-            if (below && overlapsAcross && std::holds_alternative<TextLine>(flow[i])) {
+            // Beside or under the picture; or the text jumps from above it to below it here
+            // (short lines beside a narrower picture need not overlap it across).
+            const bool jumpsOver =
+                previous && (previous->y0 + previous->y1) / 2 < box.y0 && middle > box.y1;
+            if ((middle > box.y0 && overlapsAcross) || jumpsOver) {
                 at = i;
                 break;
             }
+            previous = &line;
         }
         flow.insert(flow.begin() + std::ptrdiff_t(at), std::move(picture));
         // A picture counts as lying at its own place for the pictures that follow it.
@@ -1201,6 +1281,7 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
             }
         }
     }
+    takeFigures(ctx, p, bounds, flow, pictures);
     placePictures(flow, std::move(pictures));
     layOut(ctx, std::move(flow), model);
     return model;
