@@ -13,17 +13,10 @@ QString program(const platform::Conventions& conv, const QString& appFolder, boo
     return ProgramPath(conv.join(folder, conv.exe(name)));
 }
 
-// A path the command line writes without quotes of its own: quoted only when a blank would
-// split it.
-QString bare(const QString& path) {
-    return path.contains(QChar(' ')) || path.contains(QChar('\t')) ? platform::QuoteArg(path)
-                                                                   : path;
-}
-
 } // namespace
 
 QString ProgramPath(const QString& path) {
-    return bare(path);
+    return platform::QuoteIfNeeded(path);
 }
 
 ToolCommand TextCommandLine(const platform::Conventions& conv, const QString& appFolder,
@@ -82,9 +75,10 @@ ToolCommand DecryptionCommandLine(const platform::Conventions& conv, const QStri
                                   const QString& password) {
     const QString line =
         program(conv, appFolder, true, QStringLiteral("pdftk")) + QChar(' ') +
-        bare(conv.join(conv.tmpFolder, QStringLiteral("tmp2.pdf"))) + QStringLiteral(" input_pw ") +
-        platform::QuoteArg(password) + QStringLiteral(" output ") +
-        bare(conv.join(conv.tmpFolder, QStringLiteral("tmp.pdf"))) + QStringLiteral(" dont_ask");
+        platform::QuoteIfNeeded(conv.join(conv.tmpFolder, QStringLiteral("tmp2.pdf"))) +
+        QStringLiteral(" input_pw ") + platform::QuoteArg(password) + QStringLiteral(" output ") +
+        platform::QuoteIfNeeded(conv.join(conv.tmpFolder, QStringLiteral("tmp.pdf"))) +
+        QStringLiteral(" dont_ask");
     return {line, conv.exe(QStringLiteral("pdftk"))};
 }
 

@@ -39,7 +39,7 @@ ToolCommand DecryptionCommandLine(const platform::Conventions& conv, const QStri
                                   const QString& password);
 
 /// A program path as it stands at the start of a command line: unquoted, unless it holds a
-/// blank, which would split it.
+/// blank or a quote (platform::QuoteIfNeeded).
 QString ProgramPath(const QString& path);
 
 } // namespace convert

@@ -20,16 +20,8 @@ using platform::Conventions;
 
 const QString Product = QStringLiteral("Lumadoc");
 
-// A path the command line writes without quotes of its own: quoted only when a blank or a quote
-// would split it.
-QString bare(const QString& path) {
-    const bool splits =
-        path.contains(QChar(' ')) || path.contains(QChar('\t')) || path.contains(QChar('"'));
-    return splits ? platform::QuoteArg(path) : path;
-}
-
 QString pdftk(const Conventions& conv, const QString& appFolder) {
-    return bare(conv.join(appFolder, conv.exe(QStringLiteral("pdftk"))));
+    return platform::QuoteIfNeeded(conv.join(appFolder, conv.exe(QStringLiteral("pdftk"))));
 }
 
 QString runningFile(const Conventions& conv, int k) {
@@ -108,17 +100,18 @@ QSize PageSizeOf(QSize pixels) {
 }
 
 QString ImageAssembly::JoinCommandLine(const Conventions& conv, const QString& appFolder, int k) {
-    return pdftk(conv, appFolder) + QChar(' ') + bare(runningFile(conv, k)) + QChar(' ') +
-           bare(pageFile(conv, k)) + QStringLiteral(" cat output ") +
-           bare(runningFile(conv, k + 1)) + QStringLiteral(" dont_ask");
+    return pdftk(conv, appFolder) + QChar(' ') + platform::QuoteIfNeeded(runningFile(conv, k)) +
+           QChar(' ') + platform::QuoteIfNeeded(pageFile(conv, k)) +
+           QStringLiteral(" cat output ") + platform::QuoteIfNeeded(runningFile(conv, k + 1)) +
+           QStringLiteral(" dont_ask");
 }
 
 QString ImageAssembly::InfoCommandLine(const Conventions& conv, const QString& appFolder, int n) {
-    return pdftk(conv, appFolder) + QChar(' ') + bare(runningFile(conv, n)) +
+    return pdftk(conv, appFolder) + QChar(' ') + platform::QuoteIfNeeded(runningFile(conv, n)) +
            QStringLiteral(" update_info ") +
-           bare(conv.join(conv.tmpFolder, QStringLiteral("info.txt"))) +
+           platform::QuoteIfNeeded(conv.join(conv.tmpFolder, QStringLiteral("info.txt"))) +
            QStringLiteral(" output ") +
-           bare(conv.join(conv.tmpFolder, QStringLiteral("tmpx.pdf"))) +
+           platform::QuoteIfNeeded(conv.join(conv.tmpFolder, QStringLiteral("tmpx.pdf"))) +
            QStringLiteral(" dont_ask");
 }
 

@@ -37,6 +37,12 @@ QString QuoteArg(const QString& text) {
     return out;
 }
 
+QString QuoteIfNeeded(const QString& path) {
+    const bool splits =
+        path.contains(QChar(' ')) || path.contains(QChar('\t')) || path.contains(QChar('"'));
+    return splits ? QuoteArg(path) : path;
+}
+
 QStringList SplitCommandLine(const QString& commandLine) {
     const QChar quote('"');
     const QChar backslash('\\');

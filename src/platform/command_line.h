@@ -11,6 +11,10 @@ namespace platform {
 /// Windows command-line rules.
 QString QuoteArg(const QString& text);
 
+/// A path as a command line writes it without quotes of its own: as it is, or QuoteArg of it
+/// when a blank, a tab or a `"` would split or change it. Plain paths keep their exact text.
+QString QuoteIfNeeded(const QString& path);
+
 /// Splits a command line into arguments by the Windows rules (those of the C runtime):
 /// blanks separate arguments outside quotes; `"` toggles quoting; `""` inside quotes is a
 /// literal quote; 2n backslashes before `"` give n backslashes and a quote that toggles,

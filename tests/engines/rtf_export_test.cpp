@@ -238,9 +238,35 @@ TEST(RtfCorpus, WordProcessorReadsTheOutput) {
     }
 }
 
-} // namespace
+// What the export made of a PDF written for a test: the RTF as written and as read back.
+struct Exported {
+    std::string raw;
+    RtfDocument doc;
+};
 
-namespace {
+// Exports the `pages` pages of `pdf` to RTF and reads the RTF back; the test fails when the
+// export or the reading does.
+Exported exportWhole(const TempFolder& dir, const std::string& pdf, int pages) {
+    Exported out;
+    const int handle = OpenPDF(pdf.c_str(), "");
+    EXPECT_GT(handle, 0) << pdf;
+    const std::string rtf = dir.file("export.rtf");
+    EXPECT_EQ(ExportRTF(handle, rtf.c_str(), 1, pages, nullptr), pages) << pdf;
+    ClosePDF(handle);
+    out.raw = readFile(rtf);
+    out.doc = readRtf(out.raw);
+    EXPECT_TRUE(out.doc.valid) << pdf;
+    EXPECT_EQ(out.doc.pages.size(), size_t(pages)) << pdf;
+    return out;
+}
+
+// Writes `pages` as a fixture PDF and exports it with exportWhole.
+Exported exportFixture(const TempFolder& dir,
+                       const std::vector<testing_support::FixturePage>& pages) {
+    const std::string pdf = dir.file("fixture.pdf");
+    EXPECT_TRUE(testing_support::writeFixturePdf(pdf, pages));
+    return exportWhole(dir, pdf, int(pages.size()));
+}
 
 // Accents set as glyphs of their own over a letter, as TeX sets them, and a raised exponent.
 TEST(RtfTypesetting, AccentsComposeAndExponentsAreRaised) {
@@ -254,17 +280,10 @@ TEST(RtfTypesetting, AccentsComposeAndExponentsAreRaised) {
                    textLine("F1", 12, 72, 680, "na") + textLine("F1", 12, 84.68, 680, "\xA8") +
                    textLine("F1", 12, 85.344, 680, "ive") + textLine("F1", 12, 72, 660, "E = mc") +
                    textLine("F1", 8, 109.68, 665, "2") + textLine("F1", 12, 114.2, 660, " holds");
-    const std::string pdf = dir.file("typeset.pdf");
-    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {page}));
-    const int handle = OpenPDF(pdf.c_str(), "");
-    ASSERT_GT(handle, 0);
-    const std::string out = dir.file("typeset.rtf");
-    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 1, nullptr), 1);
-    ClosePDF(handle);
+    const Exported exported = exportFixture(dir, {page});
 
-    const std::string raw = readFile(out);
-    const RtfDocument doc = readRtf(raw);
-    ASSERT_TRUE(doc.valid);
+    const std::string& raw = exported.raw;
+    const RtfDocument& doc = exported.doc;
     ASSERT_EQ(doc.pages.size(), 1u);
     const std::string& text = doc.pages[0].text;
     EXPECT_NE(text.find("café au lait"), std::string::npos) << text;
@@ -276,10 +295,6 @@ TEST(RtfTypesetting, AccentsComposeAndExponentsAreRaised) {
     EXPECT_NE(text.find("mc2 holds"), std::string::npos) << text;
 }
 
-} // namespace
-
-namespace {
-
 TEST(RtfTypesetting, DotLeadersBecomeOneTabFilledWithDots) {
     TempFolder dir;
     testing_support::FixturePage page;
@@ -289,25 +304,15 @@ TEST(RtfTypesetting, DotLeadersBecomeOneTabFilledWithDots) {
         textLine("F1", 12, 72, 680, "Interest..................................  56") +
         textLine("F1", 12, 72, 640, "..........................................") +
         textLine("F1", 12, 72, 600, "Wait... and see.");
-    const std::string pdf = dir.file("leaders.pdf");
-    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {page}));
-    const int handle = OpenPDF(pdf.c_str(), "");
-    ASSERT_GT(handle, 0);
-    const std::string out = dir.file("leaders.rtf");
-    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 1, nullptr), 1);
-    ClosePDF(handle);
+    const Exported exported = exportFixture(dir, {page});
 
-    const std::string raw = readFile(out);
+    const std::string& raw = exported.raw;
     EXPECT_NE(raw.find("Wages, salaries, tips\\tab 1,234"), std::string::npos) << raw;
     EXPECT_NE(raw.find("Interest\\tab 56"), std::string::npos) << raw;
     EXPECT_NE(raw.find("\\tqr\\tldot\\tx"), std::string::npos);
     EXPECT_EQ(raw.find("...."), std::string::npos) << "no paragraph of dots: " << raw;
     EXPECT_NE(raw.find("Wait... and see."), std::string::npos) << "an ellipsis stays";
 }
-
-} // namespace
-
-namespace {
 
 // A page whose only text is a label, and a filled-in form field beside it whose value and tick
 // are drawn by the field's appearance, as form fillers save them.
@@ -341,21 +346,12 @@ TEST(RtfTypesetting, FilledFormFieldsShowTheirValues) {
     TempFolder dir;
     const std::string pdf = dir.file("form.pdf");
     writeFilledForm(pdf);
-    const int handle = OpenPDF(pdf.c_str(), "");
-    ASSERT_GT(handle, 0);
-    const std::string out = dir.file("form.rtf");
-    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 1, nullptr), 1);
-    ClosePDF(handle);
-    const RtfDocument doc = readRtf(readFile(out));
-    ASSERT_TRUE(doc.valid);
+    const Exported exported = exportWhole(dir, pdf, 1);
+    const RtfDocument& doc = exported.doc;
     ASSERT_EQ(doc.pages.size(), 1u);
     EXPECT_NE(doc.pages[0].text.find("Your first name:"), std::string::npos);
     EXPECT_NE(doc.pages[0].text.find("foobar"), std::string::npos) << doc.pages[0].text;
 }
-
-} // namespace
-
-namespace {
 
 TEST(RtfTypesetting, PicturesStandWhereThePageShowsThemWhateverTheDrawingOrder) {
     TempFolder dir;
@@ -371,15 +367,8 @@ TEST(RtfTypesetting, PicturesStandWhereThePageShowsThemWhateverTheDrawingOrder) 
     second.content =
         "q 100 0 0 100 72 80 cm /Im1 Do Q\n" + textLine("F3", 12, 72, 700, "Text at the top.");
     second.pictures.push_back(testing_support::checkerPicture("Im1", 16, 16));
-    const std::string pdf = dir.file("figures.pdf");
-    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {page, second}));
-    const int handle = OpenPDF(pdf.c_str(), "");
-    ASSERT_GT(handle, 0);
-    const std::string out = dir.file("figures.rtf");
-    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 2, nullptr), 2);
-    ClosePDF(handle);
-    const RtfDocument doc = readRtf(readFile(out));
-    ASSERT_TRUE(doc.valid);
+    const Exported exported = exportFixture(dir, {page, second});
+    const RtfDocument& doc = exported.doc;
     ASSERT_EQ(doc.pages.size(), 2u);
     const std::string& one = doc.pages[0].text;
     EXPECT_LT(one.find("Above the figure."), one.find("[picture]")) << one;
@@ -387,10 +376,6 @@ TEST(RtfTypesetting, PicturesStandWhereThePageShowsThemWhateverTheDrawingOrder) 
     const std::string& two = doc.pages[1].text;
     EXPECT_LT(two.find("Text at the top."), two.find("[picture]")) << two;
 }
-
-} // namespace
-
-namespace {
 
 TEST(RtfTypesetting, ADrawingWithItsLabelsBecomesOnePictureAndTextStaysText) {
     TempFolder dir;
@@ -411,15 +396,8 @@ TEST(RtfTypesetting, ADrawingWithItsLabelsBecomesOnePictureAndTextStaysText) {
                                  "A boxed paragraph of text that a reader wants to edit, line " +
                                      std::to_string(i + 1) + ".");
     }
-    const std::string pdf = dir.file("drawing.pdf");
-    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {page}));
-    const int handle = OpenPDF(pdf.c_str(), "");
-    ASSERT_GT(handle, 0);
-    const std::string out = dir.file("drawing.rtf");
-    EXPECT_EQ(ExportRTF(handle, out.c_str(), 1, 1, nullptr), 1);
-    ClosePDF(handle);
-    const RtfDocument doc = readRtf(readFile(out));
-    ASSERT_TRUE(doc.valid);
+    const Exported exported = exportFixture(dir, {page});
+    const RtfDocument& doc = exported.doc;
     ASSERT_EQ(doc.pages.size(), 1u);
     const std::string& text = doc.pages[0].text;
     EXPECT_EQ(doc.pages[0].pictures, 2) << text;

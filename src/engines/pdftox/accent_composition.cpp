@@ -1,7 +1,6 @@
 #include "accent_composition.h"
 
 #include <algorithm>
-#include <array>
 #include <iterator>
 
 namespace pdftox {
@@ -128,9 +127,29 @@ constexpr Composition Table[] = {
 
 } // namespace
 
+// Called for every character of every page: a switch, not a search of the table.
 bool isSpacingAccent(char32_t c) {
-    return std::any_of(std::begin(Table), std::end(Table),
-                       [c](const Composition& entry) { return entry.accent == c; });
+    switch (c) {
+    case 0x005E: // ^
+    case 0x0060: // `
+    case 0x007E: // ~
+    case 0x00A8: // diaeresis
+    case 0x00AF: // macron
+    case 0x00B4: // acute
+    case 0x00B8: // cedilla
+    case 0x02C6: // circumflex
+    case 0x02C7: // caron
+    case 0x02C9: // modifier macron
+    case 0x02D8: // breve
+    case 0x02D9: // dot above
+    case 0x02DA: // ring above
+    case 0x02DB: // ogonek
+    case 0x02DC: // small tilde
+    case 0x02DD: // double acute
+        return true;
+    default:
+        return false;
+    }
 }
 
 char32_t composeAccent(char32_t accent, char32_t base) {

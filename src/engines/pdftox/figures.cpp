@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace pdftox {
 namespace {
@@ -109,27 +108,19 @@ std::vector<fz_rect> drawingAreas(fz_context* ctx, fz_page* page, fz_rect pageBo
     return areas;
 }
 
-std::vector<uint8_t> drawArea(fz_context* ctx, fz_page* page, fz_rect area, int dpi, int* width,
-                              int* height) {
+PixmapPtr drawArea(fz_context* ctx, fz_page* page, fz_rect area, int dpi) {
     const float zoom = float(dpi) / 72.0f;
     const fz_matrix ctm = fz_scale(zoom, zoom);
     const fz_irect box = fz_round_rect(fz_transform_rect(area, ctm));
     fz_pixmap* pix = nullptr;
     guarded(ctx, [&] { pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), box, nullptr, 0); });
-    PixmapPtr ownedPix(pix, {ctx});
+    PixmapPtr owned(pix, {ctx});
     guarded(ctx, [&] { fz_clear_pixmap_with_value(ctx, pix, 255); });
     fz_device* dev = nullptr;
     guarded(ctx, [&] { dev = fz_new_draw_device(ctx, fz_identity, pix); });
-    DevicePtr ownedDev(dev, {ctx});
+    DevicePtr device(dev, {ctx});
     drawPage(ctx, page, ctm, dev);
-    *width = pix->w;
-    *height = pix->h;
-    std::vector<uint8_t> rgb(size_t(pix->w) * size_t(pix->h) * 3);
-    for (int y = 0; y < pix->h; ++y) {
-        std::memcpy(rgb.data() + size_t(y) * size_t(pix->w) * 3,
-                    pix->samples + std::ptrdiff_t(y) * pix->stride, size_t(pix->w) * 3);
-    }
-    return rgb;
+    return owned;
 }
 
 } // namespace pdftox

@@ -12,9 +12,8 @@ namespace pdftox {
 /// half an inch either way. `pageBounds` are the page's bounds as displayed.
 std::vector<fz_rect> drawingAreas(fz_context* ctx, fz_page* page, fz_rect pageBounds);
 
-/// `area` of `page` drawn with everything on it (drawings, pictures, text) at `dpi`, as RGB
-/// pixels on white; `width` and `height` receive its size in pixels.
-std::vector<uint8_t> drawArea(fz_context* ctx, fz_page* page, fz_rect area, int dpi, int* width,
-                              int* height);
+/// `area` of `page` drawn with everything on it (drawings, pictures, text) at `dpi` on white, as
+/// an RGB pixmap.
+PixmapPtr drawArea(fz_context* ctx, fz_page* page, fz_rect area, int dpi);
 
 } // namespace pdftox

@@ -1108,19 +1108,10 @@ void takeFigures(fz_context* ctx, fz_page* page, fz_rect bounds,
         pic.widthTwips = std::max(1, int(std::lround((area.x1 - area.x0) * TwipsPerPoint)));
         pic.heightTwips = std::max(1, int(std::lround((area.y1 - area.y0) * TwipsPerPoint)));
         try {
-            int w = 0;
-            int h = 0;
-            const std::vector<uint8_t> rgb = drawArea(ctx, page, area, int(PictureDpi), &w, &h);
-            Bitmap bitmap;
-            bitmap.width = w;
-            bitmap.height = h;
-            bitmap.channels = 3;
-            bitmap.stride = ptrdiff_t(w) * 3;
-            bitmap.pixels = rgb.data();
-            bitmap.dpi = int(PictureDpi);
-            pic.data = encodePng(bitmap);
-            pic.pixelWidth = w;
-            pic.pixelHeight = h;
+            const PixmapPtr pix = drawArea(ctx, page, area, int(PictureDpi));
+            pic.data = encodePng(bitmapOf(ctx, pix.get(), int(PictureDpi)));
+            pic.pixelWidth = pix->w;
+            pic.pixelHeight = pix->h;
         } catch (const std::exception&) {
             continue;
         }
