@@ -170,8 +170,8 @@ bool ImageAssembly::writePage(int i, QString image, QSize* lastPixels, QString* 
 // output under a temporary name and renames it when whole, so an output that exists after a
 // clean exit is the tool's whole result.
 bool ImageAssembly::runTool(const QString& commandLine, const QString& expectedOutput,
-                            QString* failure) {
-    const qint64 pid = m_processes.startHidden(commandLine);
+                            QString* failure, const QStringList& environment) {
+    const qint64 pid = m_processes.startHidden(commandLine, environment);
     if (pid <= 0) {
         *failure = QStringLiteral("pdftk cannot be started from %1").arg(m_setup.appFolder);
         return false;
@@ -283,8 +283,10 @@ ImageAssembly::Result ImageAssembly::Run(QStringList images, QString outputFolde
         failure = QStringLiteral("the first page could not be copied into the work folder");
     }
     for (int k = 1; k < n && failure.isEmpty(); ++k) {
+        // The running file is ours and goes right after the join: pdftk may make it the next
+        // one instead of copying it, so a join costs what its page costs at any length.
         if (!runTool(JoinCommandLine(conv, m_setup.appFolder, k), runningFile(conv, k + 1),
-                     &failure)) {
+                     &failure, {QStringLiteral("LUMADOC_PDFTK_CONSUME_FIRST=1")})) {
             failure = QStringLiteral("page %1 could not be joined: %2").arg(k + 1).arg(failure);
             break;
         }

@@ -88,7 +88,8 @@ public:
 
 private:
     bool writePage(int i, QString image, QSize* lastPixels, QString* failure);
-    bool runTool(const QString& commandLine, const QString& expectedOutput, QString* failure);
+    bool runTool(const QString& commandLine, const QString& expectedOutput, QString* failure,
+                 const QStringList& environment = {});
     void finish(const QString& status);
 
     Setup m_setup;

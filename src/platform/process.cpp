@@ -9,6 +9,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
+#include <string_view>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -63,7 +66,8 @@ void addStream(posix_spawn_file_actions_t* actions, int fd, int target, int null
 
 } // namespace
 
-qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int* errorCode) {
+qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int* errorCode,
+                    const QStringList& extraEnvironment) {
     if (errorCode) {
         *errorCode = 0;
     }
@@ -83,6 +87,30 @@ qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    std::vector<QByteArray> extra;
+    std::vector<char*> envp;
+    if (!extraEnvironment.isEmpty()) {
+        for (const QString& e : extraEnvironment) {
+            extra.push_back(QFile::encodeName(e));
+        }
+        for (char** e = environ; *e; ++e) {
+            const std::string_view entry(*e);
+            const bool replaced =
+                std::any_of(extra.begin(), extra.end(), [&entry](const QByteArray& x) {
+                    const qsizetype eq = x.indexOf('=');
+                    return entry.substr(0, entry.find('=')) ==
+                           std::string_view(x.data(), size_t(eq));
+                });
+            if (!replaced) {
+                envp.push_back(*e);
+            }
+        }
+        for (QByteArray& e : extra) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+    }
+    char** const environment = envp.empty() ? environ : envp.data();
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -103,8 +131,9 @@ qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int
 
     pid_t pid = -1;
     const bool searchPath = !args.front().contains(QLatin1Char('/'));
-    const int rc = searchPath ? posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ)
-                              : posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    const int rc = searchPath
+                       ? posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environment)
+                       : posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environment);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
@@ -116,8 +145,9 @@ qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int
     return pid;
 }
 
-qint64 StartHidden(const QString& commandLine, int* errorCode) {
-    return StartProgram(SplitCommandLine(commandLine), {}, errorCode);
+qint64 StartHidden(const QString& commandLine, int* errorCode,
+                   const QStringList& extraEnvironment) {
+    return StartProgram(SplitCommandLine(commandLine), {}, errorCode, extraEnvironment);
 }
 
 int WaitForProcessEnd(qint64 pid) {

@@ -16,12 +16,14 @@ struct StandardStreams {
 /// Starts `args[0]` with the remaining arguments, without a shell and without a window of
 /// its own. A program name without a `/` is looked up in PATH. Returns the process id, or
 /// -1 with `*errorCode` set to the errno of the failure (program missing, not executable).
+/// `extraEnvironment` ("NAME=value" entries) is added to the caller's environment.
 qint64 StartProgram(const QStringList& args, const StandardStreams& streams = {},
-                    int* errorCode = nullptr);
+                    int* errorCode = nullptr, const QStringList& extraEnvironment = {});
 
 /// StartProgram of a command line split by the Windows rules (SplitCommandLine), its
 /// streams bound to /dev/null: the host's form of starting a command line hidden.
-qint64 StartHidden(const QString& commandLine, int* errorCode = nullptr);
+qint64 StartHidden(const QString& commandLine, int* errorCode = nullptr,
+                   const QStringList& extraEnvironment = {});
 
 /// Waits until the process `pid` no longer exists, handling every pending event of the
 /// calling thread meanwhile (the window stays alive) without using a processor while idle.

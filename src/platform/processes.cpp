@@ -12,7 +12,10 @@ const QString StartWindowVariable = QStringLiteral("LUMADOC_START_WINDOW");
 
 class SystemProcesses final : public Processes {
 public:
-    qint64 startHidden(const QString& commandLine) override { return StartHidden(commandLine); }
+    qint64 startHidden(const QString& commandLine,
+                       const QStringList& extraEnvironment = {}) override {
+        return StartHidden(commandLine, nullptr, extraEnvironment);
+    }
     int waitForEnd(qint64 pid) override { return WaitForProcessEnd(pid); }
     void endByName(const QString& exeName) override { EndProcessByName(exeName); }
     bool startDetached(const QString& program, StartWindow window) override {

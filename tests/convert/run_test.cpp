@@ -61,9 +61,10 @@ public:
 // never end a window of another test (or of the user's own Lumadoc).
 class RecordingProcesses : public platform::Processes {
 public:
-    qint64 startHidden(const QString& commandLine) override {
+    qint64 startHidden(const QString& commandLine,
+                       const QStringList& extraEnvironment = {}) override {
         started << commandLine;
-        return system().startHidden(commandLine);
+        return system().startHidden(commandLine, extraEnvironment);
     }
     int waitForEnd(qint64 pid) override {
         if (onWait) {

@@ -246,32 +246,90 @@ TEST_F(PhotoJoin, ChainAppendsEachPageToTheRunningFile) {
     EXPECT_LT(bytes.size(), readFile(reference).size() + 300) << "more than the information";
 }
 
-TEST_F(PhotoJoin, CrossReferenceStreamsAndRichCatalogs) {
-    // A running file with object streams gets a cross-reference stream; a catalog with more
-    // than the page tree comes out with the page tree alone, as a full join writes it.
-    const std::string packed = dir.file("packed.pdf");
+TEST_F(PhotoJoin, RichCatalogsComeOutWithThePageTreeAlone) {
+    // A catalog with more than the page tree comes out with the page tree alone, as a full
+    // join writes it; names, strings and a stream length given indirectly pass unchanged.
+    const std::string rich = dir.file("rich.pdf");
     {
         QPDF doc;
         doc.processFile(page(0).c_str());
         doc.getRoot().replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
         doc.getRoot().replaceKey("/Metadata", doc.newStream("<x:xmpmeta/>"));
-        QPDFWriter writer(doc, packed.c_str());
-        writer.setObjectStreamMode(qpdf_o_generate);
+        QPDFWriter writer(doc, rich.c_str());
+        writer.setObjectStreamMode(qpdf_o_disable);
         writer.write();
     }
+    const std::string odd = dir.file("odd names.pdf");
+    {
+        QPDF doc;
+        doc.processFile(page(1).c_str());
+        QPDFObjectHandle p = QPDFPageDocumentHelper(doc).getAllPages()[0].getObjectHandle();
+        p.replaceKey("/PieceInfo", QPDFObjectHandle::parse(
+                                       "<< /A#20B (x \\) \\( \\\\ (nested) é) /C <0a0B> /D [true "
+                                       "null -1.5 /#2Fslash] >>"));
+        QPDFWriter writer(doc, odd.c_str());
+        writer.setObjectStreamMode(qpdf_o_disable);
+        writer.setQDFMode(true); // indirect stream lengths, comments
+        writer.write();
+    }
+    ASSERT_NE(readFile(odd).find("%QDF"), std::string::npos);
     const std::string out = dir.file("out.pdf");
     std::string why;
-    ASSERT_TRUE(tools::appendPages(packed, {page(1), page(2)}, out, &why)) << why;
-    EXPECT_TRUE(startsWith(readFile(out), readFile(packed)));
+    ASSERT_TRUE(tools::appendPages(rich, {odd, page(2)}, out, tools::FirstFile::Keep, &why)) << why;
+    EXPECT_TRUE(startsWith(readFile(out), readFile(rich)));
     expectReadersOpen(out, 3);
     const std::string reference = dir.file("reference.pdf");
-    fullJoin({packed, page(1), page(2)}, reference);
+    fullJoin({rich, odd, page(2)}, reference);
     expectSamePages(out, reference);
     QPDF doc;
     doc.processFile(out.c_str());
     EXPECT_FALSE(doc.getRoot().hasKey("/Metadata"));
     EXPECT_FALSE(doc.getRoot().hasKey("/PageMode"));
     EXPECT_TRUE(doc.getTrailer().getKey("/Prev").isInteger());
+    QPDFObjectHandle piece =
+        QPDFPageDocumentHelper(doc).getAllPages()[1].getObjectHandle().getKey("/PieceInfo");
+    EXPECT_EQ(piece.getKey("/A B").getStringValue(), "x ) ( \\ (nested) é");
+    EXPECT_EQ(piece.getKey("/C").getStringValue(), "\n\x0b");
+    EXPECT_EQ(piece.getKey("/D").unparse(), "[ true null -1.5 /#2fslash ]");
+}
+
+// The assembly hands its running file over: the join makes it the output without copying it,
+// and a join that fails leaves it as it was.
+TEST_F(PhotoJoin, AScratchFileGivenUpBecomesTheOutput) {
+    ASSERT_EQ(run("cp '" + page(0) + "' '" + running(1) + "'"), 0);
+    const std::string before = readFile(running(1));
+    std::string why;
+    ASSERT_TRUE(
+        tools::appendPages(running(1), {page(1)}, running(2), tools::FirstFile::MayConsume, &why))
+        << why;
+    EXPECT_FALSE(std::ifstream(running(1)).good()) << "the scratch file became the output";
+    EXPECT_TRUE(startsWith(readFile(running(2)), before));
+    expectReadersOpen(running(2), 2);
+    EXPECT_EQ(pictureOn(running(2), 1), jpegs[1]);
+
+    // Through the tool, as the assembly starts it.
+    ASSERT_EQ(run("LUMADOC_PDFTK_CONSUME_FIRST=1 " + q(app + "/pdftk") + " " + q(running(2)) + " " +
+                  q(page(2)) + " cat output " + q(running(3)) + " dont_ask"),
+              0);
+    EXPECT_FALSE(std::ifstream(running(2)).good());
+    expectReadersOpen(running(3), 3);
+
+    // An output that cannot be written: the scratch file keeps its name and its bytes.
+    const std::string kept = readFile(running(3));
+    const std::string nowhere = dir.file("no such folder/out.pdf");
+    EXPECT_THROW(tools::appendPages(running(3), {page(3)}, nowhere, tools::FirstFile::MayConsume),
+                 std::runtime_error);
+    EXPECT_EQ(readFile(running(3)), kept);
+
+    // A file with a second name is copied: the other name keeps what it had.
+    const std::string linked = dir.file("linked.pdf");
+    ASSERT_EQ(run("ln '" + running(3) + "' '" + linked + "'"), 0);
+    ASSERT_TRUE(
+        tools::appendPages(running(3), {page(3)}, running(4), tools::FirstFile::MayConsume, &why))
+        << why;
+    EXPECT_EQ(readFile(running(3)), kept);
+    EXPECT_EQ(readFile(linked), kept);
+    expectReadersOpen(running(4), 4);
 }
 
 TEST_F(PhotoJoin, OddOrEncryptedInputsTakeTheFullJoin) {
@@ -293,6 +351,8 @@ TEST_F(PhotoJoin, OddOrEncryptedInputsTakeTheFullJoin) {
     };
     const std::string encrypted = dir.file("encrypted.pdf");
     ASSERT_EQ(run("qpdf --encrypt '' owner 256 -- '" + page(0) + "' '" + encrypted + "'"), 0);
+    const std::string packed = dir.file("packed.pdf");
+    ASSERT_EQ(run("qpdf --object-streams=generate '" + page(0) + "' '" + packed + "'"), 0);
     const std::string linearized = dir.file("linearized.pdf");
     ASSERT_EQ(run("qpdf --linearize '" + page(0) + "' '" + linearized + "'"), 0);
     const std::string inherited = edited("inherited", [](QPDF& doc) {
@@ -345,6 +405,8 @@ TEST_F(PhotoJoin, OddOrEncryptedInputsTakeTheFullJoin) {
         {"encrypted running file", encrypted, page(1), "encrypted"},
         {"encrypted page", page(1), encrypted, "encrypted"},
         {"linearized", linearized, page(1), "linearized"},
+        {"cross-reference stream", packed, page(1), "not a table"},
+        {"cross-reference stream added", page(1), packed, "not a table"},
         {"inherited box", inherited, page(1), "/MediaBox"},
         {"nested tree", nested, page(1), "flat"},
         {"page linking to a page", page(3), linking, "another page"},
@@ -355,7 +417,7 @@ TEST_F(PhotoJoin, OddOrEncryptedInputsTakeTheFullJoin) {
         SCOPED_TRACE(c.name);
         const std::string out = dir.file("out " + c.name + ".pdf");
         std::string why;
-        EXPECT_FALSE(tools::appendPages(c.first, {c.second}, out, &why));
+        EXPECT_FALSE(tools::appendPages(c.first, {c.second}, out, tools::FirstFile::Keep, &why));
         EXPECT_NE(why.find(c.expectedReason), std::string::npos) << why;
         EXPECT_FALSE(why.empty());
         EXPECT_FALSE(std::ifstream(out).good()) << "a refused join writes nothing";
@@ -387,7 +449,8 @@ TEST_F(PhotoJoin, InheritedAttributesOfAddedPagesAndWriteFailures) {
     }
     const std::string out = dir.file("out.pdf");
     std::string why;
-    ASSERT_TRUE(tools::appendPages(page(0), {inheriting}, out, &why)) << why;
+    ASSERT_TRUE(tools::appendPages(page(0), {inheriting}, out, tools::FirstFile::Keep, &why))
+        << why;
     const std::string reference = dir.file("reference.pdf");
     fullJoin({page(0), inheriting}, reference);
     expectSamePages(out, reference);

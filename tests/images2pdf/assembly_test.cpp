@@ -46,11 +46,14 @@ public:
 // The host's processes, remembering the command lines started.
 class RecordingProcesses : public platform::ForwardingProcesses {
 public:
-    qint64 startHidden(const QString& commandLine) override {
+    qint64 startHidden(const QString& commandLine,
+                       const QStringList& extraEnvironment = {}) override {
         started += commandLine;
-        return ForwardingProcesses::startHidden(commandLine);
+        environments += extraEnvironment.join(QLatin1Char(' '));
+        return ForwardingProcesses::startHidden(commandLine, extraEnvironment);
     }
     QStringList started;
+    QStringList environments;
 };
 
 struct PdfPage {
@@ -223,6 +226,9 @@ TEST_F(Assembly, MakesOnePageAnImageInListOrderWithTheInformation) {
               QStringList({ImageAssembly::JoinCommandLine(conv, platform::AppFolder(), 1),
                            ImageAssembly::JoinCommandLine(conv, platform::AppFolder(), 2),
                            ImageAssembly::InfoCommandLine(conv, platform::AppFolder(), 3)}));
+    // The joins may turn the running file, which is deleted next, into the next one.
+    const QString consume = QStringLiteral("LUMADOC_PDFTK_CONSUME_FIRST=1");
+    EXPECT_EQ(processes.environments, QStringList({consume, consume, QString()}));
     EXPECT_EQ(host.folderText, out);
     EXPECT_TRUE(host.statuses.contains("Preparing Files...50%"));
     EXPECT_TRUE(host.statuses.contains("Now Start Creating..."));

@@ -1,17 +1,12 @@
 #include "pdf_append.h"
 
 #include "atomic_file.h"
-#include "block_input_source.h"
-
-#include <qpdf/Pipeline.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QUtil.hh>
+#include "plain_pdf.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,15 +17,13 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <stdexcept>
 
 namespace tools {
 namespace {
 
-/// Thrown inside this file when an input is not of the kind the update can be made for.
-struct NotSimple : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+using plain::NotPlain;
+using plain::Ref;
+using plain::Value;
 
 /// Closes a descriptor on every way out.
 class Descriptor {
@@ -69,19 +62,6 @@ void writeAll(int fd, const char* data, size_t size, long long offset, const std
         offset += n;
     }
 }
-
-/// An input file held open while its document is in use.
-struct OpenFile {
-    Descriptor fd;
-    long long size = 0;
-    explicit OpenFile(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
-            throw NotSimple(path + " is not a readable regular file");
-        }
-        size = st.st_size;
-    }
-};
 
 /// The update as it is written: after the copy of the first file, through a buffer, with the
 /// place of each byte in the output known.
@@ -130,235 +110,6 @@ private:
     std::string m_buffer;
 };
 
-/// Passes a stream's data to the update as qpdf reads it.
-class UpdatePipeline : public Pipeline {
-public:
-    explicit UpdatePipeline(UpdateWriter& writer) : Pipeline("update", nullptr), m_writer(writer) {}
-    void write(unsigned char const* data, size_t len) override {
-        m_writer.append(reinterpret_cast<const char*>(data), len);
-        m_size += len;
-    }
-    void finish() override {}
-    size_t size() const { return m_size; }
-
-private:
-    UpdateWriter& m_writer;
-    size_t m_size = 0;
-};
-
-enum class XrefKind { Table, Stream };
-
-/// Where the newest cross-reference section of a file starts and what kind it is, read from
-/// the file's last bytes. Anything after the final %%EOF but line ends, or a startxref that
-/// does not point at a section, makes the file one to be joined the full way.
-struct Tail {
-    long long startxref = 0;
-    XrefKind kind = XrefKind::Table;
-    bool endsWithNewline = false;
-};
-
-Tail readTail(int fd, long long size) {
-    const long long span = std::min<long long>(size, 4096);
-    std::string tail(static_cast<size_t>(span), '\0');
-    if (pread(fd, tail.data(), tail.size(), size - span) != span) {
-        throw NotSimple("its end cannot be read");
-    }
-    size_t end = tail.size();
-    while (end > 0 && (tail[end - 1] == '\n' || tail[end - 1] == '\r' || tail[end - 1] == ' ')) {
-        --end;
-    }
-    if (end < 5 || tail.compare(end - 5, 5, "%%EOF") != 0) {
-        throw NotSimple("it does not end with %%EOF");
-    }
-    const size_t keyword = tail.rfind("startxref", end - 5);
-    if (keyword == std::string::npos) {
-        throw NotSimple("it has no startxref");
-    }
-    const std::string number = tail.substr(keyword + 9, end - 5 - keyword - 9);
-    char* stop = nullptr;
-    const long long offset = std::strtoll(number.c_str(), &stop, 10);
-    while (stop && (*stop == '\n' || *stop == '\r' || *stop == ' ')) {
-        ++stop;
-    }
-    if (!stop || *stop != '\0' || offset <= 0 || offset >= size) {
-        throw NotSimple("its startxref is not a place in the file");
-    }
-    Tail t;
-    t.startxref = offset;
-    t.endsWithNewline = tail.back() == '\n' || tail.back() == '\r';
-    char head[64] = {};
-    const ssize_t got = pread(fd, head, sizeof head - 1, offset);
-    if (got <= 0) {
-        throw NotSimple("its cross-reference section cannot be read");
-    }
-    const std::string start(head, static_cast<size_t>(got));
-    if (start.rfind("xref", 0) == 0) {
-        t.kind = XrefKind::Table;
-    } else {
-        // "N G obj": a cross-reference stream (qpdf has already checked that it is one).
-        size_t i = 0;
-        const auto digits = [&] {
-            const size_t from = i;
-            while (i < start.size() && std::isdigit(static_cast<unsigned char>(start[i]))) {
-                ++i;
-            }
-            return i > from;
-        };
-        const auto spaces = [&] {
-            const size_t from = i;
-            while (i < start.size() && std::isspace(static_cast<unsigned char>(start[i]))) {
-                ++i;
-            }
-            return i > from;
-        };
-        if (!(digits() && spaces() && digits() && spaces() && start.compare(i, 3, "obj") == 0)) {
-            throw NotSimple("its startxref does not point at a cross-reference section");
-        }
-        t.kind = XrefKind::Stream;
-    }
-    return t;
-}
-
-bool isType(QPDFObjectHandle h, const char* type) {
-    if (!h.isDictionary()) {
-        return false;
-    }
-    QPDFObjectHandle t = h.getKey("/Type");
-    return t.isName() && t.getName() == type;
-}
-
-/// Writes objects of one file under the numbers of the output.
-class Serializer {
-public:
-    explicit Serializer(const std::map<QPDFObjGen, int>& numbers) : m_numbers(numbers) {}
-
-    /// `skip` names a key left out of a dictionary (the /Length of a stream, a page's /Parent).
-    void value(QPDFObjectHandle h, std::string& out, const char* skip = nullptr) const {
-        if (h.isIndirect()) {
-            const auto found = m_numbers.find(h.getObjGen());
-            if (found == m_numbers.end()) {
-                throw NotSimple("an object was reached that was not collected");
-            }
-            out += std::to_string(found->second) + " 0 R";
-        } else if (h.isArray()) {
-            out += '[';
-            bool firstItem = true;
-            for (const QPDFObjectHandle& item : h.getArrayAsVector()) {
-                if (!firstItem) {
-                    out += ' ';
-                }
-                firstItem = false;
-                value(item, out);
-            }
-            out += ']';
-        } else if (h.isDictionary()) {
-            out += "<<";
-            for (const std::string& key : h.getKeys()) {
-                if (skip && key == skip) {
-                    continue;
-                }
-                out += QPDFObjectHandle::newName(key).unparse();
-                out += ' ';
-                value(h.getKey(key), out);
-                out += '\n';
-            }
-            out += ">>";
-        } else if (h.isStream()) {
-            throw NotSimple("a stream is not an indirect object");
-        } else {
-            out += h.unparse();
-        }
-    }
-
-private:
-    const std::map<QPDFObjGen, int>& m_numbers;
-};
-
-/// One of the files whose pages are added, read whole, with its pages and the objects they
-/// use under their numbers in the output.
-struct Source {
-    std::unique_ptr<OpenFile> file;
-    std::unique_ptr<QPDF> pdf;
-    std::vector<QPDFObjectHandle> pages;
-    std::vector<QPDFObjectHandle> objects; ///< pages and everything they use, in number order
-    std::map<QPDFObjGen, int> numbers;
-};
-
-/// Collects the pages of `src` and everything they use, each under a new number from `next`
-/// on. A page that leads to another page or to a page tree node would come out differently
-/// from a full join (qpdf stops at page boundaries there), so it refuses those.
-void collect(Source& src, const std::string& path, int& next) {
-    QPDFPageDocumentHelper helper(*src.pdf);
-    for (QPDFPageObjectHelper& page : helper.getAllPages()) {
-        src.pages.push_back(page.getObjectHandle());
-    }
-    // Attributes inherited from the page tree become the pages' own, as a full join makes them.
-    src.pdf->pushInheritedAttributesToPage();
-    std::set<QPDFObjGen> pageSet;
-    for (const QPDFObjectHandle& page : src.pages) {
-        if (!page.isIndirect() || !pageSet.insert(page.getObjGen()).second) {
-            throw NotSimple(path + " lists a page twice");
-        }
-    }
-    for (QPDFObjectHandle page : src.pages) {
-        const QPDFObjGen own = page.getObjGen();
-        std::vector<QPDFObjectHandle> queue;
-        const auto reach = [&](QPDFObjectHandle h, const auto& self) -> void {
-            if (h.isIndirect()) {
-                const QPDFObjGen og = h.getObjGen();
-                if (src.numbers.count(og)) {
-                    return;
-                }
-                if (og != own && (pageSet.count(og) || isType(h, "/Page"))) {
-                    throw NotSimple(path + ": a page refers to another page");
-                }
-                if (isType(h, "/Pages")) {
-                    throw NotSimple(path + ": a page refers to the page tree");
-                }
-                src.numbers[og] = next++;
-                src.objects.push_back(h);
-                queue.push_back(h);
-                return;
-            }
-            if (h.isArray()) {
-                for (const QPDFObjectHandle& item : h.getArrayAsVector()) {
-                    self(item, self);
-                }
-            } else if (h.isDictionary()) {
-                for (const auto& [key, item] : h.getDictAsMap()) {
-                    self(item, self);
-                }
-            }
-        };
-        reach(page, reach);
-        while (!queue.empty()) {
-            QPDFObjectHandle h = queue.back();
-            queue.pop_back();
-            if (h.isStream()) {
-                QPDFObjectHandle dict = h.getDict();
-                if (dict.hasKey("/F")) {
-                    throw NotSimple(path + ": a stream's data is in another file");
-                }
-                for (const std::string& key : dict.getKeys()) {
-                    if (key != "/Length") {
-                        reach(dict.getKey(key), reach);
-                    }
-                }
-            } else if (h.isDictionary()) {
-                for (const std::string& key : h.getKeys()) {
-                    if (!(h.getObjGen() == own && key == "/Parent")) {
-                        reach(h.getKey(key), reach);
-                    }
-                }
-            } else if (h.isArray()) {
-                for (const QPDFObjectHandle& item : h.getArrayAsVector()) {
-                    reach(item, reach);
-                }
-            }
-        }
-    }
-}
-
 std::string hexOf(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
@@ -368,12 +119,6 @@ std::string hexOf(const std::string& bytes) {
         hex += digits[c & 15];
     }
     return hex;
-}
-
-std::string freshId() {
-    unsigned char raw[16];
-    QUtil::initializeWithRandomBytes(raw, sizeof raw);
-    return "<" + hexOf(std::string(reinterpret_cast<char*>(raw), sizeof raw)) + ">";
 }
 
 /// Copies the first `size` bytes of `from` into the empty file `to`: a clone of the blocks
@@ -399,7 +144,7 @@ void copyFile(int from, int to, long long size, const std::string& output) {
         }
         if (n == 0) {
             // The first file changed under the join: the full join reads it afresh.
-            throw NotSimple("the first file got shorter while it was copied");
+            throw plain::NotPlain("the first file got shorter while it was copied");
         }
         throw pdftox::WriteError(output + ": cannot write: " + std::strerror(errno), errno);
     }
@@ -413,7 +158,7 @@ void copyFile(int from, int to, long long size, const std::string& output) {
             continue;
         }
         if (n <= 0) {
-            throw NotSimple("the first file cannot be read back");
+            throw plain::NotPlain("the first file cannot be read back");
         }
         writeAll(to, buffer.data(), static_cast<size_t>(n), out, output);
         in += n;
@@ -448,141 +193,336 @@ std::string xrefTable(std::vector<Entry> entries) {
     return out;
 }
 
-/// The data and /Index of a cross-reference stream with fields of 1, `width` and 2 bytes.
-std::pair<std::string, std::string> xrefStreamData(std::vector<Entry> entries, int width) {
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.number < b.number; });
-    std::string data;
-    std::string index;
-    for (size_t i = 0; i < entries.size();) {
-        size_t j = i + 1;
-        while (j < entries.size() && entries[j].number == entries[j - 1].number + 1) {
-            ++j;
+std::string freshId() {
+    unsigned char raw[16] = {};
+    size_t got = 0;
+    while (got < sizeof raw) {
+        const ssize_t n = getrandom(raw + got, sizeof raw - got, 0);
+        if (n < 0 && errno != EINTR) {
+            throw NotPlain("no random bytes for the document's identifier");
         }
-        index += (index.empty() ? "" : " ") + std::to_string(entries[i].number) + " " +
-                 std::to_string(j - i);
-        for (; i < j; ++i) {
-            data += char(1);
-            for (int b = width - 1; b >= 0; --b) {
-                data += char((entries[i].offset >> (8 * b)) & 0xFF);
-            }
-            data += char((entries[i].generation >> 8) & 0xFF);
-            data += char(entries[i].generation & 0xFF);
-        }
+        got += n > 0 ? static_cast<size_t>(n) : 0;
     }
-    return {data, index};
+    return "<" + hexOf(std::string(reinterpret_cast<char*>(raw), sizeof raw)) + ">";
 }
 
-bool appendOrRefuse(const std::string& first, const std::vector<std::string>& others,
-                    const std::string& output) {
-    OpenFile file(first);
-    const long long size = file.size;
-    const Tail tail = readTail(file.fd.get(), size);
+std::string refText(Ref r) {
+    return std::to_string(r.number) + " " + std::to_string(r.generation) + " R";
+}
 
-    // The first file is read through its cross-reference sections, page tree and page
-    // dictionaries only: its pages' streams, nearly all of its bytes, are never loaded.
-    QPDF base;
-    base.setSuppressWarnings(true);
-    base.setAttemptRecovery(false);
-    try {
-        base.processInputSource(std::make_shared<BlockInputSource>(first, file.fd.get(), size,
-                                                                   BlockInputSource::smallBlocks));
-    } catch (const std::exception& e) {
-        throw NotSimple(first + " does not read cleanly");
+/// One of the files whose pages are added: its pages (with what they inherit from the page
+/// tree made their own, as a full join makes them) and the objects they use, each under its
+/// number in the output.
+struct Source {
+    std::unique_ptr<plain::File> file;
+    std::vector<Ref> pages;
+    std::map<Ref, Value> pageValues;
+    std::vector<Ref> objects; ///< pages and everything they use, in the order numbered
+    std::map<Ref, int> numbers;
+};
+
+/// Walks the page tree below `node`, collecting the pages in order.
+void walkTree(Source& src, Ref node, std::map<std::string, Value> inherited, std::set<Ref>& seen,
+              int depth) {
+    const std::string& path = src.file->path();
+    if (depth > 32 || !seen.insert(node).second) {
+        throw NotPlain(path + ": its page tree is not a tree");
     }
-    QPDFObjectHandle trailer = base.getTrailer();
-    if (base.isEncrypted() || trailer.hasKey("/Encrypt")) {
-        throw NotSimple(first + " is encrypted");
+    const plain::Object o = src.file->object(node);
+    if (o.stream || !o.value.isDict()) {
+        throw NotPlain(path + ": its page tree holds something that is not a page");
     }
-    if (trailer.hasKey("/XRefStm")) {
-        throw NotSimple(first + " has cross-references of both kinds");
+    static const char* const inheritable[] = {"Resources", "MediaBox", "CropBox", "Rotate"};
+    if (o.value.isType("Page")) {
+        Value page = o.value;
+        for (const char* key : inheritable) {
+            if (!page.get(key) && inherited.count(key)) {
+                page.entries.emplace_back(key, inherited[key]);
+            }
+        }
+        src.pages.push_back(node);
+        src.pageValues[node] = std::move(page);
+        return;
     }
-    if (base.isLinearized()) {
-        throw NotSimple(first + " is linearized");
+    if (!o.value.isType("Pages")) {
+        throw NotPlain(path + ": its page tree holds something that is not a page");
     }
-    QPDFObjectHandle catalog = base.getRoot();
-    QPDFObjectHandle tree = catalog.getKey("/Pages");
-    if (!catalog.isIndirect() || !tree.isIndirect() || !isType(tree, "/Pages")) {
-        throw NotSimple(first + " has no page tree");
+    for (const char* key : inheritable) {
+        if (const Value* v = o.value.get(key)) {
+            inherited[key] = *v;
+        }
     }
-    for (const std::string& key : tree.getKeys()) {
-        if (key != "/Type" && key != "/Kids" && key != "/Count") {
+    const Value* kids = o.value.get("Kids");
+    if (!kids || kids->kind != Value::Kind::Array) {
+        throw NotPlain(path + ": a page tree node has no list of kids");
+    }
+    for (const Value& kid : kids->items) {
+        if (!kid.isRef()) {
+            throw NotPlain(path + ": a page is not an indirect object");
+        }
+        walkTree(src, kid.ref, inherited, seen, depth + 1);
+    }
+}
+
+/// Reads `path`, collects its pages and everything they use, each under a new number from
+/// `next` on. A page that leads to another page or to a page tree node would come out
+/// differently from a full join (which stops at page boundaries there), so it refuses those.
+std::unique_ptr<Source> collect(const std::string& path, int& next) {
+    auto src = std::make_unique<Source>();
+    src->file = std::make_unique<plain::File>(path);
+    const plain::File& file = *src->file;
+    if (file.trailer().get("Encrypt")) {
+        throw NotPlain(path + " is encrypted");
+    }
+    const Value* root = file.trailer().get("Root");
+    const Value catalog = root && root->isRef() ? file.resolve(*root) : Value{};
+    const Value* tree = catalog.get("Pages");
+    if (!tree || !tree->isRef()) {
+        throw NotPlain(path + " has no page tree");
+    }
+    std::set<Ref> treeNodes;
+    walkTree(*src, tree->ref, {}, treeNodes, 0);
+    const std::set<Ref> pageSet(src->pages.begin(), src->pages.end());
+    if (pageSet.size() != src->pages.size()) {
+        throw NotPlain(path + " lists a page twice");
+    }
+    for (const Ref page : pageSet) {
+        treeNodes.erase(page); // the walk's record of every node, pages included
+    }
+
+    for (const Ref page : src->pages) {
+        std::vector<Ref> queue;
+        const auto reach = [&](const Value& v, const auto& self) -> void {
+            if (v.isRef()) {
+                if (src->numbers.count(v.ref)) {
+                    return;
+                }
+                if (v.ref != page && pageSet.count(v.ref)) {
+                    throw NotPlain(path + ": a page refers to another page");
+                }
+                if (treeNodes.count(v.ref)) {
+                    throw NotPlain(path + ": a page refers to the page tree");
+                }
+                src->numbers[v.ref] = next++;
+                src->objects.push_back(v.ref);
+                queue.push_back(v.ref);
+                return;
+            }
+            for (const Value& item : v.items) {
+                self(item, self);
+            }
+            for (const auto& [key, item] : v.entries) {
+                self(item, self);
+            }
+        };
+        Value start;
+        start.kind = Value::Kind::Ref;
+        start.ref = page;
+        reach(start, reach);
+        while (!queue.empty()) {
+            const Ref r = queue.back();
+            queue.pop_back();
+            if (r == page) {
+                for (const auto& [key, item] : src->pageValues.at(page).entries) {
+                    if (key != "Parent") {
+                        reach(item, reach);
+                    }
+                }
+                continue;
+            }
+            const plain::Object o = file.object(r);
+            if (o.value.isType("Page") || o.value.isType("Pages")) {
+                throw NotPlain(path + ": a page refers to another page");
+            }
+            if (o.stream && o.value.get("F")) {
+                throw NotPlain(path + ": a stream's data is in another file");
+            }
+            for (const auto& [key, item] : o.value.entries) {
+                if (!(o.stream && key == "Length")) {
+                    reach(item, reach);
+                }
+            }
+            for (const Value& item : o.value.items) {
+                reach(item, reach);
+            }
+        }
+    }
+    return src;
+}
+
+/// The first file's page tree: a flat list of distinct pages under a root that passes nothing
+/// down, so that pages added to the list inherit nothing they did not have.
+struct BaseTree {
+    Value catalog;
+    Ref catalogRef;
+    Ref treeRef;
+    std::vector<Ref> pages;
+};
+
+BaseTree readBase(const plain::File& base) {
+    const std::string& first = base.path();
+    if (base.linearized()) {
+        throw NotPlain(first + " is linearized");
+    }
+    if (base.trailer().get("Encrypt")) {
+        throw NotPlain(first + " is encrypted");
+    }
+    BaseTree t;
+    const Value* root = base.trailer().get("Root");
+    if (!root || !root->isRef()) {
+        throw NotPlain(first + " has no catalog");
+    }
+    t.catalogRef = root->ref;
+    t.catalog = base.resolve(*root);
+    const Value* treeRef = t.catalog.get("Pages");
+    if (!treeRef || !treeRef->isRef()) {
+        throw NotPlain(first + " has no page tree");
+    }
+    t.treeRef = treeRef->ref;
+    const Value tree = base.resolve(*treeRef);
+    if (!tree.isType("Pages")) {
+        throw NotPlain(first + " has no page tree");
+    }
+    for (const auto& [key, item] : tree.entries) {
+        if (key != "Type" && key != "Kids" && key != "Count") {
             // Inherited attributes would pass to the added pages; anything else is doubtful.
-            throw NotSimple(first + ": its page tree root has " + key);
+            throw NotPlain(first + ": its page tree root has /" + key);
         }
     }
-    QPDFObjectHandle kids = tree.getKey("/Kids");
-    QPDFObjectHandle count = tree.getKey("/Count");
-    if (!kids.isArray() || !count.isInteger() || count.getIntValue() != kids.getArrayNItems()) {
-        throw NotSimple(first + ": its page tree root does not count its kids");
+    const Value* kids = tree.get("Kids");
+    const Value* count = tree.get("Count");
+    if (!kids || kids->kind != Value::Kind::Array || !count || !count->isInteger() ||
+        count->integer() != static_cast<long long>(kids->items.size())) {
+        throw NotPlain(first + ": its page tree root does not count its kids");
     }
-    std::vector<QPDFObjGen> basePages;
-    std::set<QPDFObjGen> seen;
-    for (QPDFObjectHandle kid : kids.getArrayAsVector()) {
-        if (!kid.isIndirect() || !isType(kid, "/Page") || !seen.insert(kid.getObjGen()).second) {
-            throw NotSimple(first + ": its page tree is not a flat list of distinct pages");
+    std::set<Ref> seen;
+    for (const Value& kid : kids->items) {
+        if (!kid.isRef() || !seen.insert(kid.ref).second) {
+            throw NotPlain(first + ": its page tree is not a flat list of distinct pages");
         }
-        QPDFObjectHandle parent = kid.getKey("/Parent");
-        if (!parent.isIndirect() || parent.getObjGen() != tree.getObjGen()) {
-            throw NotSimple(first + ": a page does not name the root as its parent");
+        const Value page = base.resolve(kid);
+        if (!page.isType("Page")) {
+            throw NotPlain(first + ": its page tree is not a flat list of distinct pages");
+        }
+        const Value* parent = page.get("Parent");
+        if (!parent || !parent->isRef() || parent->ref != t.treeRef) {
+            throw NotPlain(first + ": a page does not name the root as its parent");
         }
         // Annotations and article beads may lead to other pages, which a full join handles
         // in its own way.
-        if (kid.hasKey("/Annots") || kid.hasKey("/B")) {
-            throw NotSimple(first + ": a page has annotations");
+        if (page.get("Annots") || page.get("B")) {
+            throw NotPlain(first + ": a page has annotations");
         }
-        basePages.push_back(kid.getObjGen());
+        t.pages.push_back(kid.ref);
     }
+    return t;
+}
 
-    int next = 1;
-    if (trailer.getKey("/Size").isInteger()) {
-        next = static_cast<int>(std::max<long long>(next, trailer.getKey("/Size").getIntValue()));
-    }
-    for (const auto& [og, entry] : base.getXRefTable()) {
-        next = std::max(next, og.getObj() + 1);
-    }
-
-    std::vector<std::unique_ptr<Source>> sources;
-    for (const std::string& path : others) {
-        auto src = std::make_unique<Source>();
-        src->file = std::make_unique<OpenFile>(path);
-        src->pdf = std::make_unique<QPDF>();
-        src->pdf->setSuppressWarnings(true);
-        src->pdf->setAttemptRecovery(false);
-        try {
-            src->pdf->processInputSource(
-                std::make_shared<BlockInputSource>(path, src->file->fd.get(), src->file->size));
-        } catch (const std::exception&) {
-            throw NotSimple(path + " does not read cleanly");
-        }
-        if (src->pdf->isEncrypted()) {
-            throw NotSimple(path + " is encrypted");
-        }
-        collect(*src, path, next);
-        sources.push_back(std::move(src));
-    }
-    const auto clean = [&] {
-        if (base.anyWarnings()) {
-            throw NotSimple(first + " does not read cleanly");
-        }
-        for (size_t i = 0; i < sources.size(); ++i) {
-            if (sources[i]->pdf->anyWarnings()) {
-                throw NotSimple(others[i] + " does not read cleanly");
+/// Where the update goes: a copy of the first file under the output's temporary name, or,
+/// when the caller gives the first file up, the first file itself, renamed to the output
+/// once the update is whole and cut back to its old length when the update fails.
+class Target {
+public:
+    Target(const plain::File& base, const std::vector<std::unique_ptr<Source>>& sources,
+           const std::string& output, bool mayConsumeFirst)
+        : m_base(base), m_output(output) {
+        if (mayConsumeFirst && canConsume(sources)) {
+            m_fd = ::open(base.path().c_str(), O_WRONLY | O_CLOEXEC);
+            struct stat opened {};
+            struct stat read {};
+            if (m_fd >= 0 && fstat(m_fd, &opened) == 0 && fstat(base.descriptor(), &read) == 0 &&
+                opened.st_ino == read.st_ino && opened.st_dev == read.st_dev &&
+                opened.st_size == base.size()) {
+                return;
+            }
+            if (m_fd >= 0) {
+                ::close(m_fd);
             }
         }
-    };
-    clean();
-
-    pdftox::AtomicFile out(output);
-    Descriptor target(::open(out.tempPath().c_str(), O_WRONLY | O_CLOEXEC));
-    if (target.get() < 0) {
-        throw pdftox::WriteError(output + ": cannot write: " + std::strerror(errno), errno);
+        m_copy = std::make_unique<pdftox::AtomicFile>(output);
+        m_fd = ::open(m_copy->tempPath().c_str(), O_WRONLY | O_CLOEXEC);
+        if (m_fd < 0) {
+            throw pdftox::WriteError(output + ": cannot write: " + std::strerror(errno), errno);
+        }
+        copyFile(base.descriptor(), m_fd, base.size(), output);
     }
-    copyFile(file.fd.get(), target.get(), size, output);
+    ~Target() {
+        if (m_fd >= 0) {
+            if (!m_copy) {
+                // The update did not finish: the first file gets its old length back.
+                static_cast<void>(ftruncate(m_fd, m_base.size()));
+            }
+            ::close(m_fd);
+        }
+    }
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
 
+    int descriptor() const { return m_fd; }
+
+    void commit() {
+        if (!m_copy) {
+            if (rename(m_base.path().c_str(), m_output.c_str()) != 0) {
+                throw pdftox::WriteError(m_output + ": cannot write: " + std::strerror(errno),
+                                         errno);
+            }
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0) {
+            throw pdftox::WriteError(m_output + ": cannot write: " + std::strerror(errno), errno);
+        }
+        m_copy->commit();
+    }
+
+private:
+    /// The first file can become the output when it has no other name, lies in the output's
+    /// file system and is none of the files whose pages are added.
+    bool canConsume(const std::vector<std::unique_ptr<Source>>& sources) const {
+        struct stat first {};
+        if (fstat(m_base.descriptor(), &first) != 0 || first.st_nlink != 1) {
+            return false;
+        }
+        const size_t slash = m_output.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : m_output.substr(0, slash + 1);
+        struct stat outFolder {};
+        if (stat(folder.c_str(), &outFolder) != 0 || outFolder.st_dev != first.st_dev) {
+            return false;
+        }
+        for (const auto& src : sources) {
+            struct stat other {};
+            if (fstat(src->file->descriptor(), &other) != 0 || other.st_ino == first.st_ino) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const plain::File& m_base;
+    const std::string& m_output;
+    std::unique_ptr<pdftox::AtomicFile> m_copy;
+    int m_fd = -1;
+};
+
+bool appendOrRefuse(const std::string& first, const std::vector<std::string>& others,
+                    const std::string& output, bool mayConsumeFirst) {
+    // The first file is read through its cross-reference sections, page tree and page
+    // dictionaries only: its pages' streams, nearly all of its bytes, are never loaded.
+    const plain::File base(first);
+    const BaseTree tree = readBase(base);
+    int next = base.nextNumber();
+    std::vector<std::unique_ptr<Source>> sources;
+    for (const std::string& path : others) {
+        sources.push_back(collect(path, next));
+    }
+
+    Target target(base, sources, output, mayConsumeFirst);
     // The update, written after the first file's bytes.
-    UpdateWriter w(target.get(), size, output);
-    if (!tail.endsWithNewline) {
+    UpdateWriter w(target.descriptor(), base.size(), output);
+    if (!base.endsWithNewline()) {
         w << "\n";
     }
     std::vector<Entry> entries;
@@ -590,61 +530,61 @@ bool appendOrRefuse(const std::string& first, const std::vector<std::string>& ot
         entries.push_back({number, generation, w.offset()});
         w << std::to_string(number) + " " + std::to_string(generation) + " obj\n";
     };
-    const std::string treeRef = std::to_string(tree.getObjGen().getObj()) + " " +
-                                std::to_string(tree.getObjGen().getGen()) + " R";
+    const std::string treeRef = refText(tree.treeRef);
     std::vector<int> newPages;
     std::string text;
     for (const auto& src : sources) {
-        const Serializer serializer(src->numbers);
-        std::set<QPDFObjGen> pageSet;
-        for (const QPDFObjectHandle& page : src->pages) {
-            pageSet.insert(page.getObjGen());
-            newPages.push_back(src->numbers.at(page.getObjGen()));
+        const auto renumber = [&src](Ref r) {
+            const auto found = src->numbers.find(r);
+            if (found == src->numbers.end()) {
+                throw NotPlain("an object was reached that was not collected");
+            }
+            return std::to_string(found->second) + " 0 R";
+        };
+        for (const Ref page : src->pages) {
+            newPages.push_back(src->numbers.at(page));
         }
-        for (QPDFObjectHandle h : src->objects) {
-            begin(src->numbers.at(h.getObjGen()), 0);
+        for (const Ref r : src->objects) {
+            begin(src->numbers.at(r), 0);
             text.clear();
-            if (h.isStream()) {
-                // The data passes unchanged; its length goes into the room left for it.
-                serializer.value(h.getDict(), text, "/Length");
+            const auto page = src->pageValues.find(r);
+            if (page != src->pageValues.end()) {
+                Value v = page->second;
+                std::erase_if(v.entries, [](const auto& e) { return e.first == "Parent"; });
+                plain::write(v, text, renumber);
                 text.resize(text.size() - 2); // ">>"
-                text += "/Length ";
-                w << text;
-                const long long lengthAt = w.offset();
-                w << std::string(20, ' ') + ">>\nstream\n";
-                UpdatePipeline pipe(w);
-                bool filtered = false;
-                if (!h.pipeStreamData(&pipe, &filtered, 0, qpdf_dl_none)) {
-                    throw NotSimple("a stream of " + src->pdf->getFilename() + " cannot be read");
-                }
-                w.patch(lengthAt, std::to_string(pipe.size()));
-                w << "\nendstream\nendobj\n";
+                w << text + "/Parent " + treeRef + ">>\nendobj\n";
                 continue;
             }
-            if (pageSet.count(h.getObjGen())) {
-                serializer.value(h.shallowCopy(), text, "/Parent");
-                text.resize(text.size() - 2);
-                text += "/Parent " + treeRef + ">>";
-            } else {
-                // The object's content, never a reference to itself.
-                serializer.value(h.shallowCopy(), text);
+            const plain::Object o = src->file->object(r);
+            if (!o.stream) {
+                plain::write(o.value, text, renumber);
+                w << text + "\nendobj\n";
+                continue;
             }
-            w << text + "\nendobj\n";
+            // The data passes unchanged, with its length written directly.
+            Value dict = o.value;
+            std::erase_if(dict.entries, [](const auto& e) { return e.first == "Length"; });
+            plain::write(dict, text, renumber);
+            text.resize(text.size() - 2);
+            w << text + "/Length " + std::to_string(o.dataLength) + ">>\nstream\n";
+            const std::string data = src->file->streamData(o);
+            w.append(data.data(), data.size());
+            w << "\nendstream\nendobj\n";
         }
     }
-    clean();
 
     // The page tree root again, with the new pages after the old.
-    begin(tree.getObjGen().getObj(), tree.getObjGen().getGen());
+    begin(tree.treeRef.number, tree.treeRef.generation);
     text =
-        "<</Type /Pages /Count " + std::to_string(basePages.size() + newPages.size()) + " /Kids [";
+        "<</Type /Pages /Count " + std::to_string(tree.pages.size() + newPages.size()) + " /Kids [";
     size_t onLine = 0;
     const auto kid = [&](const std::string& ref) {
         text += ++onLine % 10 == 0 ? '\n' : ' ';
         text += ref;
     };
-    for (const QPDFObjGen& og : basePages) {
-        kid(std::to_string(og.getObj()) + " " + std::to_string(og.getGen()) + " R");
+    for (const Ref r : tree.pages) {
+        kid(refText(r));
     }
     for (const int number : newPages) {
         kid(std::to_string(number) + " 0 R");
@@ -652,59 +592,38 @@ bool appendOrRefuse(const std::string& first, const std::vector<std::string>& ot
     w << text + "]>>\nendobj\n";
 
     // A full join writes a catalog holding only the page tree; so does this one.
-    const std::set<std::string> catalogKeys = [&] {
-        const auto keys = catalog.getKeys();
-        return std::set<std::string>(keys.begin(), keys.end());
-    }();
-    if (catalogKeys != std::set<std::string>{"/Type", "/Pages"} || !isType(catalog, "/Catalog")) {
-        begin(catalog.getObjGen().getObj(), catalog.getObjGen().getGen());
+    std::set<std::string> catalogKeys;
+    for (const auto& [key, item] : tree.catalog.entries) {
+        catalogKeys.insert(key);
+    }
+    if (catalogKeys != std::set<std::string>{"Type", "Pages"} || !tree.catalog.isType("Catalog")) {
+        begin(tree.catalogRef.number, tree.catalogRef.generation);
         w << "<</Type /Catalog /Pages " + treeRef + ">>\nendobj\n";
     }
 
     // The first identifier names the document from its first version on; the second this one.
-    QPDFObjectHandle oldId = trailer.getKey("/ID");
+    const Value* oldId = base.trailer().get("ID");
+    const bool keepsId = oldId && oldId->kind == Value::Kind::Array && oldId->items.size() == 2 &&
+                         oldId->items[0].kind == Value::Kind::String;
     const std::string id =
-        "[" +
-        (oldId.isArray() && oldId.getArrayNItems() == 2 && oldId.getArrayItem(0).isString()
-             ? "<" + hexOf(oldId.getArrayItem(0).getStringValue()) + ">"
-             : freshId()) +
-        " " + freshId() + "]";
-    const std::string rootRef = std::to_string(catalog.getObjGen().getObj()) + " " +
-                                std::to_string(catalog.getObjGen().getGen()) + " R";
+        "[" + (keepsId ? oldId->items[0].text : freshId()) + " " + freshId() + "]";
     const long long xrefOffset = w.offset();
-    if (tail.kind == XrefKind::Table) {
-        w << xrefTable(entries);
-        w << "trailer\n<</Size " + std::to_string(next) + " /Root " + rootRef + " /Prev " +
-                 std::to_string(tail.startxref) + " /ID " + id + ">>\n";
-    } else {
-        const int self = next++;
-        entries.push_back({self, 0, xrefOffset});
-        int width = 4;
-        while (width < 8 && (xrefOffset >> (8 * width)) != 0) {
-            ++width;
-        }
-        const auto [data, index] = xrefStreamData(entries, width);
-        w << std::to_string(self) + " 0 obj\n<</Type /XRef /Size " + std::to_string(next) +
-                 " /Index [" + index + "] /W [1 " + std::to_string(width) + " 2] /Root " + rootRef +
-                 " /Prev " + std::to_string(tail.startxref) + " /ID " + id + " /Length " +
-                 std::to_string(data.size()) + ">>\nstream\n" + data + "\nendstream\nendobj\n";
-    }
+    w << xrefTable(entries);
+    w << "trailer\n<</Size " + std::to_string(next) + " /Root " + refText(tree.catalogRef) +
+             " /Prev " + std::to_string(base.startxref()) + " /ID " + id + ">>\n";
     w << "startxref\n" + std::to_string(xrefOffset) + "\n%%EOF\n";
     w.flush();
-    if (const int error = target.close(); error != 0) {
-        throw pdftox::WriteError(output + ": cannot write: " + std::strerror(error), error);
-    }
-    out.commit();
+    target.commit();
     return true;
 }
 
 } // namespace
 
 bool appendPages(const std::string& first, const std::vector<std::string>& others,
-                 const std::string& output, std::string* whyNot) {
+                 const std::string& output, FirstFile firstFile, std::string* whyNot) {
     try {
-        return appendOrRefuse(first, others, output);
-    } catch (const NotSimple& e) {
+        return appendOrRefuse(first, others, output, firstFile == FirstFile::MayConsume);
+    } catch (const NotPlain& e) {
         if (whyNot) {
             *whyNot = e.what();
         }

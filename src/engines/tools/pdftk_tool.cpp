@@ -2,7 +2,6 @@
 
 #include "atomic_file.h"
 #include "block_input_source.h"
-#include "pdf_append.h"
 #include "saslprep.h"
 #include "utf8.h"
 
@@ -25,9 +24,6 @@
 
 namespace tools {
 namespace {
-
-const std::set<std::string> keywords = {"input_pw", "cat",      "update_info",
-                                        "output",   "dont_ask", "do_ask"};
 
 // Windows-1252 characters 0x80-0x9F.
 const char16_t cp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -204,63 +200,6 @@ void write(QPDF& pdf, const std::string& output) {
 
 } // namespace
 
-PdftkCommand parsePdftkArgs(const std::vector<std::string>& args) {
-    PdftkCommand cmd;
-    size_t i = 0;
-    while (i < args.size() && !keywords.count(args[i])) {
-        if (args[i].size() > 2 && args[i][1] == '=' &&
-            std::isupper(static_cast<unsigned char>(args[i][0]))) {
-            throw UsageError("input handles (" + args[i] + ") are not supported");
-        }
-        cmd.inputs.push_back(args[i++]);
-    }
-    if (cmd.inputs.empty()) {
-        throw UsageError("no input PDF given");
-    }
-    if (i < args.size() && args[i] == "input_pw") {
-        ++i;
-        while (i < args.size() && !keywords.count(args[i])) {
-            cmd.passwords.push_back(args[i++]);
-        }
-        if (cmd.passwords.empty()) {
-            throw UsageError("input_pw needs a password");
-        }
-    }
-    if (i < args.size() && args[i] == "cat") {
-        cmd.operation = PdftkCommand::Operation::Cat;
-        ++i;
-        if (i < args.size() && !keywords.count(args[i])) {
-            throw UsageError("page ranges after cat are not supported");
-        }
-    } else if (i < args.size() && args[i] == "update_info") {
-        cmd.operation = PdftkCommand::Operation::UpdateInfo;
-        if (++i >= args.size() || keywords.count(args[i])) {
-            throw UsageError("update_info needs an information file");
-        }
-        cmd.infoFile = args[i++];
-    }
-    if (i >= args.size() || args[i] != "output") {
-        throw UsageError("expected 'output' and a file name");
-    }
-    if (++i >= args.size() || keywords.count(args[i])) {
-        throw UsageError("output needs a file name");
-    }
-    cmd.output = args[i++];
-    if (cmd.output == "-" || cmd.output == "PROMPT") {
-        throw UsageError("output must be a file name");
-    }
-    if (i < args.size() && (args[i] == "dont_ask" || args[i] == "do_ask")) {
-        ++i;
-    }
-    if (i < args.size()) {
-        throw UsageError("unexpected argument '" + args[i] + "'");
-    }
-    if (cmd.operation != PdftkCommand::Operation::Cat && cmd.inputs.size() != 1) {
-        throw UsageError("this operation takes one input PDF");
-    }
-    return cmd;
-}
-
 std::vector<std::pair<std::string, std::string>> readInfoFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -286,26 +225,6 @@ std::vector<std::pair<std::string, std::string>> readInfoFile(const std::string&
     return entries;
 }
 
-std::vector<std::string> takePasswords(int argc, char** argv) {
-    std::vector<std::string> passwords;
-    bool inPasswords = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "input_pw") {
-            inPasswords = true;
-            continue;
-        }
-        if (keywords.count(arg)) {
-            inPasswords = false;
-        }
-        if (inPasswords) {
-            passwords.push_back(arg);
-            std::memset(argv[i], 'x', std::strlen(argv[i]));
-        }
-    }
-    return passwords;
-}
-
 void runPdftk(const PdftkCommand& command) {
     keepFreedMemory();
     auto passwordOf = [&command](size_t input) {
@@ -318,15 +237,6 @@ void runPdftk(const PdftkCommand& command) {
         return;
     }
     case PdftkCommand::Operation::Cat: {
-        // The image assembly joins its running file with one more page at a time: appending
-        // to a copy of the running file costs what the new page costs, not what the file does.
-        const bool passwords = std::any_of(command.passwords.begin(), command.passwords.end(),
-                                           [](const std::string& p) { return !p.empty(); });
-        if (command.inputs.size() >= 2 && !passwords &&
-            appendPages(command.inputs[0], {command.inputs.begin() + 1, command.inputs.end()},
-                        command.output)) {
-            return;
-        }
         QPDF out;
         out.emptyPDF();
         QPDFPageDocumentHelper outPages(out);
