@@ -371,6 +371,21 @@ TEST_F(PhotoJoin, OddOrEncryptedInputsTakeTheFullJoin) {
         page.replaceKey("/Parent", middle);
         root.replaceKey("/Kids", QPDFObjectHandle::newArray({middle}));
     });
+    // A key spelled with an escape is the same key: these annotations must be seen.
+    const std::string escaped = dir.file("escaped.pdf");
+    {
+        const std::string marked = edited("marked", [](QPDF& doc) {
+            QPDFPageDocumentHelper(doc).getAllPages()[0].getObjectHandle().replaceKey(
+                "/XXXXXXXX", QPDFObjectHandle::parse("[]"));
+        });
+        std::string raw = readFile(marked);
+        raw.replace(raw.find("/XXXXXXXX"), 9, "/Ann#6fts");
+        std::ofstream(escaped, std::ios::binary) << raw;
+    }
+    const std::string deep = edited("deep", [](QPDF& doc) {
+        QPDFPageDocumentHelper(doc).getAllPages()[0].getObjectHandle().replaceKey(
+            "/PieceInfo", QPDFObjectHandle::parse(std::string(200, '[') + std::string(200, ']')));
+    });
     const std::string linking = dir.file("linking.pdf");
     {
         // Two pages, the first with a link to the second.
@@ -406,6 +421,8 @@ TEST_F(PhotoJoin, OddOrEncryptedInputsTakeTheFullJoin) {
         {"encrypted page", page(1), encrypted, "encrypted"},
         {"linearized", linearized, page(1), "linearized"},
         {"cross-reference stream", packed, page(1), "not a table"},
+        {"escaped annotations key", escaped, page(1), "annotations"},
+        {"values nested 200 deep", page(1), deep, "nested too deeply"},
         {"cross-reference stream added", page(1), packed, "not a table"},
         {"inherited box", inherited, page(1), "/MediaBox"},
         {"nested tree", nested, page(1), "flat"},
