@@ -13,4 +13,9 @@ echo
 echo
 "$build/bench/paragraph_bench" "$corpus" "$build/app/libpdftox.so"
 echo
+# The HTML pages in a real browser against the pages' own rendering (needs Chromium).
+python3 "$(dirname "$0")/../bench/html_ink.py" "$build/app" "$corpus/TAMReview.pdf:5" \
+    "$corpus/tracemonkey.pdf:1" "$corpus/tracemonkey.pdf:11" "$corpus/prefilled_f1040.pdf:2" \
+    "$corpus/160F-2019.pdf:1" "$corpus/personwithdog.pdf:1"
+echo
 "$build/bench/window_latency_bench" "$corpus" "$build/app"

@@ -312,6 +312,63 @@ TEST(Pdf2htm, TextStylesAndPlacesOfTheWords) {
     EXPECT_EQ(bg.width, 1224);
 }
 
+// Glyphs that a browser cannot show as the page does (dingbats, a Type 3 font's pictures, a
+// character of private use) are drawn into the background; real text stays text, and a
+// dingbat's character stays as invisible text, found by a search.
+TEST(Pdf2htm, GlyphsWithoutLettersAreDrawnIntoTheBackground) {
+    TempFolder dir;
+    const std::string content = "BT /F1 12 Tf 20 150 Td (Plain words) Tj ET\n"
+                                "BT /F2 24 Tf 20 100 Td (kkk) Tj ET\n"
+                                "BT /F3 24 Tf 200 100 Td (ab) Tj ET\n";
+    const std::string square = "1000 0 0 0 1000 1000 d1 0 0 1000 1000 re f";
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 200] /Contents 4 0 R /Resources "
+        "<< /Font << /F1 5 0 R /F2 6 0 R /F3 7 0 R >> >> >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats >>",
+        "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] /FontMatrix [0.001 0 0 0.001 0 "
+        "0] /CharProcs << /sq 8 0 R >> /Encoding << /Type /Encoding /Differences [97 /sq /sq] "
+        ">> /FirstChar 97 /LastChar 98 /Widths [1000 1000] /Resources << >> /ToUnicode 9 0 R >>",
+        "<< /Length " + std::to_string(square.size()) + " >>\nstream\n" + square + "\nendstream",
+        // a: U+E000 (private use, nothing to write), b: "x" (a real letter, kept invisibly)
+        "<< /Length 96 >>\nstream\n"
+        "/CIDInit /ProcSet findresource begin 2 beginbfchar <61> <E000> <62> <0078> endbfchar end"
+        "                \nendstream"};
+    const std::string pdf = dir.file("glyphs.pdf");
+    std::ofstream(pdf, std::ios::binary) << testing_support::assemblePdf(objects, "/Root 1 0 R");
+    const std::string html = dir.file("glyphs.html");
+    const ToolResult r = runTool(app + "/data/pdf2htm " + q(pdf) + " " + q(html), dir.file("err"));
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const std::string page = readFile(html);
+    const std::string text = stripTags(page);
+    EXPECT_NE(text.find("Plain words"), std::string::npos);
+    EXPECT_EQ(text.find("kkk"), std::string::npos) << "dingbat codes are not letters";
+    EXPECT_EQ(text.find("\xee\x80\x80"), std::string::npos) << "private use is not written";
+    EXPECT_NE(text.find("x"), std::string::npos) << "the Type 3 glyph's letter stays findable";
+    EXPECT_NE(page.find("color:transparent"), std::string::npos);
+
+    // The background (twice the page's size in points) holds the dingbats and the squares,
+    // but not the plain words, which stay text.
+    const Decoded bg = decodePng(dir.file("glyphs-1.png"));
+    ASSERT_TRUE(bg.ok);
+    ASSERT_EQ(bg.width, 800);
+    const auto darkIn = [&bg](int x0, int y0, int x1, int y1) {
+        int dark = 0;
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                const size_t at = (size_t(y) * size_t(bg.width) + size_t(x)) * 3;
+                dark += bg.rgb[at] < 128 ? 1 : 0;
+            }
+        }
+        return dark;
+    };
+    EXPECT_GT(darkIn(40, 152, 160, 200), 200) << "the dingbats";
+    EXPECT_GT(darkIn(400, 152, 496, 200), 2000) << "the Type 3 squares";
+    EXPECT_EQ(darkIn(40, 70, 200, 100), 0) << "the plain words are text only";
+}
+
 TEST(Pdf2htm, PageRangeErrorsAndCorpusText) {
     TempFolder dir;
     const std::string pdf = dir.file("styled.pdf");

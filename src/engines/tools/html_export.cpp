@@ -31,6 +31,7 @@ struct TextStyle {
     bool italic = false;
     int tenthPoints = 120;
     uint32_t color = 0;
+    bool hidden = false; // drawn in the background; the text is there to be found and copied
     auto operator<=>(const TextStyle&) const = default;
 };
 
@@ -134,7 +135,8 @@ void collectText(fz_context* ctx, fz_page* page, HtmlPage& out) {
             Span* span = nullptr;
             fz_point lastEnd{0, 0};
             for (fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
-                if (ch->c == 0 || ch->c == 0xFFFD) {
+                const GlyphShow show = showOf(ctx, ch->font, ch->c);
+                if (show == GlyphShow::Drawn) {
                     continue;
                 }
                 auto look = looks.find(ch->font);
@@ -147,6 +149,7 @@ void collectText(fz_context* ctx, fz_page* page, HtmlPage& out) {
                 style.italic = look->second.italic;
                 style.tenthPoints = std::max(1, int(std::lround(ch->size * 10)));
                 style.color = uint32_t(ch->color) & 0xFFFFFFu;
+                style.hidden = show == GlyphShow::DrawnHidden;
                 // A new span where the style changes or where the text jumps ahead (columns).
                 const bool jump = span && std::fabs(ch->quad.ll.x - lastEnd.x) > ch->size * 1.5f &&
                                   std::fabs(angle) < 0.5f;
@@ -384,7 +387,9 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
         if (style.italic) {
             html += ";font-style:italic";
         }
-        if (style.color != 0) {
+        if (style.hidden) {
+            html += ";color:transparent";
+        } else if (style.color != 0) {
             html += ";color:" + colorText(style.color);
         }
         html += "}\n";

@@ -1,6 +1,32 @@
 #include "textless_device.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string>
+
 namespace tools {
+
+GlyphShow showOf(fz_context* ctx, fz_font* font, int character) {
+    const int c = character;
+    const bool noCharacter = c <= 0 || c == 0xFFFD || c < 0x20 || (c >= 0x7F && c < 0xA0) ||
+                             (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000;
+    if (font && fz_font_t3_procs(ctx, font)) {
+        return noCharacter ? GlyphShow::Drawn : GlyphShow::DrawnHidden;
+    }
+    if (font) {
+        std::string name = fz_font_name(ctx, font);
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char ch) { return char(std::tolower(ch)); });
+        for (const char* symbolic : {"dingbat", "wingding", "webding", "symbol", "marlett"}) {
+            if (name.find(symbolic) != std::string::npos) {
+                // Plain letters from a symbol font are codes of its pictures, not text.
+                return noCharacter || c < 0x80 ? GlyphShow::Drawn : GlyphShow::DrawnHidden;
+            }
+        }
+    }
+    return noCharacter ? GlyphShow::Drawn : GlyphShow::Text;
+}
+
 namespace {
 
 struct Textless {
@@ -34,6 +60,72 @@ void clipPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd,
 void clipStrokePath(fz_context* ctx, fz_device* dev, const fz_path* path,
                     const fz_stroke_state* stroke, fz_matrix ctm, fz_rect scissor) {
     fz_clip_stroke_path(ctx, target(dev), path, stroke, ctm, scissor);
+}
+/// The glyphs of `text` that are drawn rather than written, or nullptr when there are none.
+/// MuPDF errors pass through to the caller of the device.
+fz_text* drawnPart(fz_context* ctx, const fz_text* text) {
+    fz_text* part = nullptr;
+    fz_var(part);
+    fz_try(ctx) {
+        for (fz_text_span* span = text->head; span; span = span->next) {
+            for (int i = 0; i < span->len; ++i) {
+                const fz_text_item& item = span->items[i];
+                if (item.gid < 0 || showOf(ctx, span->font, item.ucs) == GlyphShow::Text) {
+                    continue;
+                }
+                if (!part) {
+                    part = fz_new_text(ctx);
+                }
+                fz_matrix trm = span->trm;
+                trm.e = item.x;
+                trm.f = item.y;
+                fz_show_glyph(ctx, part, span->font, trm, item.gid, item.ucs, int(span->wmode),
+                              int(span->bidi_level), fz_bidi_direction(span->markup_dir),
+                              fz_text_language(span->language));
+            }
+        }
+    }
+    fz_catch(ctx) {
+        fz_drop_text(ctx, part);
+        fz_rethrow(ctx);
+    }
+    return part;
+}
+
+void fillText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ctm,
+              fz_colorspace* cs, const float* color, float alpha, fz_color_params params) {
+    fz_text* part = drawnPart(ctx, text);
+    if (!part) {
+        return;
+    }
+    paint(dev);
+    fz_try(ctx) {
+        fz_fill_text(ctx, target(dev), part, ctm, cs, color, alpha, params);
+    }
+    fz_always(ctx) {
+        fz_drop_text(ctx, part);
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
+}
+void strokeText(fz_context* ctx, fz_device* dev, const fz_text* text, const fz_stroke_state* stroke,
+                fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha,
+                fz_color_params params) {
+    fz_text* part = drawnPart(ctx, text);
+    if (!part) {
+        return;
+    }
+    paint(dev);
+    fz_try(ctx) {
+        fz_stroke_text(ctx, target(dev), part, stroke, ctm, cs, color, alpha, params);
+    }
+    fz_always(ctx) {
+        fz_drop_text(ctx, part);
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
 }
 void clipText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ctm,
               fz_rect scissor) {
@@ -109,6 +201,8 @@ fz_device* newTextlessDevice(fz_context* ctx, fz_device* targetDevice, bool* pai
     dev->base.stroke_path = strokePath;
     dev->base.clip_path = clipPath;
     dev->base.clip_stroke_path = clipStrokePath;
+    dev->base.fill_text = fillText;
+    dev->base.stroke_text = strokeText;
     dev->base.clip_text = clipText;
     dev->base.clip_stroke_text = clipStrokeText;
     dev->base.fill_shade = fillShade;

@@ -4,9 +4,24 @@
 
 namespace tools {
 
+/// How a web page shows one glyph of the PDF page.
+enum class GlyphShow {
+    Text,        ///< as text in a browser's font
+    DrawnHidden, ///< drawn into the background, with its character as invisible text over it
+    Drawn        ///< drawn into the background only: it has no character worth writing
+};
+
+/// A browser can show a glyph as text when its character is known and a font of the browser
+/// looks like it. Glyphs of Type 3 fonts (pictures drawn by the PDF itself) and of symbol fonts
+/// (dingbats, ornaments, whose codes stand for pictures rather than letters) are drawn, as are
+/// glyphs without a character (none, U+FFFD, private use or control codes); their characters,
+/// where real, stay as invisible text so that the page can still be searched.
+GlyphShow showOf(fz_context* ctx, fz_font* font, int character);
+
 /// A device that passes everything but text on to `target`: the page's pictures and drawings
-/// without its letters, for a background under text that stays text. Text clips are passed
-/// on so that the clip stack stays balanced. `painted` becomes true once anything is drawn.
+/// without its letters, for a background under text that stays text. Glyphs that showOf()
+/// does not let be text are drawn with the rest. Text clips are passed on so that the clip
+/// stack stays balanced. `painted` becomes true once anything is drawn.
 fz_device* newTextlessDevice(fz_context* ctx, fz_device* target, bool* painted);
 
 } // namespace tools
