@@ -413,4 +413,100 @@ TEST(RtfTypesetting, ADrawingWithItsLabelsBecomesOnePictureAndTextStaysText) {
     EXPECT_LT(between, text.find("A boxed paragraph")) << text;
 }
 
+// A page set in two columns flows in two columns, its lines as far apart as printed; a page
+// of one column stays one column.
+TEST(RtfTypesetting, TwoColumnPagesKeepTheirColumnsAndLeading) {
+    TempFolder dir;
+    using testing_support::textLine;
+    testing_support::FixturePage twoColumns;
+    for (int column = 0; column < 2; ++column) {
+        for (int i = 0; i < 40; ++i) {
+            twoColumns.content += textLine("F3", 10, column == 0 ? 54 : 324, 740 - 12 * i,
+                                           "Words of a column line, number " + std::to_string(i) +
+                                               " and some more to fill.");
+        }
+    }
+    testing_support::FixturePage oneColumn;
+    for (int i = 0; i < 40; ++i) {
+        oneColumn.content += textLine("F3", 10, 54, 740 - 12 * i,
+                                      "One long line across the whole page, with words enough to "
+                                      "reach the far side, number " +
+                                          std::to_string(i) + ".");
+    }
+    const Exported exported = exportFixture(dir, {twoColumns, oneColumn});
+    const std::string& raw = exported.raw;
+    const size_t second = raw.find("\\sect\\sectd");
+    ASSERT_NE(second, std::string::npos);
+    const std::string first = raw.substr(0, second);
+    const std::string rest = raw.substr(second);
+    std::smatch gap;
+    ASSERT_TRUE(std::regex_search(first, gap, std::regex("\\\\cols2\\\\colsx(\\d+)"))) << first;
+    // The columns' text ends near 54 + 235 = 289 pt and starts again at 324 pt.
+    EXPECT_NEAR(std::stoi(gap[1]), (324 - 289) * 20, 200);
+    EXPECT_EQ(rest.find("\\cols2"), std::string::npos);
+    EXPECT_NE(first.find("\\sl-240\\slmult0"), std::string::npos) << "12 pt from line to line";
+    EXPECT_NE(exported.doc.pages[0].text.find("number 39"), std::string::npos);
+}
+
+// A chart: many short labels beside bars on a white ground that covers a whole column. It
+// becomes one picture; the column's paragraph below it stays text.
+TEST(RtfTypesetting, AChartWithManyShortLabelsBecomesOnePicture) {
+    TempFolder dir;
+    using testing_support::textLine;
+    testing_support::FixturePage page;
+    page.content = "1 1 1 rg 306 0 306 792 re f 0 0 0 rg\n";
+    for (int i = 0; i < 30; ++i) {
+        const int y = 740 - 12 * i;
+        page.content += textLine("F1", 6, 320, y, "benchmark-name-" + std::to_string(10 + i));
+        page.content += "0 0 1 rg 400 " + std::to_string(y) + " " + std::to_string(20 + 5 * i) +
+                        " 9 re f 0 0 0 rg\n";
+    }
+    page.content += "0 G 0.5 w 398 380 m 398 750 l S 312 370 290 385 re S\n";
+    for (int i = 0; i < 6; ++i) {
+        page.content += textLine("F3", 10, 320, 300 - 12 * i,
+                                 "A paragraph under the chart that the reader edits, line " +
+                                     std::to_string(i + 1) + ".");
+    }
+    for (int i = 0; i < 30; ++i) {
+        page.content +=
+            textLine("F3", 10, 54, 740 - 12 * i,
+                     "The left column's text goes on here, line " + std::to_string(i + 1) + ".");
+    }
+    const Exported exported = exportFixture(dir, {page});
+    const std::string& text = exported.doc.pages[0].text;
+    EXPECT_EQ(exported.doc.pages[0].pictures, 1) << text;
+    EXPECT_EQ(text.find("benchmark-name"), std::string::npos) << "the labels are in the picture";
+    EXPECT_NE(text.find("edits, line 6."), std::string::npos) << text;
+    EXPECT_NE(text.find("goes on here, line 30."), std::string::npos) << text;
+}
+
+// A typeface that is rarely installed is named by the common family of its class, so that a
+// word processor does not fall back to one of its own choice; common families keep their name.
+TEST(RtfText, RareTypefacesAreNamedByACommonFamily) {
+    TempFolder dir;
+    pdftox::PageModel page;
+    pdftox::Paragraph para;
+    for (const char* name :
+         {"ABCDEF+ACaslon-Regular", "Calibri-Bold", "GillSans-Light", "ZapfDingbats"}) {
+        pdftox::Run run;
+        run.face = pdftox::describeFontName(name, false, false).face;
+        run.text.push_back(U'x');
+        para.runs.push_back(run);
+    }
+    page.items.emplace_back(para);
+    pdftox::RtfWriter writer;
+    writer.addPage(page);
+    const std::string path = dir.file("fonts.rtf");
+    writer.finish(path);
+    const std::string raw = readFile(path);
+    const std::string table = raw.substr(0, raw.find("{\\colortbl"));
+    EXPECT_NE(table.find("\\froman\\fcharset0\\fprq2 Times New Roman;"), std::string::npos)
+        << table;
+    EXPECT_EQ(table.find("Caslon"), std::string::npos) << table;
+    EXPECT_NE(table.find("\\fswiss\\fcharset0\\fprq2 Calibri{\\*\\falt Arial};"), std::string::npos)
+        << table;
+    EXPECT_NE(table.find("\\fswiss\\fcharset0\\fprq2 Arial;"), std::string::npos) << table;
+    EXPECT_NE(table.find("Segoe UI Symbol"), std::string::npos) << "dingbats come as Unicode";
+}
+
 } // namespace

@@ -18,9 +18,27 @@ void addBox(fz_device* dev, fz_rect box) {
     }
 }
 
+// A fill in the paper's colour: a page's or a column's white ground, not a drawing.
+bool paperWhite(fz_context* ctx, fz_colorspace* cs, const float* color) {
+    if (!cs || !color) {
+        return false;
+    }
+    const int n = fz_colorspace_n(ctx, cs);
+    const bool subtractive = fz_colorspace_is_subtractive(ctx, cs);
+    if (n < 1 || n > 4 || fz_colorspace_is_indexed(ctx, cs)) {
+        return false;
+    }
+    for (int i = 0; i < n; ++i) {
+        if (subtractive ? color[i] > 0.01f : color[i] < 0.99f) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int, fz_matrix ctm,
-              fz_colorspace*, const float*, float alpha, fz_color_params) {
-    if (alpha > 0) {
+              fz_colorspace* cs, const float* color, float alpha, fz_color_params) {
+    if (alpha > 0 && !paperWhite(ctx, cs, color)) {
         addBox(dev, fz_bound_path(ctx, path, nullptr, ctm));
     }
 }

@@ -4,14 +4,98 @@
 #include "utf8.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 
 namespace pdftox {
 namespace {
 
 // Half an inch around the text, less on small pages.
+// Families that come with the common systems and office suites. A document's own typeface
+// (an embedded "A Caslon") is rarely installed where it is read: word processors then pick a
+// font by their own rules, often a wide sans serif, and the text runs longer than the page it
+// came from. Such a family is named by the common family of its class instead.
+bool commonlyInstalled(const std::string& family) {
+    static const std::set<std::string> common = {"arial",
+                                                 "arial black",
+                                                 "arial narrow",
+                                                 "baskerville",
+                                                 "book antiqua",
+                                                 "bookman old style",
+                                                 "calibri",
+                                                 "calibri light",
+                                                 "cambria",
+                                                 "candara",
+                                                 "century",
+                                                 "century gothic",
+                                                 "century schoolbook",
+                                                 "comic sans ms",
+                                                 "consolas",
+                                                 "constantia",
+                                                 "corbel",
+                                                 "courier new",
+                                                 "dejavu sans",
+                                                 "dejavu sans mono",
+                                                 "dejavu serif",
+                                                 "didot",
+                                                 "franklin gothic medium",
+                                                 "futura",
+                                                 "garamond",
+                                                 "georgia",
+                                                 "gill sans mt",
+                                                 "gulim",
+                                                 "helvetica",
+                                                 "helvetica neue",
+                                                 "impact",
+                                                 "liberation mono",
+                                                 "liberation sans",
+                                                 "liberation serif",
+                                                 "lucida console",
+                                                 "lucida grande",
+                                                 "lucida sans unicode",
+                                                 "malgun gothic",
+                                                 "meiryo",
+                                                 "microsoft jhenghei",
+                                                 "microsoft sans serif",
+                                                 "microsoft yahei",
+                                                 "mingliu",
+                                                 "ms gothic",
+                                                 "ms mincho",
+                                                 "ms pgothic",
+                                                 "ms pmincho",
+                                                 "noto sans",
+                                                 "noto serif",
+                                                 "open sans",
+                                                 "optima",
+                                                 "palatino linotype",
+                                                 "pmingliu",
+                                                 "roboto",
+                                                 "segoe ui",
+                                                 "segoe ui symbol",
+                                                 "simhei",
+                                                 "simsun",
+                                                 "symbol",
+                                                 "tahoma",
+                                                 "times new roman",
+                                                 "trebuchet ms",
+                                                 "verdana",
+                                                 "webdings",
+                                                 "wingdings",
+                                                 "wingdings 2",
+                                                 "wingdings 3",
+                                                 "yu gothic",
+                                                 "yu mincho",
+                                                 "batang",
+                                                 "dotum"};
+    std::string key = family;
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return common.count(key) > 0;
+}
+
 int marginFor(int widthTwips, int heightTwips) {
     return std::min({720, widthTwips / 8, heightTwips / 8});
 }
@@ -124,7 +208,9 @@ std::string RtfWriter::escapeText(const std::u32string& text) {
 
 void RtfWriter::addPage(const PageModel& page) {
     const int margin = marginFor(page.widthTwips, page.heightTwips);
-    const int textWidth = page.widthTwips - 2 * margin;
+    const int pageTextWidth = page.widthTwips - 2 * margin;
+    const bool twoColumns = page.columns == 2 && pageTextWidth > 3 * page.columnGapTwips;
+    const int textWidth = twoColumns ? (pageTextWidth - page.columnGapTwips) / 2 : pageTextWidth;
     const int textHeight = page.heightTwips - 2 * margin;
     std::string out;
     if (m_pages == 0) {
@@ -141,6 +227,9 @@ void RtfWriter::addPage(const PageModel& page) {
     if (page.widthTwips > page.heightTwips) {
         out += "\\lndscpsxn";
     }
+    if (twoColumns) {
+        out += "\\cols2\\colsx" + std::to_string(page.columnGapTwips);
+    }
     out += '\n';
 
     if (page.items.empty()) {
@@ -148,8 +237,21 @@ void RtfWriter::addPage(const PageModel& page) {
     }
     for (const auto& item : page.items) {
         if (const auto* para = std::get_if<Paragraph>(&item)) {
-            // Lines of one block (a code listing, an address) stay together; blocks are apart.
-            out += para->spaced ? "\\pard\\plain\\sa120" : "\\pard\\plain\\sa0";
+            int largest = 0; // half points
+            for (const Run& run : para->runs) {
+                largest = std::max(largest, run.halfPoints);
+            }
+            // Lines of one block (a code listing, an address) stay together; blocks are apart,
+            // as far as on the page or else by half a line of their text.
+            const int after = para->spaceAfterTwips >= 0 ? para->spaceAfterTwips
+                                                         : std::clamp(largest * 5, 40, 120);
+            out += "\\pard\\plain\\sa" + std::to_string(para->spaced ? after : 0);
+            // Lines as far apart as on the page: a word processor's own spacing is wider for
+            // most fonts and would make the text longer than the page it came from.
+            if (para->lineTwips > 0) {
+                out +=
+                    "\\sl-" + std::to_string(std::max(para->lineTwips, largest * 10)) + "\\slmult0";
+            }
             out += alignmentWord(para->alignment);
             // A hanging indent: the later lines indented, the first one back at the margin.
             if (para->firstIndentTwips < 0) {
@@ -218,9 +320,10 @@ void RtfWriter::finish(const std::string& path) {
     }
     for (size_t i = 0; i < m_fontOrder.size(); ++i) {
         const FontFace& f = m_fontOrder[i];
+        const bool common = commonlyInstalled(f.family) || f.fallback.empty();
         head += "{\\f" + std::to_string(i) + classWord(f.cls) + "\\fcharset0\\fprq2 " +
-                escapeText(decodeUtf8(f.family));
-        if (!f.fallback.empty() && f.fallback != f.family) {
+                escapeText(decodeUtf8(common ? f.family : f.fallback));
+        if (common && !f.fallback.empty() && f.fallback != f.family) {
             head += "{\\*\\falt " + escapeText(decodeUtf8(f.fallback)) + "}";
         }
         head += ";}";

@@ -44,8 +44,9 @@ const KnownFamily knownFamilies[] = {
     {"courier", "Courier New", FontClass::Modern},
     {"nimbusmono", "Courier New", FontClass::Modern},
     {"symbol", "Symbol", FontClass::Tech},
-    {"zapfdingbats", "Wingdings", FontClass::Tech},
-    {"dingbats", "Wingdings", FontClass::Tech},
+    // Their characters come as Unicode dingbats, which Wingdings does not hold.
+    {"zapfdingbats", "Segoe UI Symbol", FontClass::Tech},
+    {"dingbats", "Segoe UI Symbol", FontClass::Tech},
     {"cmtt", "Courier New", FontClass::Modern},
     {"cmss", "Arial", FontClass::Swiss},
     {"cm", "Times New Roman", FontClass::Roman}, // TeX's Computer Modern
@@ -419,6 +420,12 @@ public:
                 }
             }
         }
+    }
+    /// The step from line to line that text of `size` is set with on this page; 0 when no two
+    /// lines of that size follow each other.
+    float usual(float size) const {
+        const auto it = m_usual.find(key(size));
+        return it == m_usual.end() ? 0 : it->second;
     }
     // A step to the next line longer than this is a gap between paragraphs.
     float gapAbove(float size) const {
@@ -817,6 +824,8 @@ struct Built {
     float x0 = 0;
     float x1 = 0;
     float y0 = 0;
+    float firstBaseline = 0;
+    float lastBaseline = 0;
     std::vector<fz_font*> fonts;
     char32_t firstChar = 0;
 };
@@ -873,6 +882,8 @@ Built buildParagraph(fz_context* ctx, const std::vector<TextLine>& lines, const 
     built.x0 = s.left;
     built.x1 = s.right;
     built.y0 = head.y0;
+    built.firstBaseline = head.baseline;
+    built.lastBaseline = tail.baseline;
     built.fonts = head.fonts;
     built.firstChar = firstVisible(head);
     built.item = std::move(para);
@@ -928,6 +939,7 @@ void joinColumns(std::vector<Built>& built) {
         built[i].x0 = next.x0;
         built[i].x1 = next.x1;
         built[i].y0 = next.y0;
+        built[i].lastBaseline = next.lastBaseline;
         built.erase(built.begin() + std::ptrdiff_t(*j));
     }
 }
@@ -1093,15 +1105,18 @@ void takeFigures(fz_context* ctx, fz_page* page, fz_rect bounds,
         const float size = (area.x1 - area.x0) * (area.y1 - area.y0);
         float covered = 0;
         size_t characters = 0;
+        size_t longest = 0;
         for (const auto& entry : flow) {
             const TextLine& line = std::get<TextLine>(entry);
             const fz_rect box{line.x0, line.y0, line.x1, line.y1};
             if (centreInside(box, area)) {
                 covered += (box.x1 - box.x0) * (box.y1 - box.y0);
                 characters += line.glyphs.size();
+                longest = std::max(longest, line.glyphs.size());
             }
         }
-        if (covered > 0.15f * size || characters > 400) {
+        // A chart may carry many labels, but each of them is short.
+        if (covered > 0.15f * size || (characters > 400 && longest > 60)) {
             continue;
         }
         Picture pic;
@@ -1166,6 +1181,77 @@ void placePictures(std::vector<std::variant<TextLine, Picture>>& flow,
     }
 }
 
+// Whether the page sets its text in two columns side by side, as papers and magazines do, and
+// the space between them: the text then flows the same way in the word processor and takes
+// the room it takes on the page, where one long column would push each page's end onto the
+// next. Most of the text must stand in lines that keep to one half of the text frame, in both
+// halves, at much the same width.
+void findColumns(const std::vector<std::variant<TextLine, Picture>>& flow, const Frame& frame,
+                 PageModel& model) {
+    const float middle = (frame.left + frame.right) / 2;
+    const float width = frame.right - frame.left;
+    size_t left = 0, right = 0, across = 0;
+    float leftEdge = frame.left, rightEdge = frame.right; // the gap's sides
+    std::vector<float> leftWidths, rightWidths;
+    for (const auto& entry : flow) {
+        const auto* line = std::get_if<TextLine>(&entry);
+        if (!line || !line->horizontal) {
+            continue;
+        }
+        const size_t n = line->glyphs.size();
+        if (line->x1 <= middle) {
+            left += n;
+            leftEdge = std::max(leftEdge, line->x1);
+            leftWidths.push_back(line->x1 - line->x0);
+        } else if (line->x0 >= middle) {
+            right += n;
+            rightEdge = std::min(rightEdge, line->x0);
+            rightWidths.push_back(line->x1 - line->x0);
+        } else {
+            across += n;
+        }
+    }
+    const size_t all = left + right + across;
+    if (all < 400 || across * 4 > all || left * 5 < all || right * 5 < all || width < 200) {
+        return;
+    }
+    const auto typical = [](std::vector<float>& widths) {
+        std::nth_element(widths.begin(), widths.begin() + std::ptrdiff_t(widths.size() / 2),
+                         widths.end());
+        return widths[widths.size() / 2];
+    };
+    const float leftWidth = typical(leftWidths);
+    const float rightWidth = typical(rightWidths);
+    if (leftWidth < 0.35f * width || rightWidth < 0.35f * width ||
+        std::fabs(leftWidth - rightWidth) > 0.2f * std::max(leftWidth, rightWidth) ||
+        rightEdge <= leftEdge) {
+        return;
+    }
+    model.columns = 2;
+    model.columnGapTwips =
+        std::clamp(int(std::lround((rightEdge - leftEdge) * TwipsPerPoint)), 144, 1440);
+}
+
+// The space below each paragraph that the next one in the same column keeps on the page, so
+// that a word processor leaves the same: a form's rows stay as close as they are printed.
+void measureGaps(std::vector<Built>& built) {
+    for (size_t i = 0; i + 1 < built.size(); ++i) {
+        auto* para = std::get_if<Paragraph>(&built[i].item);
+        const Built& next = built[i + 1];
+        if (!para || !para->spaced || !std::holds_alternative<Paragraph>(next.item)) {
+            continue;
+        }
+        const Built& b = built[i];
+        const bool below = next.x0 < b.x1 && b.x0 < next.x1 && next.firstBaseline > b.lastBaseline;
+        if (!below) {
+            continue; // the next one stands in another column or higher up
+        }
+        const float step = para->lineTwips > 0 ? para->lineTwips / TwipsPerPoint : 1.2f * b.size;
+        const float gap = next.firstBaseline - b.lastBaseline - step;
+        para->spaceAfterTwips = int(std::lround(std::clamp(gap, 0.0f, 2 * b.size) * TwipsPerPoint));
+    }
+}
+
 // Puts the page's lines together into paragraphs, in reading order with the pictures.
 void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow,
             PageModel& model) {
@@ -1179,6 +1265,7 @@ void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow
             any = true;
         }
     }
+    findColumns(flow, frame, model);
 
     std::vector<Built> built;
     std::vector<TextLine> lines;
@@ -1201,6 +1288,8 @@ void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow
             s.alignment = alignmentOf(lines, s, frame);
             for (const auto& [a, b] : paragraphsOf(lines, s)) {
                 built.push_back(buildParagraph(ctx, lines, s, a, b));
+                std::get<Paragraph>(built.back().item).lineTwips =
+                    int(std::lround(leading.usual(built.back().size) * TwipsPerPoint));
             }
             first = s.end;
         }
@@ -1218,6 +1307,7 @@ void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow
     }
     layOutLines();
     joinColumns(built);
+    measureGaps(built);
 
     for (Built& b : built) {
         if (const auto* para = std::get_if<Paragraph>(&b.item); para && blank(*para)) {

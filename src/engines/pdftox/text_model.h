@@ -52,6 +52,8 @@ struct Paragraph {
     int firstIndentTwips = 0; ///< the first line's indent against the other lines (may be < 0)
     bool spaced = false;      ///< ends its block of text or a gap follows: space after it
     bool leader = false;      ///< holds a tab that a row of dots fills to the right margin
+    int lineTwips = 0;        ///< the step from line to line on the page; 0: not known
+    int spaceAfterTwips = -1; ///< the space below it on the page; -1: not known
 };
 
 struct Picture {
@@ -67,6 +69,8 @@ struct Picture {
 struct PageModel {
     int widthTwips = 12240;
     int heightTwips = 15840;
+    int columns = 1;        ///< 2: the page sets its text in two columns
+    int columnGapTwips = 0; ///< the space between them
     std::vector<std::variant<Paragraph, Picture>> items;
 };
 
