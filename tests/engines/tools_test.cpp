@@ -435,8 +435,43 @@ struct SwfInfo {
     int frameRate = 0;         // 8.8
     int frameCount = 0;
     int bitmaps = 0, showFrames = 0, buttons = 0, actions = 0;
+    int jpegs = 0;
     std::vector<std::string> shapes; // each DefineShape3's records, without its id
+    /// Each colour-mapped bitmap: its pixels decoded (one colour table index a pixel) and its
+    /// colour table (RGB), or empty when the bitmap is damaged.
+    struct Mapped {
+        int width = 0, height = 0;
+        std::string table;
+        std::vector<uint8_t> pixels;
+    };
+    std::vector<Mapped> mapped;
 };
+
+SwfInfo::Mapped decodeMapped(const std::string& tag) {
+    SwfInfo::Mapped m;
+    if (tag.size() < 8 || uint8_t(tag[2]) != 3) {
+        return m;
+    }
+    const int width = uint8_t(tag[3]) | uint8_t(tag[4]) << 8;
+    const int height = uint8_t(tag[5]) | uint8_t(tag[6]) << 8;
+    const int colors = uint8_t(tag[7]) + 1;
+    const size_t rowBytes = (size_t(width) + 3) & ~size_t(3);
+    std::vector<uint8_t> raw(size_t(colors) * 3 + rowBytes * size_t(height));
+    uLongf size = uLongf(raw.size());
+    if (uncompress(raw.data(), &size, reinterpret_cast<const Bytef*>(tag.data() + 8),
+                   uLong(tag.size() - 8)) != Z_OK ||
+        size != raw.size()) {
+        return m;
+    }
+    m.width = width;
+    m.height = height;
+    m.table.assign(raw.begin(), raw.begin() + colors * 3);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = raw.data() + size_t(colors) * 3 + rowBytes * size_t(y);
+        m.pixels.insert(m.pixels.end(), row, row + width);
+    }
+    return m;
+}
 
 SwfInfo parseSwf(const std::string& path) {
     SwfInfo info;
@@ -496,7 +531,11 @@ SwfInfo parseSwf(const std::string& path) {
         if (pos + len > body.size()) {
             return info;
         }
-        info.bitmaps += code == 21;
+        info.bitmaps += code == 20 || code == 21;
+        info.jpegs += code == 21;
+        if (code == 20) {
+            info.mapped.push_back(decodeMapped(body.substr(pos, len)));
+        }
         info.showFrames += code == 1;
         info.buttons += code == 34;
         info.actions += code == 12;
@@ -529,6 +568,19 @@ TEST(Pdf2swf, FramesRatesStageAndViewer) {
     EXPECT_EQ(info.width, 612 * 20);
     EXPECT_EQ(info.height, 792 * 20);
     EXPECT_EQ(info.bitmaps, 3);
+    // The pages of text: grey, kept in 16 shades through a colour table; the page with the
+    // coloured picture and red text as a JPEG.
+    EXPECT_EQ(info.jpegs, 1);
+    ASSERT_EQ(info.mapped.size(), 2u);
+    for (const SwfInfo::Mapped& m : info.mapped) {
+        ASSERT_EQ(m.table.size(), 16u * 3) << "16 shades";
+        EXPECT_EQ(m.pixels.size(), size_t(m.width) * size_t(m.height));
+        EXPECT_EQ(m.width * m.height, 1224 * 1584) << "twice the page's size in points";
+        const auto white = std::count(m.pixels.begin(), m.pixels.end(), uint8_t(15));
+        const auto black = std::count(m.pixels.begin(), m.pixels.end(), uint8_t(0));
+        EXPECT_GT(white, int(m.pixels.size()) * 9 / 10) << "the paper";
+        EXPECT_GT(black, 100) << "the letters";
+    }
     EXPECT_EQ(info.showFrames, 3);
     EXPECT_EQ(info.buttons, 0);
     EXPECT_TRUE(readFile(dir.file("e")).empty()) << "nothing printed under -q";

@@ -21,6 +21,7 @@ enum Tag : int {
     DefineShape = 2,
     SetBackgroundColor = 9,
     DoAction = 12,
+    DefineBitsLossless = 20,
     DefineBitsJPEG2 = 21,
     PlaceObject2 = 26,
     RemoveObject2 = 28,
@@ -179,7 +180,7 @@ SwfMovie::~SwfMovie() {
 void SwfMovie::tag(int code, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> header;
     // Bitmaps always take the long header, as some players expect.
-    if (data.size() < 63 && code != DefineBitsJPEG2) {
+    if (data.size() < 63 && code != DefineBitsJPEG2 && code != DefineBitsLossless) {
         u16(header, uint32_t(code << 6) | uint32_t(data.size()));
     } else {
         u16(header, uint32_t(code << 6) | 0x3F);
@@ -285,12 +286,20 @@ void SwfMovie::defineViewer() {
     button(nextIcon, NextFrame, left + 2 * (size + gap));
 }
 
-void SwfMovie::addFrame(const std::string& jpeg, int pixelWidth, int pixelHeight) {
+void SwfMovie::addFrame(const SwfBitmap& picture) {
+    const int pixelWidth = picture.width;
+    const int pixelHeight = picture.height;
     const uint16_t bitmap = m_nextId++;
     std::vector<uint8_t> bits;
     u16(bits, bitmap);
-    bits.insert(bits.end(), jpeg.begin(), jpeg.end());
-    tag(DefineBitsJPEG2, bits);
+    if (picture.kind == SwfBitmap::Kind::Mapped) {
+        bits.push_back(3); // colour-mapped, 8 bits a pixel
+        u16(bits, uint32_t(pixelWidth));
+        u16(bits, uint32_t(pixelHeight));
+        bits.push_back(uint8_t(picture.colors - 1));
+    }
+    bits.insert(bits.end(), picture.data.begin(), picture.data.end());
+    tag(picture.kind == SwfBitmap::Kind::Mapped ? DefineBitsLossless : DefineBitsJPEG2, bits);
 
     // Scaled to fit the stage, keeping its shape, centred.
     const double scale = std::min(double(m_width) / pixelWidth, double(m_height) / pixelHeight);

@@ -7,7 +7,19 @@
 
 namespace tools {
 
-/// The parts of a SWF file that a slide show of page pictures needs: a header, JPEG bitmaps
+/// A page's picture as a movie stores it: a JPEG, or pixels kept exactly through a colour
+/// table of at most 256 entries, which suits text and drawings far better.
+struct SwfBitmap {
+    enum class Kind { Jpeg, Mapped };
+    Kind kind = Kind::Jpeg;
+    std::string data; ///< the JPEG; or the zlib-compressed colour table (RGB) and rows of
+                      ///< indices, each row padded to a multiple of four bytes
+    int width = 0;
+    int height = 0;
+    int colors = 0; ///< Mapped: the entries of the colour table
+};
+
+/// The parts of a SWF file that a slide show of page pictures needs: a header, bitmaps
 /// filling the stage one frame each, and an optional viewer (stop on the first frame, buttons
 /// to play, go back and go on). Frames are written to a temporary body as they come, so
 /// memory does not grow with the page count.
@@ -19,9 +31,8 @@ public:
     SwfMovie(const SwfMovie&) = delete;
     SwfMovie& operator=(const SwfMovie&) = delete;
 
-    /// Adds a frame showing `jpeg` (a baseline JPEG of `pixelWidth` x `pixelHeight`), scaled
-    /// to fit the stage and centred.
-    void addFrame(const std::string& jpeg, int pixelWidth, int pixelHeight);
+    /// Adds a frame showing `bitmap`, scaled to fit the stage and centred.
+    void addFrame(const SwfBitmap& bitmap);
 
     /// Writes the movie to `path` (through a temporary name): zlib-compressed ("CWS") when
     /// `compress`, otherwise plain ("FWS"). Throws std::runtime_error on failure.
