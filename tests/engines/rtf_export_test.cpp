@@ -509,4 +509,29 @@ TEST(RtfText, RareTypefacesAreNamedByACommonFamily) {
     EXPECT_NE(table.find("Segoe UI Symbol"), std::string::npos) << "dingbats come as Unicode";
 }
 
+// A form: a ruled grid over most of the page with many short labels, its title drawn after
+// its footnotes. The labels stay text, and the title comes first.
+TEST(RtfTypesetting, AFormKeepsItsLabelsAsTextAndItsTitleFirst) {
+    TempFolder dir;
+    using testing_support::textLine;
+    testing_support::FixturePage page;
+    page.content = "0 G 0.5 w 50 150 512 520 re S\n";
+    for (int row = 0; row < 26; ++row) {
+        const int y = 650 - 20 * row;
+        page.content +=
+            "50 " + std::to_string(y - 6) + " m 562 " + std::to_string(y - 6) + " l S\n";
+        page.content += textLine("F1", 9, 56, y, std::to_string(row + 1) + " label of row");
+        page.content += textLine("F1", 9, 320, y, "amount " + std::to_string(row + 1));
+    }
+    page.content += textLine("F3", 8, 56, 120, "1) A footnote under the form.");
+    page.content += textLine("F2", 16, 150, 720, "Certificate of Salary 2019");
+    const Exported exported = exportFixture(dir, {page});
+    const std::string& text = exported.doc.pages[0].text;
+    EXPECT_EQ(exported.doc.pages[0].pictures, 0) << "the form is not a picture: " << text;
+    EXPECT_NE(text.find("26 label of row"), std::string::npos) << text;
+    const size_t title = text.find("Certificate of Salary 2019");
+    EXPECT_LT(title, text.find("1 label of row")) << text;
+    EXPECT_LT(title, text.find("1) A footnote")) << text;
+}
+
 } // namespace

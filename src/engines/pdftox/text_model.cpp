@@ -1087,6 +1087,42 @@ bool centreInside(const fz_rect& box, const fz_rect& area) {
     return x >= area.x0 && x <= area.x1 && y >= area.y0 && y <= area.y1;
 }
 
+// Pages draw their text in any order: a form's title or a centred heading may come after the
+// footnotes. A block of text that stands across the middle of the page and higher than the
+// line drawn before it goes before the first line, in reading order, that lies below it: what
+// lies below a block across the page, in any column, is read after it. The top of a next
+// column starts one side of the middle and stays put.
+void moveSpanningBlocksUp(std::vector<std::variant<TextLine, Picture>>& flow, fz_rect bounds) {
+    const auto line = [&flow](size_t i) -> const TextLine& { return std::get<TextLine>(flow[i]); };
+    const float middle = (bounds.x0 + bounds.x1) / 2;
+    const float margin = 0.05f * (bounds.x1 - bounds.x0);
+    size_t i = 0;
+    while (i < flow.size()) {
+        size_t end = i + 1;
+        while (end < flow.size() && line(end).block == line(i).block) {
+            ++end;
+        }
+        fz_rect box{line(i).x0, line(i).y0, line(i).x1, line(i).y1};
+        for (size_t k = i + 1; k < end; ++k) {
+            box = fz_union_rect(box, fz_rect{line(k).x0, line(k).y0, line(k).x1, line(k).y1});
+        }
+        const bool spans = box.x0 < middle - margin && box.x1 > middle + margin;
+        if (spans && i > 0 && box.y1 < line(i - 1).y0) {
+            size_t at = i;
+            for (size_t k = 0; k < i; ++k) {
+                const TextLine& l = line(k);
+                if ((l.y0 + l.y1) / 2 > box.y1) {
+                    at = k;
+                    break;
+                }
+            }
+            std::rotate(flow.begin() + std::ptrdiff_t(at), flow.begin() + std::ptrdiff_t(i),
+                        flow.begin() + std::ptrdiff_t(end));
+        }
+        i = end;
+    }
+}
+
 // A drawing (a diagram, a chart, a shape) with no more than short labels in it becomes one
 // picture, drawn at the pictures' resolution with its labels and any pictures inside it, in
 // place of those labels and pictures: set apart, they would be a heap of fragments and stray
@@ -1115,8 +1151,10 @@ void takeFigures(fz_context* ctx, fz_page* page, fz_rect bounds,
                 longest = std::max(longest, line.glyphs.size());
             }
         }
-        // A chart may carry many labels, but each of them is short.
-        if (covered > 0.15f * size || (characters > 400 && longest > 60)) {
+        // A chart may carry many labels, each of them short; so may a form, which fills much of
+        // its page and whose labels a reader wants to edit.
+        const float pageSize = (bounds.x1 - bounds.x0) * (bounds.y1 - bounds.y0);
+        if (covered > 0.15f * size || (characters > 400 && (longest > 60 || size > pageSize / 3))) {
             continue;
         }
         Picture pic;
@@ -1362,6 +1400,7 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
             }
         }
     }
+    moveSpanningBlocksUp(flow, bounds);
     takeFigures(ctx, p, bounds, flow, pictures);
     placePictures(flow, std::move(pictures));
     layOut(ctx, std::move(flow), model);
