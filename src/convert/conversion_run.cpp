@@ -99,6 +99,7 @@ void ConversionRun::RunConversion() {
     }
     m_running = true;
     m_reports.clear();
+    m_claimed.clear();
     const Conventions& conv = m_setup.conventions;
     QString folder = m_setup.outputFolderText ? m_setup.outputFolderText() : QString();
     // An empty box means the default output folder, not the root of the file system.
@@ -257,8 +258,35 @@ void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
         return;
     }
     const FormatInfo& info = formatInfo(*format);
-    const QString base = platform::FileBaseName(queuedPath, conv);
+    const QString given = platform::FileBaseName(queuedPath, conv);
+    // What the output is called, a file or a folder, and so what two files of one run must
+    // not share: the later one takes the next free name, "report (2)", and is told so.
+    const bool folderOutput = info.writesFolder || info.backend == Backend::HtmlTool;
+    const auto claimOf = [&](const QString& name) {
+        return m_outputFolder + name + (folderOutput ? QString() : QLatin1String(info.extension));
+    };
+    QString base = given;
+    for (int k = 2; m_claimed.contains(claimOf(base)); ++k) {
+        base = QStringLiteral("%1 (%2)").arg(given).arg(k);
+    }
+    if (base != given) {
+        m_report.note = QStringLiteral("named \"%1\": an earlier file of this run is named \"%2\"")
+                            .arg(base, given);
+    }
     const QString stem = m_outputFolder + base;
+    const QString written = info.backend == Backend::HtmlTool
+                                ? stem + conv.separator + base + QLatin1String(info.extension)
+                                : claimOf(base);
+    // The output is never written over the file being converted (a PDF named "notes.txt"
+    // converted to Text in its own folder).
+    if (platform::SameFile(written, queuedPath)) {
+        m_report.outcome = Outcome::Skipped;
+        m_report.reason =
+            QStringLiteral("its output %1 would be written over the file itself").arg(written);
+        m_report.note.clear();
+        return;
+    }
+    m_claimed.insert(claimOf(base));
 
     ToolCommand command;
     switch (info.backend) {

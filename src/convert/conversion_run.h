@@ -9,6 +9,7 @@
 #include "platform/conventions.h"
 #include "platform/processes.h"
 
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -45,6 +46,8 @@ public:
         QString reason; ///< for Failed and Skipped: "the disk is full", ...
         std::optional<OutputFormat> format;
         QString output; ///< the file or folder the back-end was told to write
+        /// Why `output` is not named after the file: an earlier file of the run took the name.
+        QString note;
         bool outputIsFolder = false;
         int pagesWritten = -1; ///< image exports: the image files written
     };
@@ -130,6 +133,7 @@ private:
     ExportLibrary& m_library;
     platform::Processes& m_processes;
     QString m_outputFolder;
+    QSet<QString> m_claimed; ///< the outputs of this run's files so far
     QString m_commandLine;
     QString m_toolExe;
     bool m_decryptionFailed = false;

@@ -662,25 +662,45 @@ void frmConverter::Timer1_Timer() {
         close();
         return;
     }
-    reportFilesNotWritten();
+    reportSkipsAndRenames();
 }
 
-void frmConverter::reportFilesNotWritten() {
+void frmConverter::reportSkipsAndRenames() {
     const QVector<ConversionHost::FileReport> missing = m_run->notWritten();
-    if (missing.isEmpty()) {
+    QVector<ConversionHost::FileReport> renamed;
+    for (const ConversionHost::FileReport& report : m_run->reports()) {
+        if (report.outcome == ConversionHost::FileReport::Outcome::Written &&
+            !report.note.isEmpty()) {
+            renamed.append(report);
+        }
+    }
+    if (missing.isEmpty() && renamed.isEmpty()) {
         return;
     }
-    QStringList lines;
-    for (const ConversionHost::FileReport& report : missing) {
-        lines << tr("%1: %2").arg(
-            platform::GetFileNameFromPath(report.path, platform::Conventions::host()),
-            report.reason);
+    const auto listOf = [](const QVector<ConversionHost::FileReport>& reports, bool notes) {
+        QStringList lines;
+        for (const ConversionHost::FileReport& report : reports) {
+            lines << tr("%1: %2").arg(
+                platform::GetFileNameFromPath(report.path, platform::Conventions::host()),
+                notes ? report.note : report.reason);
+        }
+        return lines.join(QStringLiteral("\r\n"));
+    };
+    QStringList parts;
+    if (!missing.isEmpty()) {
+        parts << (missing.size() == 1
+                      ? tr("This file was not converted:")
+                      : tr("These %1 files were not converted:").arg(missing.size())) +
+                     QStringLiteral("\r\n\r\n") + listOf(missing, false);
     }
-    const QString text = missing.size() == 1
-                             ? tr("This file was not converted:")
-                             : tr("These %1 files were not converted:").arg(missing.size());
-    platform::MsgBox(text + QStringLiteral("\r\n\r\n") + lines.join(QStringLiteral("\r\n")),
-                     platform::MessageIcon::Information);
+    if (!renamed.isEmpty()) {
+        parts
+            << (renamed.size() == 1
+                    ? tr("This file was converted under another name:")
+                    : tr("These %1 files were converted under other names:").arg(renamed.size())) +
+                   QStringLiteral("\r\n\r\n") + listOf(renamed, true);
+    }
+    platform::MsgBox(parts.join(QStringLiteral("\r\n\r\n")), platform::MessageIcon::Information);
 }
 
 void frmConverter::Timer2_Timer() {

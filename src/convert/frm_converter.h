@@ -106,7 +106,7 @@ private:
     void openSettingsDialog();
     void openEditor(const QModelIndex& index);
     void hideEditors();
-    void reportFilesNotWritten();
+    void reportSkipsAndRenames();
     QString setupIni() const;
     QString optionsIni() const;
     QString outputFolderText() const;

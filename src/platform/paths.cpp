@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 namespace platform {
@@ -144,6 +146,14 @@ QString StripTrailingNulls(const QString& text) {
 
 QString GetFileNameFromPath(const QString& path, const Conventions& conv) {
     return path.mid(path.lastIndexOf(conv.separator) + 1);
+}
+
+bool SameFile(const QString& a, const QString& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 QString FileBaseName(const QString& path, const Conventions& conv) {

@@ -21,6 +21,9 @@ QString GetFileNameFromPath(const QString& path, const Conventions& conv);
 /// "report", ".hidden" and a path ending in the separator give empty text.
 QString FileBaseName(const QString& path, const Conventions& conv);
 
+/// Whether `a` and `b` name one existing file, under whichever names (links, "..", hard links).
+bool SameFile(const QString& a, const QString& b);
+
 /// Sorts folder entries as file managers show them: natural order ignoring case ("scan2" before
 /// "scan10", "b" before "C"), names equal in that order by their characters.
 void SortNaturally(QFileInfoList& entries);

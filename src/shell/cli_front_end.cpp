@@ -54,6 +54,9 @@ public:
         switch (report.outcome) {
         case FileReport::Outcome::Written:
             line += QStringLiteral("wrote ") + report.output;
+            if (!report.note.isEmpty()) {
+                line += QStringLiteral(" (") + report.note + QChar(')');
+            }
             break;
         case FileReport::Outcome::Failed:
             line += QStringLiteral("failed: ") + report.reason;

@@ -187,6 +187,65 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{Flash, "Flash", "a.swf", false}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// Nothing of the user is written over: not the file being converted (a PDF named "notes.txt"
+// converted to Text in its own folder), nor the output of an earlier file of the same run with
+// the same base name, which the later one leaves alone under the next free name.
+TEST_F(Run, OutputsNeverOverwriteTheInputOrEachOther) {
+    const QString notes = in + "/notes.txt";
+    ASSERT_TRUE(QFile::copy(threePages, notes));
+    const QByteArray before = [&] {
+        QFile f(notes);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+    run(Text, {notes}, in);
+    ASSERT_EQ(host.reports.size(), 1);
+    EXPECT_EQ(host.reports[0].outcome, ConversionHost::FileReport::Outcome::Skipped);
+    EXPECT_NE(host.reports[0].reason.indexOf("written over the file itself"), -1);
+    QFile kept(notes);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), before) << "the PDF is untouched";
+
+    // Same base names in one run: a/report.pdf, b/report.pdf, c/report.pdf.
+    QStringList reports;
+    for (const char* folder : {"a", "b", "c"}) {
+        QDir().mkpath(in + "/" + folder);
+        reports << in + "/" + folder + "/report.pdf";
+        ASSERT_TRUE(writeFixturePdf(reports.last().toStdString(),
+                                    {marked((std::string("Page of ") + folder).c_str())}));
+    }
+    for (const OutputFormat format : {Word, Png, Html}) {
+        host.reports.clear();
+        run(format, reports, out);
+        ASSERT_EQ(host.reports.size(), 3);
+        const QString ext = format == Word ? ".doc" : "";
+        const QStringList names = {"report", "report (2)", "report (3)"};
+        for (int i = 0; i < 3; ++i) {
+            const ConversionHost::FileReport& r = host.reports[i];
+            EXPECT_EQ(r.outcome, ConversionHost::FileReport::Outcome::Written);
+            const QString expected = out + "/" + names[i] + ext +
+                                     (format == Html ? "/" + names[i] + ".html" : QString());
+            EXPECT_EQ(r.output, expected);
+            EXPECT_EQ(r.note.isEmpty(), i == 0) << r.note.toStdString();
+        }
+        // Each output holds its own file's page.
+        if (format == Png) {
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_EQ(files(out + "/" + names[i]).size(), 1) << "no pages mixed";
+            }
+        } else if (format == Html) {
+            EXPECT_NE(text(out + "/report (2)/report (2).html").indexOf("Page of b"), -1);
+        } else {
+            EXPECT_NE(text(out + "/report (3).doc").indexOf("Page of c"), -1);
+        }
+    }
+    // A later run replaces the outputs of an earlier one, as before.
+    host.reports.clear();
+    run(Word, {reports[1]}, out);
+    EXPECT_EQ(host.reports[0].output, out + "/report.doc");
+    EXPECT_NE(text(out + "/report.doc").indexOf("Page of b"), -1);
+}
+
 TEST_F(Run, AFullDiskFailsEveryFormatWithItsReasonAndLeavesNoPartialFile) {
     // Pages full of text: every format's output is larger than the room left.
     std::vector<FixturePage> pages(12);
