@@ -129,7 +129,7 @@ void ConversionRun::RunConversion() {
     m_host.setAnimation(false);
     m_host.setProgressWidth(0);
     m_host.setStatus(QStringLiteral("Done."));
-    m_processes.endByName(conv.exe(QStringLiteral("pro")));
+    endFinishedWindow();
     pump();
     m_host.setRequestsEnabled(true);
     m_running = false;
@@ -167,11 +167,17 @@ QString ConversionRun::askPasswords(const QString& path, int* probeResult) {
     return protectedResult(*probeResult) ? QString() : password;
 }
 
-void ConversionRun::processHead() {
+// The "Export finished" window of this application folder goes when the next file starts and
+// when the run ends; another program that happens to be called "pro" is none of ours.
+void ConversionRun::endFinishedWindow() {
     const Conventions& conv = m_setup.conventions;
+    m_processes.endProgram(conv.join(m_setup.appFolder, conv.exe(QStringLiteral("pro"))));
+}
+
+void ConversionRun::processHead() {
     m_commandLine.clear();
     m_decryptionFailed = false;
-    m_processes.endByName(conv.exe(QStringLiteral("pro")));
+    endFinishedWindow();
     pump();
 
     m_entry = m_queue.head();

@@ -113,6 +113,7 @@ public:
 
 private:
     void processHead();
+    void endFinishedWindow();
     int probe(const QString& path, const QString& password);
     QString askPasswords(const QString& path, int* probeResult);
     void finishEntry();

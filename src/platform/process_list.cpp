@@ -84,6 +84,26 @@ bool IsProcessRunning(const QString& name) {
     return false;
 }
 
+void EndProgram(const QString& exePath) {
+    struct stat target {};
+    if (exePath.isEmpty() || ::stat(QFile::encodeName(exePath).constData(), &target) != 0) {
+        return;
+    }
+    const uint me = getuid();
+    const qint64 self = getpid();
+    for (const ProcessEntry& p : ListProcesses()) {
+        if (p.uid != me || p.pid == self) {
+            continue;
+        }
+        struct stat running {};
+        const QByteArray exe = "/proc/" + QByteArray::number(p.pid) + "/exe";
+        if (::stat(exe.constData(), &running) == 0 && running.st_dev == target.st_dev &&
+            running.st_ino == target.st_ino) {
+            kill(pid_t(p.pid), SIGKILL);
+        }
+    }
+}
+
 void EndProcessByName(const QString& name) {
     if (name.isEmpty()) {
         return;

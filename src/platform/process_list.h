@@ -24,4 +24,9 @@ bool IsProcessRunning(const QString& name);
 /// equals `name` ignoring case: "pro" ends Pro and PRO, never pro.bak. Failures are ignored.
 void EndProcessByName(const QString& name);
 
+/// Ends every process of the current user (this process excepted) that runs the executable
+/// file at `exePath` itself, whatever it is called and however it was reached (its
+/// /proc/PID/exe is that file); a program of the same name elsewhere is left alone.
+void EndProgram(const QString& exePath);
+
 } // namespace platform

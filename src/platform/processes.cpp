@@ -18,6 +18,7 @@ public:
     }
     int waitForEnd(qint64 pid) override { return WaitForProcessEnd(pid); }
     void endByName(const QString& exeName) override { EndProcessByName(exeName); }
+    void endProgram(const QString& exePath) override { EndProgram(exePath); }
     bool startDetached(const QString& program, StartWindow window) override {
         QProcess process;
         process.setProgram(program);

@@ -29,6 +29,8 @@ public:
     virtual int waitForEnd(qint64 pid) = 0;
     /// Ends every process of the user whose executable file name is `exeName`, ignoring case.
     virtual void endByName(const QString& exeName) = 0;
+    /// Ends every process of the user that runs the executable file at `exePath` itself.
+    virtual void endProgram(const QString& exePath) = 0;
     /// Starts `program` without arguments, detached, its first window shown as `window` says.
     virtual bool startDetached(const QString& program, StartWindow window) = 0;
 
@@ -46,6 +48,7 @@ public:
     }
     int waitForEnd(qint64 pid) override { return system().waitForEnd(pid); }
     void endByName(const QString& exeName) override { system().endByName(exeName); }
+    void endProgram(const QString& exePath) override { system().endProgram(exePath); }
     bool startDetached(const QString& program, StartWindow window) override {
         return system().startDetached(program, window);
     }

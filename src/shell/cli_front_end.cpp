@@ -78,6 +78,7 @@ private:
 class TerminalProcesses : public platform::ForwardingProcesses {
 public:
     void endByName(const QString&) override {}
+    void endProgram(const QString&) override {}
     bool startDetached(const QString&, platform::StartWindow) override { return false; }
 };
 

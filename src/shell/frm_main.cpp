@@ -372,7 +372,8 @@ void frmMain::Form_Unload() {
     }
     m_closing = true;
     // The window that an export shows when it finishes must not outlive the application.
-    m_services.processes->endByName(QStringLiteral("pro"));
+    m_services.processes->endProgram(platform::Conventions::host().join(
+        platform::AppFolder(), platform::Conventions::host().exe(QStringLiteral("pro"))));
     // A document still being handed to the printer is finished first, so that the print is
     // not lost and the previous default printer comes back; a print program that hangs does
     // not hold the application up for ever.

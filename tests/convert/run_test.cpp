@@ -73,6 +73,7 @@ public:
         return system().waitForEnd(pid);
     }
     void endByName(const QString& exeName) override { ended << exeName; }
+    void endProgram(const QString& exePath) override { ended << exePath; }
     bool startDetached(const QString& program, platform::StartWindow) override {
         detached << program;
         return true;
@@ -526,7 +527,10 @@ TEST_F(Run, ARowRemovedByHandDuringItsConversionTakesNoOtherRowWithIt) {
     EXPECT_TRUE(QFileInfo::exists(out + "/second.txt"));
     EXPECT_TRUE(QFileInfo::exists(out + "/third.txt"));
     EXPECT_TRUE(r.allWritten());
-    EXPECT_TRUE(processes.ended.contains("pro"));
+    // Only the finished window of this application folder, by its file: never a program
+    // that merely has the name.
+    EXPECT_TRUE(processes.ended.contains(app + "/pro"));
+    EXPECT_FALSE(processes.ended.contains("pro"));
 }
 
 TEST_F(Run, RealFilesOfTheCorpus) {

@@ -153,6 +153,25 @@ protected:
     QString shortName;
 };
 
+// A program of the same name elsewhere (the user's own "Pro") survives; the one file asked
+// for ends, under whichever name it was started.
+TEST_F(NamedHelpers, EndProgramEndsOnlyThatFile) {
+    QTemporaryDir other;
+    ASSERT_TRUE(QFile::copy(childPath(), other.path() + '/' + shortName));
+    QFile::setPermissions(other.path() + '/' + shortName,
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const qint64 ours = start(shortName);
+    const qint64 theirs = StartProgram({other.path() + '/' + shortName, "sleep", "20000"});
+    ASSERT_GT(ours, 0);
+    ASSERT_GT(theirs, 0);
+    EndProgram(dir.path() + "/./" + shortName);
+    EXPECT_EQ(WaitForProcessEnd(ours), 128 + SIGKILL);
+    EXPECT_EQ(kill(pid_t(theirs), 0), 0) << "the same name in another folder is left alone";
+    EndProgram(dir.path() + "/no-such-program");
+    kill(pid_t(theirs), SIGKILL);
+    WaitForProcessEnd(theirs);
+}
+
 TEST_F(NamedHelpers, EndProcessByNameEndsExactNamesIgnoringCase) {
     const qint64 a = start(shortName);
     const qint64 b = start(shortName);

@@ -56,6 +56,7 @@ const QString app = QStringLiteral(LUMADOC_APP_DIR);
 class RecordingProcesses : public platform::ForwardingProcesses {
 public:
     void endByName(const QString& exeName) override { ended << exeName; }
+    void endProgram(const QString& exePath) override { ended << exePath; }
     bool startDetached(const QString& program, platform::StartWindow window) override {
         detached << program;
         windows << window;
@@ -384,7 +385,7 @@ TEST_F(Launcher, ClosingItWithTheConverterOpenEndsTheApplication) {
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(!converter || !converter->isVisible());
     EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(processes.ended, QStringList{"pro"});
+    EXPECT_EQ(processes.ended, QStringList{platform::AppFolder() + "/pro"});
     EXPECT_FALSE(SkinH_Attached());
 }
 
