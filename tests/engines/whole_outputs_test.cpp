@@ -83,6 +83,37 @@ TEST(AtomicFile, ReplacesAnOlderFileOnlyWhenCommitted) {
     }
 }
 
+// The longest names a folder takes (255 bytes) are written and replaced: the part file's name
+// must fit too. Through pdftk as well, whose join writes its own part file.
+TEST(AtomicFile, TheLongestNamesAreWrittenAndReplaced) {
+    TempFolder dir;
+    std::string name;
+    while (name.size() < 250) {
+        name += "é";
+    }
+    name += "x.pdf";
+    ASSERT_EQ(name.size(), 255u);
+    const std::string target = dir.file(name);
+    for (const char* content : {"first", "second"}) {
+        pdftox::AtomicFile file(target);
+        file.park(); // a part file under a name, as where unnamed files cannot be made
+        std::ofstream(file.tempPath()) << content;
+        file.commit();
+        EXPECT_EQ(readFile(target), content);
+    }
+    EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{name});
+
+    const std::string page = dir.file("page.pdf");
+    ASSERT_TRUE(testing_support::writeFixturePdf(page, {testing_support::FixturePage{}}));
+    for (int round = 0; round < 2; ++round) {
+        const ToolResult r = runTool(app + "/pdftk " + q(page) + " " + q(page) + " cat output " +
+                                         q(target) + " dont_ask",
+                                     dir.file("errors.txt"));
+        EXPECT_EQ(r.status, 0) << r.errors;
+    }
+    EXPECT_EQ(readFile(target).rfind("%PDF", 0), 0u);
+}
+
 TEST(AtomicFile, ASignalRemovesNamedPartFiles) {
     TempFolder dir;
     int ready[2];

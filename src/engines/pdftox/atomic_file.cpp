@@ -83,6 +83,16 @@ std::string randomSuffix() {
     return s;
 }
 
+// A hidden name beside `path` for its part file: the name with a dot before it and a random
+// ending, or, where that would pass the longest name a folder takes, a short fixed one, so
+// that any name that can be written can be written through its part file.
+std::string hiddenNameFor(const std::string& path) {
+    const std::string name = nameOf(path);
+    const std::string ending = ".part-" + randomSuffix();
+    const bool fits = 1 + name.size() + ending.size() <= NAME_MAX;
+    return folderOf(path) + "." + (fits ? name : std::string("lumadoc")) + ending;
+}
+
 [[noreturn]] void fail(const std::string& what, int error) {
     throw WriteError(what + ": " + std::strerror(error), error);
 }
@@ -136,7 +146,7 @@ AtomicFile::AtomicFile(std::string finalPath) : m_final(std::move(finalPath)) {
     // A hidden part file made with the mode of an ordinary document (the kernel applies the
     // umask; changing the umask here would race with other threads).
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = folder + "." + nameOf(m_final) + ".part-" + randomSuffix();
+        const std::string candidate = hiddenNameFor(m_final);
         const int fd = open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
             close(fd);
@@ -163,7 +173,7 @@ AtomicFile::~AtomicFile() {
 std::string AtomicFile::linkHidden() {
     std::string hidden;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        hidden = folderOf(m_final) + "." + nameOf(m_final) + ".part-" + randomSuffix();
+        hidden = hiddenNameFor(m_final);
         if (linkat(AT_FDCWD, m_temp.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             return hidden;
         }
