@@ -237,8 +237,14 @@ QString ConversionRun::decrypt(const QString& queuedPath, const QString& passwor
     // A copy left by an earlier file must not pass for this one's.
     QFile::remove(decrypted);
 
-    const ToolCommand command = DecryptionCommandLine(conv, m_setup.appFolder, password);
-    const qint64 pid = m_processes.startHidden(command.commandLine);
+    // The password goes to the tool on its standard input, never into a command line, which
+    // every user of the machine can read from the process list; the line names the marker
+    // that tells the tool to read it there.
+    const ToolCommand command =
+        DecryptionCommandLine(conv, m_setup.appFolder, QStringLiteral("PROMPT"));
+    platform::StartOptions options;
+    options.input = password.toUtf8() + '\n';
+    const qint64 pid = m_processes.startHidden(command.commandLine, options);
     m_host.setStatus(QStringLiteral("Decrypting PDF File..."));
     m_processes.waitForEnd(pid);
 

@@ -171,7 +171,9 @@ bool ImageAssembly::writePage(int i, QString image, QSize* lastPixels, QString* 
 // clean exit is the tool's whole result.
 bool ImageAssembly::runTool(const QString& commandLine, const QString& expectedOutput,
                             QString* failure, const QStringList& environment) {
-    const qint64 pid = m_processes.startHidden(commandLine, environment);
+    platform::StartOptions options;
+    options.environment = environment;
+    const qint64 pid = m_processes.startHidden(commandLine, options);
     if (pid <= 0) {
         *failure = QStringLiteral("pdftk cannot be started from %1").arg(m_setup.appFolder);
         return false;

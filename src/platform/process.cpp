@@ -145,9 +145,38 @@ qint64 StartProgram(const QStringList& args, const StandardStreams& streams, int
     return pid;
 }
 
-qint64 StartHidden(const QString& commandLine, int* errorCode,
-                   const QStringList& extraEnvironment) {
-    return StartProgram(SplitCommandLine(commandLine), {}, errorCode, extraEnvironment);
+qint64 StartHidden(const QString& commandLine, int* errorCode, const StartOptions& options) {
+    if (options.input.isEmpty()) {
+        return StartProgram(SplitCommandLine(commandLine), {}, errorCode, options.environment);
+    }
+    int pipeEnds[2] = {-1, -1};
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        if (errorCode) {
+            *errorCode = errno;
+        }
+        return -1;
+    }
+    StandardStreams streams;
+    streams.input = pipeEnds[0];
+    const qint64 pid =
+        StartProgram(SplitCommandLine(commandLine), streams, errorCode, options.environment);
+    ::close(pipeEnds[0]);
+    // A pipe holds far more than a password: the write does not wait for the program.
+    const char* data = options.input.constData();
+    qsizetype left = pid > 0 ? options.input.size() : 0;
+    while (left > 0) {
+        const ssize_t n = ::write(pipeEnds[1], data, size_t(left));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        data += n;
+        left -= n;
+    }
+    ::close(pipeEnds[1]);
+    return pid;
 }
 
 int WaitForProcessEnd(qint64 pid) {

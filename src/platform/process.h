@@ -20,10 +20,19 @@ struct StandardStreams {
 qint64 StartProgram(const QStringList& args, const StandardStreams& streams = {},
                     int* errorCode = nullptr, const QStringList& extraEnvironment = {});
 
+/// What a program started hidden gets besides its command line.
+struct StartOptions {
+    QStringList environment; ///< "NAME=value" entries added to the caller's environment
+    /// Given on its standard input, which then ends (a password kept out of the process list,
+    /// where other users could read it); empty: the input is /dev/null.
+    QByteArray input;
+};
+
 /// StartProgram of a command line split by the Windows rules (SplitCommandLine), its
-/// streams bound to /dev/null: the host's form of starting a command line hidden.
+/// streams bound to /dev/null (its input to `options.input`): the host's form of starting a
+/// command line hidden.
 qint64 StartHidden(const QString& commandLine, int* errorCode = nullptr,
-                   const QStringList& extraEnvironment = {});
+                   const StartOptions& options = {});
 
 /// Waits until the process `pid` no longer exists, handling every pending event of the
 /// calling thread meanwhile (the window stays alive) without using a processor while idle.

@@ -12,9 +12,8 @@ const QString StartWindowVariable = QStringLiteral("LUMADOC_START_WINDOW");
 
 class SystemProcesses final : public Processes {
 public:
-    qint64 startHidden(const QString& commandLine,
-                       const QStringList& extraEnvironment = {}) override {
-        return StartHidden(commandLine, nullptr, extraEnvironment);
+    qint64 startHidden(const QString& commandLine, const StartOptions& options = {}) override {
+        return StartHidden(commandLine, nullptr, options);
     }
     int waitForEnd(qint64 pid) override { return WaitForProcessEnd(pid); }
     void endByName(const QString& exeName) override { EndProcessByName(exeName); }

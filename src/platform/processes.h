@@ -1,5 +1,7 @@
 #pragma once
 
+#include "process.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -21,10 +23,9 @@ class Processes {
 public:
     virtual ~Processes() = default;
 
-    /// Starts a command line hidden (split by the Windows rules), with "NAME=value" entries
-    /// added to the environment; the pid, or -1 when the program cannot be started.
-    virtual qint64 startHidden(const QString& commandLine,
-                               const QStringList& extraEnvironment = {}) = 0;
+    /// Starts a command line hidden (split by the Windows rules) with `options` (environment,
+    /// standard input); the pid, or -1 when the program cannot be started.
+    virtual qint64 startHidden(const QString& commandLine, const StartOptions& options = {}) = 0;
     /// Waits for `pid` with the event loop running; its exit status, 128 + signal, or -1.
     virtual int waitForEnd(qint64 pid) = 0;
     /// Ends every process of the user whose executable file name is `exeName`, ignoring case.
@@ -42,9 +43,8 @@ public:
 /// ends no windows of another program, a test that records).
 class ForwardingProcesses : public Processes {
 public:
-    qint64 startHidden(const QString& commandLine,
-                       const QStringList& extraEnvironment = {}) override {
-        return system().startHidden(commandLine, extraEnvironment);
+    qint64 startHidden(const QString& commandLine, const StartOptions& options = {}) override {
+        return system().startHidden(commandLine, options);
     }
     int waitForEnd(qint64 pid) override { return system().waitForEnd(pid); }
     void endByName(const QString& exeName) override { system().endByName(exeName); }

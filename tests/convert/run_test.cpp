@@ -62,9 +62,10 @@ public:
 class RecordingProcesses : public platform::Processes {
 public:
     qint64 startHidden(const QString& commandLine,
-                       const QStringList& extraEnvironment = {}) override {
+                       const platform::StartOptions& options = {}) override {
         started << commandLine;
-        return system().startHidden(commandLine, extraEnvironment);
+        inputs << options.input;
+        return system().startHidden(commandLine, options);
     }
     int waitForEnd(qint64 pid) override {
         if (onWait) {
@@ -80,6 +81,7 @@ public:
     }
 
     QStringList started, ended, detached;
+    QList<QByteArray> inputs;
     std::function<void()> onWait;
 };
 
@@ -326,10 +328,27 @@ TEST_F(Run, AFileThatCannotBeOpenedIsSkippedSilently) {
 TEST_F(Run, ProtectedFilesAskForThePasswordUntilRightOrGivenUp) {
     const QString locked = encrypted("us\"er", "locked file.pdf");
     // Right at once, for a tool format (through the decrypted copy) and a library format.
+    // While the decryption tool runs, no process of the machine shows the password in its
+    // command line, which every user can read: the tool reads it from its input.
     prompts.passwords = {"us\"er"};
+    QStringList showing;
+    processes.onWait = [&showing] {
+        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile cmdline("/proc/" + pid + "/cmdline");
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("us\"er")) {
+                showing << pid;
+            }
+        }
+    };
     run(Text, {locked}, out);
+    processes.onWait = {};
     EXPECT_TRUE(text(out + "/locked file.txt").contains("PageTwo"));
     EXPECT_EQ(prompts.passwordPrompts.size(), 1);
+    EXPECT_TRUE(showing.isEmpty()) << showing.join(' ').toStdString();
+    ASSERT_FALSE(processes.started.isEmpty());
+    EXPECT_NE(processes.started[0].indexOf("input_pw \"PROMPT\""), -1)
+        << processes.started[0].toStdString();
+    EXPECT_EQ(processes.inputs.value(0), QByteArray("us\"er\n"));
 
     prompts.passwords = {"wrong", "owner"};
     prompts.passwordPrompts.clear();

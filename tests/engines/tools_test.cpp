@@ -106,6 +106,30 @@ TEST_F(PdftkTool, DecryptsWithUserOrOwnerPassword) {
     }
 }
 
+// Passwords that are words of the grammar, and a password read from the input ("PROMPT"),
+// which keeps it out of the process list.
+TEST_F(PdftkTool, KeywordPasswordsAndPasswordsOnTheInput) {
+    for (const std::string how : {"256", "128 --use-aes=n", "40"}) {
+        for (const std::string password : {"output", "cat", "PROMPT", "naïve ✓"}) {
+            const std::string locked = encrypt(password, how);
+            const std::string out = dir.file("open.pdf");
+            std::remove(out.c_str());
+            // On the command line "PROMPT" asks for the input, as in pdftk.
+            if (password != "PROMPT") {
+                const ToolResult r = tool(q(locked) + " input_pw " + q(password) + " output " +
+                                          q(out) + " dont_ask");
+                EXPECT_EQ(r.status, 0) << how << " " << password << ": " << r.errors;
+                std::remove(out.c_str());
+            }
+            EXPECT_EQ(run("printf '%s\\n' " + q(password) + " | " + q(app + "/pdftk") + " " +
+                          q(locked) + " input_pw PROMPT output " + q(out) + " dont_ask"),
+                      0)
+                << how << " " << password;
+            EXPECT_EQ(pageCount(out), 3);
+        }
+    }
+}
+
 TEST_F(PdftkTool, JoinsAllPagesInOrder) {
     const std::string out = dir.file("joined.pdf");
     const ToolResult r = tool(q(a) + " " + q(b) + " cat output " + q(out) + " dont_ask", "/pdftk");

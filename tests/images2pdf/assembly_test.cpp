@@ -47,10 +47,10 @@ public:
 class RecordingProcesses : public platform::ForwardingProcesses {
 public:
     qint64 startHidden(const QString& commandLine,
-                       const QStringList& extraEnvironment = {}) override {
+                       const platform::StartOptions& options = {}) override {
         started += commandLine;
-        environments += extraEnvironment.join(QLatin1Char(' '));
-        return ForwardingProcesses::startHidden(commandLine, extraEnvironment);
+        environments += options.environment.join(QLatin1Char(' '));
+        return ForwardingProcesses::startHidden(commandLine, options);
     }
     QStringList started;
     QStringList environments;

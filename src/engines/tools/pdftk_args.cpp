@@ -3,12 +3,33 @@
 #include <cctype>
 #include <cstring>
 #include <set>
+#include <utility>
 
 namespace tools {
 namespace {
 
 const std::set<std::string> keywords = {"input_pw", "cat",      "update_info",
                                         "output",   "dont_ask", "do_ask"};
+
+/// Where the passwords stand in `args`: after `input_pw`, the next argument is always a
+/// password, whatever it says ("output" is a password too); the ones after it, up to one for
+/// each input, as long as they are no keyword. {0, 0} when there is no `input_pw` after the
+/// inputs.
+std::pair<size_t, size_t> passwordSpan(const std::vector<std::string>& args) {
+    size_t inputs = 0;
+    while (inputs < args.size() && !keywords.count(args[inputs])) {
+        ++inputs;
+    }
+    if (inputs >= args.size() || args[inputs] != "input_pw") {
+        return {0, 0};
+    }
+    const size_t first = inputs + 1;
+    size_t count = first < args.size() ? 1 : 0;
+    while (count < inputs && first + count < args.size() && !keywords.count(args[first + count])) {
+        ++count;
+    }
+    return {first, count};
+}
 
 } // namespace
 
@@ -26,13 +47,13 @@ PdftkCommand parsePdftkArgs(const std::vector<std::string>& args) {
         throw UsageError("no input PDF given");
     }
     if (i < args.size() && args[i] == "input_pw") {
-        ++i;
-        while (i < args.size() && !keywords.count(args[i])) {
-            cmd.passwords.push_back(args[i++]);
-        }
-        if (cmd.passwords.empty()) {
+        const auto [first, count] = passwordSpan(args);
+        if (count == 0) {
             throw UsageError("input_pw needs a password");
         }
+        cmd.passwords.assign(args.begin() + std::ptrdiff_t(first),
+                             args.begin() + std::ptrdiff_t(first + count));
+        i = first + count;
     }
     if (i < args.size() && args[i] == "cat") {
         cmd.operation = PdftkCommand::Operation::Cat;
@@ -70,21 +91,12 @@ PdftkCommand parsePdftkArgs(const std::vector<std::string>& args) {
 }
 
 std::vector<std::string> takePasswords(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const auto [first, count] = passwordSpan(args);
     std::vector<std::string> passwords;
-    bool inPasswords = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "input_pw") {
-            inPasswords = true;
-            continue;
-        }
-        if (keywords.count(arg)) {
-            inPasswords = false;
-        }
-        if (inPasswords) {
-            passwords.push_back(arg);
-            std::memset(argv[i], 'x', std::strlen(argv[i]));
-        }
+    for (size_t k = first; k < first + count; ++k) {
+        passwords.push_back(args[k]);
+        std::memset(argv[k + 1], 'x', std::strlen(argv[k + 1]));
     }
     return passwords;
 }

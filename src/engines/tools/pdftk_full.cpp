@@ -7,11 +7,23 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <string>
 #include <vector>
 
 extern "C" __attribute__((visibility("default"))) int lumadoc_pdftk_main(int argc, char** argv) {
     // First of all: the passwords leave the argument memory that the process list shows.
-    const std::vector<std::string> passwords = tools::takePasswords(argc, argv);
+    std::vector<std::string> passwords = tools::takePasswords(argc, argv);
+    // "PROMPT" stands for a password given on the standard input, a line each, as pdftk reads
+    // it: the caller keeps it out of the process list, where other users could read it.
+    for (std::string& password : passwords) {
+        if (password == "PROMPT") {
+            std::getline(std::cin, password);
+            if (!password.empty() && password.back() == '\r') {
+                password.pop_back();
+            }
+        }
+    }
     pdftox::installPartFileCleanup();
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
