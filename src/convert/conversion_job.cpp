@@ -68,7 +68,11 @@ QString convertUsage(const QString& defaultOutputFolder) {
                "  --first N              first page to convert (default 1)\n"
                "  --last N               last page to convert (default: the last page)\n"
                "  --password TEXT        password of protected files (otherwise asked on the "
-               "terminal)\n"
+               "terminal);\n"
+               "                         other users of the machine can read it while the run "
+               "lasts\n"
+               "  --password -           the password is the first line of the standard input\n"
+               "  --password-file FILE   the password is the first line of FILE\n"
                "  --page-breaks[=yes|no] txt: page-break characters between pages (default yes)\n"
                "  --fps N                swf: frames (pages) per second, up to 10 (default 0.5)\n"
                "  --compress[=yes|no]    swf: compressed movie (default yes)\n"
@@ -129,6 +133,15 @@ ParsedConvertCommand parseConvertArguments(const QStringList& args) {
         } else if (arg == QStringLiteral("--password")) {
             if (!value(&job.password)) {
                 return usageError(QStringLiteral("--password needs a text"));
+            }
+            if (job.password == QStringLiteral("-")) {
+                job.password.clear();
+                job.passwordSource = QStringLiteral("-");
+            }
+        } else if (arg == QStringLiteral("--password-file")) {
+            if (!value(&job.passwordSource) || job.passwordSource.isEmpty() ||
+                job.passwordSource == QStringLiteral("-")) {
+                return usageError(QStringLiteral("--password-file needs a file"));
             }
         } else if (arg == QStringLiteral("--fps")) {
             // A frame rate of 0 stops the movie; the rows themselves accept it.

@@ -23,7 +23,10 @@ struct ConversionJob {
     std::optional<QString> fps;     ///< Flash
     std::optional<bool> playButton; ///< Flash
     QString password;               ///< tried first for protected files
-    QStringList inputs;             ///< PDF files and folders, as given
+    /// Where the password is to be read from instead: a file's first line, or, for "-", the
+    /// first line of the standard input. Empty: none.
+    QString passwordSource;
+    QStringList inputs; ///< PDF files and folders, as given
 
     /// Selects the format in `settings` and sets its rows. Returns the first setting whose
     /// value the corrections changed (for example "FPS" for 2.5, which the rows take as 0.5),

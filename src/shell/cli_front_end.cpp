@@ -7,8 +7,10 @@
 
 #include "platform/app_folders.h"
 #include "platform/conventions.h"
+
 #include "platform/paths.h"
 #include "platform/prompts.h"
+#include <QFile>
 
 #include <QDir>
 #include <QFileInfo>
@@ -165,7 +167,25 @@ int convertCommand(const QStringList& args) {
     case ParsedConvertCommand::Kind::Run:
         break;
     }
-    const ConversionJob& job = parsed.job;
+    ConversionJob job = parsed.job;
+    if (!job.passwordSource.isEmpty()) {
+        // The first line of the file or of the standard input, its line end left out.
+        QFile source;
+        const bool opened =
+            job.passwordSource == QStringLiteral("-")
+                ? source.open(stdin, QIODevice::ReadOnly)
+                : (source.setFileName(job.passwordSource), source.open(QIODevice::ReadOnly));
+        if (!opened) {
+            err(QStringLiteral("lumadoc-cli convert: cannot read the password from ") +
+                job.passwordSource);
+            return 2;
+        }
+        QByteArray line = source.readLine();
+        while (line.endsWith('\n') || line.endsWith('\r')) {
+            line.chop(1);
+        }
+        job.password = QString::fromUtf8(line);
+    }
 
     ConversionSettings settings;
     job.apply(settings);

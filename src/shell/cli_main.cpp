@@ -4,10 +4,24 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
+    // The program keeps its own copy of the arguments: a password given on the command line
+    // leaves the memory that the process list shows to other users.
+    for (int i = 1; i < argc; ++i) {
+        char* value = nullptr;
+        if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc) {
+            value = argv[i + 1];
+        } else if (std::strncmp(argv[i], "--password=", 11) == 0) {
+            value = argv[i] + 11;
+        }
+        if (value && std::strcmp(value, "-") != 0) {
+            std::memset(value, 'x', std::strlen(value));
+        }
+    }
     if (!args.isEmpty() &&
         (args.front() == QStringLiteral("--help") || args.front() == QStringLiteral("-h") ||
          args.front() == QStringLiteral("help"))) {

@@ -23,12 +23,18 @@ struct Outcome {
     QString err;
 };
 
-Outcome convert(const QStringList& args) {
+Outcome convert(const QStringList& args, const QByteArray& input = {}) {
     QProcess p;
     p.setProgram(cli);
     p.setArguments(QStringList{"convert"} + args);
-    p.setStandardInputFile(QProcess::nullDevice());
+    if (input.isEmpty()) {
+        p.setStandardInputFile(QProcess::nullDevice());
+    }
     p.start();
+    if (!input.isEmpty()) {
+        p.write(input);
+        p.closeWriteChannel();
+    }
     p.waitForFinished(120000);
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
@@ -81,6 +87,21 @@ TEST_F(Cli, FailuresGiveStatusOne) {
         convert({"--to", "swf", "-o", out, "--password", "pw", "--play-button", locked});
     EXPECT_EQ(right.status, 0) << right.out.toStdString() << right.err.toStdString();
     EXPECT_TRUE(QFileInfo::exists(out + "/locked.swf"));
+
+    // Passwords that other users cannot read from the process list: from a file, from the
+    // standard input.
+    const QString file = dir.path() + "/password.txt";
+    QFile pw(file);
+    ASSERT_TRUE(pw.open(QIODevice::WriteOnly));
+    pw.write("pw\r\nsecond line\n");
+    pw.close();
+    EXPECT_EQ(convert({"--to", "txt", "-o", out, "--password-file", file, locked}).status, 0);
+    EXPECT_EQ(convert({"--to", "png", "-o", out, "--password", "-", locked}, "pw\n").status, 0);
+    const Outcome missingFile =
+        convert({"--to", "txt", "-o", out, "--password-file", dir.path() + "/none", locked});
+    EXPECT_EQ(missingFile.status, 2);
+    EXPECT_TRUE(missingFile.err.contains("cannot read the password"))
+        << missingFile.err.toStdString();
 }
 
 TEST_F(Cli, HelpAndFolders) {
