@@ -1,10 +1,17 @@
 #include "work_folders.h"
 
 #include <QDir>
+#include <QFile>
 #include <QMutex>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <memory>
+#include <string>
 
 namespace platform {
 namespace {
@@ -15,6 +22,31 @@ std::unique_ptr<QTemporaryDir>& holder() {
     // Destroyed at exit, which removes the folder tree.
     static std::unique_ptr<QTemporaryDir> dir;
     return dir;
+}
+
+constexpr const char* OwnerFile = "/.owner";
+
+// The lock that says the folder is in use, held until the process ends (the kernel lets go of
+// it however the process ends). Not passed on to the programs the process starts.
+int g_ownerLock = -1;
+
+void lockAsOwned(const QString& base) {
+    // Locked under another name first: a folder's lock file is never seen unlocked while its
+    // process lives.
+    const QByteArray fresh = QFile::encodeName(base + QLatin1String(OwnerFile) + ".new");
+    const QByteArray path = QFile::encodeName(base + QLatin1String(OwnerFile));
+    const int fd =
+        ::open(fresh.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return;
+    }
+    const std::string pid = std::to_string(getpid()) + "\n"; // for people looking
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ::write(fd, pid.data(), pid.size()) < 0 ||
+        ::rename(fresh.constData(), path.constData()) != 0) {
+        ::close(fd);
+        return;
+    }
+    g_ownerLock = fd;
 }
 
 QString subFolder(const QString& name) {
@@ -34,6 +66,9 @@ QString WorkFolders::base() {
     auto& dir = holder();
     if (!dir) {
         dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/lumadoc-XXXXXX"));
+        if (dir->isValid()) {
+            lockAsOwned(dir->path());
+        }
     }
     return dir->isValid() ? dir->path() : QString();
 }
@@ -49,6 +84,38 @@ QString WorkFolders::jpgTmp() {
 void WorkFolders::removeAll() {
     QMutexLocker lock(&g_mutex);
     holder().reset();
+    if (g_ownerLock >= 0) {
+        ::close(g_ownerLock);
+        g_ownerLock = -1;
+    }
+}
+
+void WorkFolders::removeStale() {
+    const QString own = [] {
+        QMutexLocker lock(&g_mutex);
+        return holder() && holder()->isValid() ? holder()->path() : QString();
+    }();
+    const QDir temp(QDir::tempPath());
+    const QStringList names = temp.entryList({QStringLiteral("lumadoc-??????")},
+                                             QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QString folder = temp.filePath(name);
+        struct stat st {};
+        if (folder == own || ::lstat(QFile::encodeName(folder).constData(), &st) != 0 ||
+            !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
+            continue;
+        }
+        const QByteArray owner = QFile::encodeName(folder + QLatin1String(OwnerFile));
+        const int fd = ::open(owner.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) {
+            continue;
+        }
+        const bool nobodys = flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (nobodys) {
+            QDir(folder).removeRecursively();
+        }
+        ::close(fd);
+    }
 }
 
 } // namespace platform

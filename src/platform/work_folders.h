@@ -19,6 +19,11 @@ public:
     static QString base();
     /// Removes the base folder now (also done at program exit).
     static void removeAll();
+    /// Removes the base folders of this user's processes that have ended without removing
+    /// theirs (killed, crashed): each base folder holds a file that its process keeps locked,
+    /// so a folder whose lock can be taken is no one's. Anything else is left alone: other
+    /// users' folders, folders without the lock file, links.
+    static void removeStale();
 };
 
 } // namespace platform

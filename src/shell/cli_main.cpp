@@ -1,5 +1,6 @@
 // lumadoc-cli: Lumadoc's conversions from the terminal.
 #include "cli_front_end.h"
+#include "platform/work_folders.h"
 
 #include <QCoreApplication>
 
@@ -8,6 +9,8 @@
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    // Work folders left by a run of ours that was killed go, with any decrypted copies in them.
+    platform::WorkFolders::removeStale();
     QStringList args = QCoreApplication::arguments().mid(1);
     // The program keeps its own copy of the arguments: a password given on the command line
     // leaves the memory that the process list shows to other users.

@@ -4,6 +4,7 @@
 #include "images2pdf/frm_printing.h"
 #include "platform/start_window.h"
 #include "platform/widget_prompts.h"
+#include "platform/work_folders.h"
 
 #include <QApplication>
 
@@ -20,6 +21,8 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    // Work folders left by a run of ours that was killed go, with any decrypted copies in them.
+    platform::WorkFolders::removeStale();
     // Its own name on the accessibility bus, so that screen readers and other tools tell it
     // apart from the launcher that starts it.
     QApplication::setApplicationName(QStringLiteral("lumaimg"));

@@ -2,6 +2,7 @@
 
 #include "platform/single_instance.h"
 #include "platform/widget_prompts.h"
+#include "platform/work_folders.h"
 
 #include <QApplication>
 
@@ -18,6 +19,8 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    // Work folders left by a run of ours that was killed go, with any decrypted copies in them.
+    platform::WorkFolders::removeStale();
     QApplication::setApplicationName(QStringLiteral("Lumadoc"));
     // The application lives exactly as long as the launcher: it ends when the launcher closes,
     // not when the last visible window does (the launcher hides while the converter is open).

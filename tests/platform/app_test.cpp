@@ -5,12 +5,15 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "qt_printers.h"
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -35,6 +38,56 @@ TEST(WorkFolders, PrivateToTheProcessAndRemovable) {
     const QString base = WorkFolders::base();
     WorkFolders::removeAll();
     EXPECT_FALSE(QFileInfo::exists(base));
+}
+
+// A run killed before it could remove its work folder leaves it (with a decrypted copy, maybe):
+// the next start removes it. A folder whose process lives, one without the lock file, one of
+// another kind and a link stay.
+TEST(WorkFolders, FoldersOfEndedProcessesGoAtStart) {
+    QTemporaryDir temp;
+    const QByteArray previous = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    const auto folder = [&temp](const char* name, bool owned) {
+        const QString path = temp.path() + "/" + name;
+        QDir().mkpath(path + "/tmp");
+        QFile copy(path + "/tmp/tmp.pdf");
+        copy.open(QIODevice::WriteOnly);
+        copy.write("decrypted");
+        if (owned) {
+            QFile owner(path + "/.owner");
+            owner.open(QIODevice::WriteOnly);
+            owner.write("12345\n");
+        }
+        return path;
+    };
+    const QString stale = folder("lumadoc-Stale1", true);
+    const QString live = folder("lumadoc-Live12", true);
+    const QString unmarked = folder("lumadoc-NoLock", false);
+    const QString other = folder("lumadocs-other", true);
+    ASSERT_TRUE(QFile::link(stale, temp.path() + "/lumadoc-Link12"));
+    // The living process's lock: a lock of its own open file, as another process holds it.
+    const int held = ::open(QFile::encodeName(live + "/.owner").constData(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+
+    WorkFolders::removeStale();
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(live + "/tmp/tmp.pdf"));
+    EXPECT_TRUE(QFileInfo::exists(unmarked + "/tmp/tmp.pdf"));
+    EXPECT_TRUE(QFileInfo::exists(other + "/tmp/tmp.pdf"));
+    EXPECT_TRUE(QFileInfo(temp.path() + "/lumadoc-Link12").isSymLink());
+    ::close(held);
+
+    // This process's own folder is locked while it lives and kept.
+    const QString own = WorkFolders::base();
+    ASSERT_TRUE(own.startsWith(temp.path()));
+    WorkFolders::removeStale();
+    EXPECT_TRUE(QFileInfo::exists(own + "/.owner"));
+    WorkFolders::removeAll();
+    if (previous.isNull()) {
+        qunsetenv("TMPDIR");
+    } else {
+        qputenv("TMPDIR", previous);
+    }
 }
 
 TEST(AppFolders, FollowTheApplicationFolder) {
