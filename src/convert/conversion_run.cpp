@@ -32,6 +32,7 @@ using Outcome = ConversionHost::FileReport::Outcome;
 QString toolFailure(int status, const QString& exeName) {
     switch (status) {
     case TOOL_OK:
+    case TOOL_CUT_SHORT:
         return {};
     case TOOL_DISK_FULL:
         return QStringLiteral("the disk is full");
@@ -282,8 +283,8 @@ void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
         base = QStringLiteral("%1 (%2)").arg(given).arg(k);
     }
     if (base != given) {
-        m_report.note = QStringLiteral("named \"%1\": an earlier file of this run is named \"%2\"")
-                            .arg(base, given);
+        addNote(QStringLiteral("named \"%1\": an earlier file of this run is named \"%2\"")
+                    .arg(base, given));
     }
     const QString stem = m_outputFolder + base;
     const QString written = info.backend == Backend::HtmlTool
@@ -371,6 +372,11 @@ void ConversionRun::exportWithLibrary(OutputFormat format, const QString& queued
     const long long inside = std::max(0LL, static_cast<long long>(std::min(last, pages)) -
                                                static_cast<long long>(std::max(first, 1)) + 1);
     judgeLibraryResult(result, info.writesFolder, inside);
+    if (m_report.outcome == Outcome::Written) {
+        if (const int cutShort = m_library.PagesCutShort(); cutShort > 0) {
+            addNote(tooComplex(cutShort));
+        }
+    }
 }
 
 void ConversionRun::judgeLibraryResult(int result, bool images, long long pagesInRange) {
@@ -479,6 +485,20 @@ void ConversionRun::runTool(const QString& commandLine) {
         return;
     }
     m_report.outcome = Outcome::Written;
+    if (status == TOOL_CUT_SHORT) {
+        addNote(tooComplex(1));
+    }
+}
+
+// A page that draws itself for too long (forms drawing one another without end) is cut short
+// after its time, so that a run always ends; its output says so.
+QString ConversionRun::tooComplex(int pages) {
+    return pages == 1 ? QStringLiteral("a page is too complex: it was cut short")
+                      : QStringLiteral("%1 pages are too complex: they were cut short").arg(pages);
+}
+
+void ConversionRun::addNote(const QString& note) {
+    m_report.note += (m_report.note.isEmpty() ? QString() : QStringLiteral("; ")) + note;
 }
 
 } // namespace convert

@@ -114,6 +114,8 @@ public:
 private:
     void processHead();
     void endFinishedWindow();
+    void addNote(const QString& note);
+    static QString tooComplex(int pages);
     int probe(const QString& path, const QString& password);
     QString askPasswords(const QString& path, int* probeResult);
     void finishEntry();

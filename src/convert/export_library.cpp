@@ -23,6 +23,7 @@ bool ExportLibrary::load() {
         m_img = m_library.resolve<decltype(m_img)>("ExportIMG");
         m_close = m_library.resolve<decltype(m_close)>("ClosePDF");
         m_stop = m_library.resolve<StopFn>("StopExports");
+        m_cutShort = m_library.resolve<decltype(m_cutShort)>("PagesCutShort");
     }
     return m_resolved;
 }
@@ -58,6 +59,10 @@ int ExportLibrary::ExportIMG(int handle, const QString& folder, const QString& t
     }
     return m_img(handle, QFile::encodeName(folder).constData(), text.toUtf8().constData(),
                  imageTypeCode, resolution, colorDepth, first, last, progress);
+}
+
+int ExportLibrary::PagesCutShort() {
+    return load() && m_cutShort ? m_cutShort() : 0;
 }
 
 ExportLibrary::StopFn ExportLibrary::stopFunction() {

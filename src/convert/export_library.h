@@ -28,6 +28,9 @@ public:
     void ClosePDF(int handle);
     /// The library's StopExports (safe to call from a signal handler), or null.
     StopFn stopFunction();
+    /// The pages of the last export that ran out of time and were cut short (0 when the
+    /// library cannot tell).
+    int PagesCutShort();
 
 private:
     bool load();
@@ -40,6 +43,7 @@ private:
     decltype(&::ExportIMG) m_img = nullptr;
     decltype(&::ClosePDF) m_close = nullptr;
     StopFn m_stop = nullptr;
+    decltype(&::PagesCutShort) m_cutShort = nullptr;
 };
 
 } // namespace convert

@@ -667,14 +667,14 @@ void frmConverter::Timer1_Timer() {
 
 void frmConverter::reportSkipsAndRenames() {
     const QVector<ConversionHost::FileReport> missing = m_run->notWritten();
-    QVector<ConversionHost::FileReport> renamed;
+    QVector<ConversionHost::FileReport> remarked;
     for (const ConversionHost::FileReport& report : m_run->reports()) {
         if (report.outcome == ConversionHost::FileReport::Outcome::Written &&
             !report.note.isEmpty()) {
-            renamed.append(report);
+            remarked.append(report);
         }
     }
-    if (missing.isEmpty() && renamed.isEmpty()) {
+    if (missing.isEmpty() && remarked.isEmpty()) {
         return;
     }
     const auto listOf = [](const QVector<ConversionHost::FileReport>& reports, bool notes) {
@@ -693,12 +693,11 @@ void frmConverter::reportSkipsAndRenames() {
                       : tr("These %1 files were not converted:").arg(missing.size())) +
                      QStringLiteral("\r\n\r\n") + listOf(missing, false);
     }
-    if (!renamed.isEmpty()) {
-        parts
-            << (renamed.size() == 1
-                    ? tr("This file was converted under another name:")
-                    : tr("These %1 files were converted under other names:").arg(renamed.size())) +
-                   QStringLiteral("\r\n\r\n") + listOf(renamed, true);
+    if (!remarked.isEmpty()) {
+        parts << (remarked.size() == 1
+                      ? tr("This file was converted, with a remark:")
+                      : tr("These %1 files were converted, with remarks:").arg(remarked.size())) +
+                     QStringLiteral("\r\n\r\n") + listOf(remarked, true);
     }
     platform::MsgBox(parts.join(QStringLiteral("\r\n\r\n")), platform::MessageIcon::Information);
 }

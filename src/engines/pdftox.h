@@ -83,6 +83,10 @@ PDFTOX_EXPORT int ExportIMG(int handle, const char* folder, const char* namePref
  * started afterwards run normally. Safe to call from a signal handler or another thread. */
 PDFTOX_EXPORT void StopExports(void);
 
+/* How many pages of the last ExportRTF or ExportIMG of this process took longer than a page may
+ * (15 seconds) and were cut short with what they had drawn by then; 0 when none. */
+PDFTOX_EXPORT int PagesCutShort(void);
+
 /* Releases the document; unknown handles are ignored. */
 PDFTOX_EXPORT void ClosePDF(int handle);
 

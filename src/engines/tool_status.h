@@ -9,6 +9,7 @@
 #define TOOL_USAGE 2               /* a mistake on the command line */
 #define TOOL_DISK_FULL 4           /* the output could not be written: no space left */
 #define TOOL_FOLDER_NOT_WRITABLE 5 /* the output folder is missing, read-only or forbidden */
+#define TOOL_CUT_SHORT 6           /* written, but a page took too long and was cut short */
 #define TOOL_MISSING_PROGRAM 127   /* a program it runs is not installed */
 
 #endif

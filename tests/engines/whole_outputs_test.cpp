@@ -14,6 +14,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -264,6 +265,76 @@ TEST(Signals, ProgramsEndedMidWayLeaveNothingButWholeFiles) {
         const std::vector<std::string> left = listFolder(dir.file(c.folder));
         EXPECT_TRUE(left.empty()) << c.folder << ": " << left.front();
     }
+}
+
+// ---- pages that never end -------------------------------------------------------------------
+
+// A 2 kB page whose forms draw one another a billion times: each engine cuts the page short
+// when its time is up, writes what it has, says so, and the next file converts as usual.
+TEST(PageBudget, AFormBombIsCutShortAndTheNextFileConverts) {
+    TempFolder dir;
+    setenv("LUMADOC_PAGE_BUDGET_MS", "1000", 1);
+    const std::string bomb = dir.file("bomb.pdf");
+    std::ofstream(bomb, std::ios::binary) << testing_support::formBombPdf();
+    const std::string good = dir.file("good.pdf");
+    testing_support::FixturePage page;
+    page.content = textLine("F1", 12, 72, 700, "After the bomb");
+    ASSERT_TRUE(writeFixturePdf(good, {page}));
+
+    const int h = OpenPDF(bomb.c_str(), "");
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(ExportRTF(h, dir.file("bomb.rtf").c_str(), 1, 1, nullptr), 1);
+    EXPECT_EQ(PagesCutShort(), 1);
+    ASSERT_EQ(mkdir(dir.file("bomb").c_str(), 0700), 0);
+    EXPECT_EQ(ExportIMG(h, dir.file("bomb").c_str(), "page-", PDFTOX_PNG, 72, 24, 1, 1, nullptr),
+              1);
+    EXPECT_EQ(PagesCutShort(), 1);
+    ClosePDF(h);
+    const int g = OpenPDF(good.c_str(), "");
+    EXPECT_EQ(ExportRTF(g, dir.file("good.rtf").c_str(), 1, 1, nullptr), 1);
+    EXPECT_EQ(PagesCutShort(), 0);
+    ClosePDF(g);
+    EXPECT_NE(readFile(dir.file("good.rtf")).find("After the bomb"), std::string::npos);
+
+    for (const std::string& tool : {"pdf2htm " + q(bomb) + " " + q(dir.file("bomb.html")),
+                                    "pdf2swf " + q(bomb) + " -o " + q(dir.file("bomb.swf"))}) {
+        const ToolResult r = runTool(app + "/data/" + tool, dir.file("errors.txt"));
+        EXPECT_EQ(r.status, TOOL_CUT_SHORT) << tool << r.errors;
+        EXPECT_NE(r.errors.find("page 1 is too complex"), std::string::npos) << r.errors;
+    }
+    EXPECT_TRUE(std::ifstream(dir.file("bomb.html")).good());
+    EXPECT_TRUE(std::ifstream(dir.file("bomb.swf")).good());
+    unsetenv("LUMADOC_PAGE_BUDGET_MS");
+}
+
+// A tool whose program was killed ends too, instead of working on for nobody.
+TEST(PageBudget, ToolsEndWithTheProgramThatStartedThem) {
+    TempFolder dir;
+    const std::string bomb = dir.file("orphan bomb.pdf");
+    std::ofstream(bomb, std::ios::binary) << testing_support::formBombPdf();
+    const std::string parent = "sleep 600 & " + q(app + "/data/pdf2htm") + " " + q(bomb) + " " +
+                               q(dir.file("orphan.html")) + " & wait";
+    const pid_t shell = fork();
+    ASSERT_GE(shell, 0);
+    if (shell == 0) {
+        execl("/bin/sh", "sh", "-c", parent.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // The bracket keeps the shell that runs pgrep from matching itself.
+    const auto running = [&] { return run("pgrep -f '[o]rphan bomb' >/dev/null") == 0; };
+    for (int i = 0; i < 100 && !running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(running());
+    kill(shell, SIGKILL);
+    waitpid(shell, nullptr, 0);
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+        ended = !running();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(ended) << "pdf2htm outlived the program that started it";
+    run("pkill -9 -f '[o]rphan bomb'");
 }
 
 } // namespace

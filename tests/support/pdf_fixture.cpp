@@ -55,6 +55,33 @@ std::string assemblePdf(const std::vector<std::string>& objects, const std::stri
     return pdf;
 }
 
+std::string formBombPdf(int levels) {
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << "
+        "/XObject << /F 5 0 R >> >> >>"};
+    const std::string page = "q /F Do Q";
+    objects.push_back("<< /Length " + std::to_string(page.size()) + " >>\nstream\n" + page +
+                      "\nendstream");
+    for (int level = 0; level <= levels; ++level) {
+        std::string content;
+        std::string resources;
+        if (level == levels) {
+            content = "0 0 1 1 re f";
+        } else {
+            for (int i = 0; i < 10; ++i) {
+                content += "q /F Do Q ";
+            }
+            resources = "/Resources << /XObject << /F " + std::to_string(objects.size() + 2) +
+                        " 0 R >> >> ";
+        }
+        objects.push_back("<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] " + resources +
+                          "/Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+                          "\nendstream");
+    }
+    return assemblePdf(objects, "/Root 1 0 R");
+}
+
 bool writeFixturePdf(const std::string& path, const std::vector<FixturePage>& pages,
                      const std::string& title) {
     std::vector<std::string> objects; // object i+1

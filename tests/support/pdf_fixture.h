@@ -36,6 +36,10 @@ std::string assemblePdf(const std::vector<std::string>& objects, const std::stri
 /// bytes (pass "\xe9" for é).
 std::string textLine(const char* font, double size, double x, double y, const std::string& text);
 
+/// A one-page PDF whose forms draw one another ten times each, `levels` deep (10^levels fills):
+/// small, and without a time limit it never ends.
+std::string formBombPdf(int levels = 9);
+
 /// A picture of solid colour blocks, `w` x `h` pixels.
 FixturePicture checkerPicture(const std::string& name, int w, int h);
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace pdftox {
@@ -223,6 +224,15 @@ void AtomicFile::commit() {
     close(m_fd);
     m_fd = -1;
     m_committed = true;
+}
+
+void endWithParent() {
+    const pid_t parent = getppid();
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // The parent may have ended before the request took effect.
+    if (getppid() != parent) {
+        raise(SIGTERM);
+    }
 }
 
 void installPartFileCleanup() {

@@ -66,4 +66,8 @@ private:
 /// the signal. For programs; a library never installs signal handlers.
 void installPartFileCleanup();
 
+/// Makes the process receive SIGTERM when the process that started it ends, however it ends:
+/// a tool never outlives a program that was killed. For programs.
+void endWithParent();
+
 } // namespace pdftox

@@ -48,12 +48,17 @@ void drawList(fz_context* ctx, fz_display_list* list, fz_matrix ctm, fz_pixmap* 
 void drawInBands(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_pixmap* pix, int bands) {
     fz_display_list* raw = nullptr;
     try {
-        guarded(ctx, [&] { raw = fz_new_display_list_from_page(ctx, page); });
+        guarded(ctx, [&] { raw = fz_new_display_list(ctx, fz_bound_page(ctx, page)); });
     } catch (const MuError&) {
         drawWhole(ctx, page, ctm, pix);
         return;
     }
     Owned<fz_display_list, fz_drop_display_list> list(raw, {ctx});
+    // Recorded through drawPage, which passes the page's cookie on.
+    fz_device* recorder = nullptr;
+    guarded(ctx, [&] { recorder = fz_new_list_device(ctx, raw); });
+    DevicePtr recording(recorder, {ctx});
+    drawPage(ctx, page, fz_identity, recorder);
     const fz_irect whole = fz_pixmap_bbox(ctx, pix);
     const int height = whole.y1 - whole.y0;
     std::vector<PixmapPtr> parts;

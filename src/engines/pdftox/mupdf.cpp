@@ -58,6 +58,18 @@ ThreadContext::~ThreadContext() {
     fz_drop_context(m_ctx);
 }
 
+namespace {
+thread_local fz_cookie* t_pageCookie = nullptr;
+} // namespace
+
+fz_cookie* currentPageCookie() {
+    return t_pageCookie;
+}
+
+void setCurrentPageCookie(fz_cookie* cookie) {
+    t_pageCookie = cookie;
+}
+
 PagePtr loadPage(fz_context* ctx, fz_document* doc, int number, fz_rect* bounds) {
     fz_page* page = nullptr;
     guarded(ctx, [&] { page = fz_load_page(ctx, doc, number - 1); });
@@ -76,7 +88,7 @@ TextPagePtr readPageText(fz_context* ctx, fz_page* page, const fz_stext_options&
     guarded(ctx, [&] { device = fz_new_stext_device(ctx, raw, &options); });
     DevicePtr owned(device, {ctx});
     guarded(ctx, [&] {
-        fz_run_page(ctx, page, device, fz_identity, nullptr);
+        fz_run_page(ctx, page, device, fz_identity, currentPageCookie());
         fz_close_device(ctx, device);
     });
     return text;
@@ -84,7 +96,7 @@ TextPagePtr readPageText(fz_context* ctx, fz_page* page, const fz_stext_options&
 
 void drawPage(fz_context* ctx, fz_page* page, fz_matrix ctm, fz_device* device) {
     try {
-        guarded(ctx, [&] { fz_run_page(ctx, page, device, ctm, nullptr); });
+        guarded(ctx, [&] { fz_run_page(ctx, page, device, ctm, currentPageCookie()); });
     } catch (const MuError&) {
     }
     try {

@@ -75,6 +75,11 @@ template <typename Ptr, typename T> Ptr own(fz_context* ctx, T* p) {
 }
 
 /// Loads page `number` (from 1) and gives its bounds as displayed; throws MuError.
+/// The cookie of the page in work on this thread (see PageBudget), or nullptr: what runs a
+/// page passes it to MuPDF, so that the page can be told to stop.
+fz_cookie* currentPageCookie();
+void setCurrentPageCookie(fz_cookie* cookie);
+
 PagePtr loadPage(fz_context* ctx, fz_document* doc, int number, fz_rect* bounds);
 
 /// The text of `page` as the page shows it: its contents and its annotations and form fields

@@ -3,6 +3,7 @@
 #include "mupdf.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -23,6 +24,38 @@ void requestStop();
 bool stopRequestedSince(unsigned generation);
 unsigned stopGeneration();
 
+/// The pages cut short (PageBudget) since the last call, in the order they ended; the list
+/// starts empty again.
+std::vector<int> takePagesCutShort();
+void notePageCutShort(int page);
+
+/// The time the work on one page may take: 15 seconds, or the milliseconds that the
+/// environment variable LUMADOC_PAGE_BUDGET_MS gives.
+std::chrono::milliseconds pageBudget();
+
+/// Watches the work on one page on the calling thread: once the page's budget is spent, or a
+/// stop is requested, MuPDF's interpreter is told through the page's cookie (which drawPage
+/// and readPageText pass on) to stop, so that the page ends with what it has drawn. A page
+/// whose forms draw one another a billion times otherwise never ends.
+class PageBudget {
+public:
+    explicit PageBudget(unsigned stopGeneration);
+    ~PageBudget();
+    PageBudget(const PageBudget&) = delete;
+    PageBudget& operator=(const PageBudget&) = delete;
+    /// The page ran out of time and was cut short.
+    bool exceeded() const { return m_exceeded.load(); }
+
+private:
+    fz_cookie m_cookie{};
+    fz_cookie* m_previous = nullptr;
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::atomic<bool> m_exceeded{false};
+    std::thread m_watch;
+};
+
 /// What a worker needs to open its own copy of a document.
 struct DocumentSource {
     std::string path;
@@ -34,7 +67,8 @@ struct DocumentSource {
 /// calling thread in page order. A page whose work failed arrives as an empty optional.
 /// `deliver` returns false to stop the run early; requestStop() stops it too, after the pages
 /// in hand, and makes runPages return false (it returns true otherwise). At most a few pages beyond
-/// the one awaited are in flight, so memory stays bounded whatever the page count.
+/// the one awaited are in flight, so memory stays bounded whatever the page count. Each page's
+/// work runs under a PageBudget; the pages cut short are noted (takePagesCutShort).
 template <typename Result>
 bool runPages(const DocumentSource& source, int first, int last,
               const std::function<Result(fz_context*, fz_document*, int page)>& work,
@@ -79,9 +113,12 @@ bool runPages(const DocumentSource& source, int first, int last,
                 page = nextPage++;
             }
             std::optional<Result> result;
+            bool exceeded = false;
             if (doc) {
                 try {
+                    const PageBudget budget(generation);
                     result = work(context->get(), doc.get(), page);
+                    exceeded = budget.exceeded();
                 } catch (const std::exception&) {
                     result.reset();
                 }
@@ -89,6 +126,9 @@ bool runPages(const DocumentSource& source, int first, int last,
             {
                 std::lock_guard lock(mutex);
                 ready.emplace(page, std::move(result));
+            }
+            if (exceeded) {
+                notePageCutShort(page);
             }
             changed.notify_all();
         }

@@ -6,6 +6,7 @@
 #include "mupdf.h"
 #include "rtf_writer.h"
 
+#include <atomic>
 #include <climits>
 #include <map>
 #include <memory>
@@ -14,6 +15,16 @@
 
 namespace pdftox {
 namespace {
+
+std::atomic<int> g_lastCutShort{0};
+
+/// Counts the pages of one export that were cut short (PagesCutShort), from its start to its end.
+struct CutShortCount {
+    CutShortCount() { takePagesCutShort(); }
+    ~CutShortCount() { g_lastCutShort = int(takePagesCutShort().size()); }
+    CutShortCount(const CutShortCount&) = delete;
+    CutShortCount& operator=(const CutShortCount&) = delete;
+};
 
 struct OpenDocument {
     ThreadContext context;
@@ -211,6 +222,7 @@ int ExportIMG(int handle, const char* folder, const char* namePrefix, int imageT
         const Range range = validRange(firstPage, lastPage, entry->pageCount);
         Progress report(progress, firstPage, lastPage);
         report.skipped(range.before);
+        const CutShortCount cutShort;
         int written = 0;
         if (!range.empty()) {
             written = exportImages(entry->source, job, range.first, range.last,
@@ -237,6 +249,7 @@ int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
         std::lock_guard lock(entry->use);
         const Range range = validRange(firstPage, lastPage, entry->pageCount);
         Progress report(progress, firstPage, lastPage);
+        const CutShortCount cutShort;
         try {
             RtfWriter writer;
             writer.setTitle(metadata(entry->context.get(), entry->doc.get(), FZ_META_INFO_TITLE));
@@ -267,6 +280,10 @@ int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
                                                               : PDFTOX_WRITE_FAILED;
         }
     });
+}
+
+int PagesCutShort(void) {
+    return g_lastCutShort.load();
 }
 
 void StopExports(void) {

@@ -25,6 +25,7 @@ extern "C" __attribute__((visibility("default"))) int lumadoc_pdftk_main(int arg
         }
     }
     pdftox::installPartFileCleanup();
+    pdftox::endWithParent();
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
         tools::PdftkCommand command = tools::parsePdftkArgs(args);

@@ -52,6 +52,7 @@ int runFullTool(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    pdftox::endWithParent();
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (tools::isPlainJoin(args)) {
         pdftox::installPartFileCleanup();

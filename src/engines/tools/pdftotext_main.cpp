@@ -17,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +78,7 @@ int writeFailed(const std::string& output, int error) {
 
 int main(int argc, char** argv) {
     pdftox::installPartFileCleanup();
+    pdftox::endWithParent();
     // Inherited as ignored, SIGCHLD would let the system reap poppler before its status is read.
     signal(SIGCHLD, SIG_DFL);
     const std::string program = systemPdftotext();
@@ -150,6 +152,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (child == 0) {
+        // Poppler's program ends with this one, whichever way this one ends.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (pipeEnds[1] == STDOUT_FILENO) {
             fcntl(STDOUT_FILENO, F_SETFD, 0); // dup2 onto itself would keep close-on-exec
         } else {
