@@ -338,6 +338,14 @@ void ConversionRun::exportWithLibrary(OutputFormat format, const QString& queued
     const int pages = m_library.GetPageNum(handle);
     const auto [first, last] =
         pageRange(m_settings.value(Row::FirstPage), m_settings.value(Row::LastPage), pages);
+    // A range without a page (first 5, last 2) writes nothing rather than an empty document.
+    if (handle > 0 && first > last) {
+        m_library.ClosePDF(handle);
+        m_report.outcome = Outcome::Skipped;
+        m_report.reason =
+            QStringLiteral("the page range %1 to %2 holds no page").arg(first).arg(last);
+        return;
+    }
 
     if (info.writesFolder) {
         QDir().mkdir(stem);

@@ -457,6 +457,20 @@ TEST_F(Run, PageRangesReachTheOutputs) {
     const QString h = text(out + "/a/a.html");
     EXPECT_TRUE(h.contains("PageThree"));
     EXPECT_FALSE(h.contains("PageOne"));
+
+    // A range without a page writes no empty document and says why.
+    for (const OutputFormat format : {Word, Png}) {
+        host.reports.clear();
+        const QString empty = dir.path() + "/empty range";
+        run(format, {threePages}, empty, [](ConversionSettings& s) {
+            s.setValue(1, "3");
+            s.setValue(2, "2");
+        });
+        ASSERT_EQ(host.reports.size(), 1);
+        EXPECT_EQ(host.reports[0].outcome, ConversionHost::FileReport::Outcome::Skipped);
+        EXPECT_EQ(host.reports[0].reason, "the page range 3 to 2 holds no page");
+        EXPECT_TRUE(QDir(empty).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    }
 }
 
 TEST_F(Run, EmptyOutputFolderMeansTheDefaultOne) {
