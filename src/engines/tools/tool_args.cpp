@@ -1,5 +1,7 @@
 #include "tool_args.h"
 
+#include "page_pipeline.h"
+
 #include "../tool_status.h"
 
 #include <charconv>
@@ -117,6 +119,15 @@ SwfCommand parsePdf2swfArgs(const std::vector<std::string>& args) {
         throw UsageError("", true);
     }
     return cmd;
+}
+
+int reportPagesCutShort(const char* program) {
+    const std::vector<int> cutShort = pdftox::takePagesCutShort();
+    for (const int page : cutShort) {
+        std::fprintf(stderr, "%s: page %d is too complex: it was cut short after %lld s\n", program,
+                     page, static_cast<long long>(pdftox::pageBudget().count() / 1000));
+    }
+    return cutShort.empty() ? TOOL_OK : TOOL_CUT_SHORT;
 }
 
 } // namespace tools

@@ -13,6 +13,10 @@ namespace tools {
 /// synopsis when it asks for it. Returns the exit status for a usage error (TOOL_USAGE).
 int reportUsageError(const char* program, const UsageError& e, const char* synopsis);
 
+/// After a conversion that wrote its output: says on standard error which pages ran out of time
+/// and were cut short, and gives the exit status (TOOL_CUT_SHORT when any, else TOOL_OK).
+int reportPagesCutShort(const char* program);
+
 /// What a pdf2htm command line asks for.
 struct HtmlCommand {
     std::string source;
