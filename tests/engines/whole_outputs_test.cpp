@@ -338,4 +338,28 @@ TEST(PageBudget, ToolsEndWithTheProgramThatStartedThem) {
     run("pkill -9 -f '[o]rphan bomb'");
 }
 
+// A page tree that claims 100 000 000 pages over one: the pages that are there are counted, and
+// every export is done at once.
+TEST(PageBudget, APageTreeThatLiesAboutItsCountHasItsRealPages) {
+    TempFolder dir;
+    const std::string content = "BT /F1 24 Tf 72 700 Td (Only page) Tj ET";
+    const std::string pdf = dir.file("liar.pdf");
+    std::ofstream(pdf, std::ios::binary) << testing_support::assemblePdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 100000000 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources "
+         "<< /Font << /F1 5 0 R >> >> >>",
+         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
+        "/Root 1 0 R");
+    const int h = OpenPDF(pdf.c_str(), "");
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(GetPageNum(h), 1);
+    EXPECT_EQ(ExportRTF(h, dir.file("liar.rtf").c_str(), 1, 100000000, nullptr), 1);
+    ClosePDF(h);
+    EXPECT_NE(readFile(dir.file("liar.rtf")).find("Only page"), std::string::npos);
+    const ToolResult r =
+        runTool(app + "/data/pdf2htm " + q(pdf) + " " + q(dir.file("liar.html")), dir.file("e"));
+    EXPECT_EQ(r.status, 0) << r.errors;
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 #include "saslprep.h"
 
 #include <mupdf/pdf.h>
+#include <set>
 
 #include <mutex>
 
@@ -124,6 +125,43 @@ Bitmap bitmapOf(fz_context* ctx, fz_pixmap* pix, int dpi) {
     bm.pixels = fz_pixmap_samples(ctx, pix);
     bm.dpi = dpi;
     return bm;
+}
+
+int countPages(fz_context* ctx, fz_document* doc) {
+    int claimed = 0;
+    guarded(ctx, [&] { claimed = fz_count_pages(ctx, doc); });
+    pdf_document* pdf = nullptr;
+    int objects = 0;
+    guarded(ctx, [&] {
+        pdf = pdf_document_from_fz_document(ctx, doc);
+        objects = pdf ? pdf_xref_len(ctx, pdf) : 0;
+    });
+    // Every page is an object of its own: a claim within the objects is believed.
+    if (!pdf || claimed <= objects) {
+        return claimed;
+    }
+    int found = 0;
+    guarded(ctx, [&] {
+        std::vector<pdf_obj*> stack{pdf_dict_getp(ctx, pdf_trailer(ctx, pdf), "Root/Pages")};
+        std::set<int> seen;
+        while (!stack.empty() && found < claimed) {
+            pdf_obj* node = stack.back();
+            stack.pop_back();
+            if (!pdf_is_dict(ctx, node) ||
+                (pdf_is_indirect(ctx, node) && !seen.insert(pdf_to_num(ctx, node)).second)) {
+                continue;
+            }
+            pdf_obj* kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+            if (!pdf_is_array(ctx, kids)) {
+                ++found; // a leaf of the tree: a page
+                continue;
+            }
+            for (int i = pdf_array_len(ctx, kids) - 1; i >= 0; --i) {
+                stack.push_back(pdf_array_get(ctx, kids, i));
+            }
+        }
+    });
+    return std::min(claimed, found);
 }
 
 DocumentPtr openPdf(fz_context* ctx, const std::string& path) {

@@ -97,6 +97,11 @@ PixmapPtr newWhitePixmap(fz_context* ctx, fz_rect bounds, double zoom);
 /// The pixels of `pix` (owned by it) as a Bitmap of `dpi` dots per inch.
 Bitmap bitmapOf(fz_context* ctx, fz_pixmap* pix, int dpi);
 
+/// The pages of `doc`. A page tree may claim more pages than it holds (a /Count of 100 000 000
+/// over one page): when the claim exceeds the objects of the file, the pages are counted in
+/// the tree, so that no export walks through millions of pages that are not there.
+int countPages(fz_context* ctx, fz_document* doc);
+
 /// Opens a PDF file; throws MuError when it cannot be opened or repaired.
 DocumentPtr openPdf(fz_context* ctx, const std::string& path);
 

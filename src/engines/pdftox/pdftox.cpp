@@ -152,7 +152,7 @@ int OpenPDF(const char* path, const char* password) {
         case Access::Open:
             break;
         }
-        guarded(ctx, [&] { entry->pageCount = fz_count_pages(ctx, entry->doc.get()); });
+        entry->pageCount = countPages(ctx, entry->doc.get());
         if (entry->pageCount <= 0) {
             return PDFTOX_CANNOT_OPEN;
         }

@@ -18,7 +18,7 @@ void openToolSource(ToolSource& source, const std::string& path, int first, int 
         throw std::runtime_error(path + ": the PDF is protected by a password");
     }
     int pages = 0;
-    guarded(ctx, [&] { pages = fz_count_pages(ctx, source.doc.get()); });
+    pages = countPages(ctx, source.doc.get());
     source.first = std::max(first, 1);
     source.last = std::min(last, pages);
     if (source.first > source.last) {
