@@ -93,6 +93,11 @@ ParsedConvertCommand parseConvertArguments(const QStringList& args) {
     bool formatGiven = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
+        // "--" ends the options: what follows are files, "-report.pdf" too.
+        if (arg == QStringLiteral("--")) {
+            job.inputs.append(args.mid(i + 1));
+            break;
+        }
         QString inlineValue;
         bool hasInline = false;
         if (arg.startsWith(QStringLiteral("--")) && arg.contains(QChar('='))) {

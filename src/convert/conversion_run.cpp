@@ -199,9 +199,10 @@ void ConversionRun::processHead() {
     // cannot be opened.
     if (result <= 0) {
         m_report.outcome = Outcome::Skipped;
-        m_report.reason = isProtected
-                              ? QStringLiteral("it is protected and no right password was given")
-                              : QStringLiteral("it cannot be opened as a PDF file");
+        m_report.reason =
+            isProtected ? QStringLiteral("it is protected and no right password was given")
+            : !QFileInfo::exists(path) ? QStringLiteral("it does not exist")
+                                       : QStringLiteral("it cannot be opened as a PDF file");
         finishEntry();
         return;
     }

@@ -67,6 +67,9 @@ public:
             line += QStringLiteral("skipped: ") + report.reason;
             break;
         }
+        // One line a file, whatever its name holds.
+        line.replace(QChar('\n'), QStringLiteral("\\n"))
+            .replace(QChar('\r'), QStringLiteral("\\r"));
         std::printf("%s\n", line.toLocal8Bit().constData());
         std::fflush(stdout);
     }

@@ -73,7 +73,15 @@ TEST_F(Cli, FailuresGiveStatusOne) {
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[0].endsWith("wrote " + out + "/report v2.rtf"));
-    EXPECT_EQ(lines[1], missing + ": skipped: it cannot be opened as a PDF file");
+    EXPECT_EQ(lines[1], missing + ": skipped: it does not exist");
+
+    // "--" ends the options; a line break in a name does not split the file's line.
+    const QString odd = dir.path() + "/-two\nlines.pdf";
+    ASSERT_TRUE(QFile::copy(pdf, odd));
+    const Outcome named = convert({"--to", "txt", "-o", out, "--", odd});
+    EXPECT_EQ(named.status, 0) << named.err.toStdString();
+    EXPECT_EQ(named.out.count('\n'), 1) << named.out.toStdString();
+    EXPECT_TRUE(named.out.contains("-two\\nlines.pdf: wrote ")) << named.out.toStdString();
 
     const QString locked = dir.path() + "/locked.pdf";
     ASSERT_EQ(QProcess::execute("qpdf", {"--encrypt", "pw", "owner", "256", "--", pdf, locked}), 0);
