@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <zlib.h>
 
 using namespace engine_tests;
 using testing_support::FixturePage;
@@ -360,6 +361,74 @@ TEST(PageBudget, APageTreeThatLiesAboutItsCountHasItsRealPages) {
     const ToolResult r =
         runTool(app + "/data/pdf2htm " + q(pdf) + " " + q(dir.file("liar.html")), dir.file("e"));
     EXPECT_EQ(r.status, 0) << r.errors;
+}
+
+// The page's peak resident memory since `resetPeakMemory`, from the kernel's own account.
+void resetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+long peakMemoryMiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stol(line.substr(6)) / 1024;
+        }
+    }
+    return -1;
+}
+
+// A flat grey picture of side x side pixels, deflated: a few hundred kilobytes that decode to
+// side² bytes.
+std::string deflatedGrey(int side) {
+    z_stream z{};
+    deflateInit(&z, 9);
+    const std::string row(size_t(side), '\x80');
+    std::string out;
+    std::vector<unsigned char> buffer(1 << 16);
+    for (int y = 0; y < side; ++y) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(row.data()));
+        z.avail_in = uInt(row.size());
+        const int flush = y + 1 == side ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = buffer.data();
+            z.avail_out = uInt(buffer.size());
+            deflate(&z, flush);
+            out.append(reinterpret_cast<char*>(buffer.data()), buffer.size() - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+// A picture far larger than its place on the page is decoded at the size it is written, never
+// whole: 576 MB of samples drawn on a few inches.
+TEST(PageBudget, AHugePictureIsDecodedAtTheSizeItIsWritten) {
+    TempFolder dir;
+    const int side = 24000;
+    const std::string samples = deflatedGrey(side);
+    const std::string content = "q 400 0 0 400 100 200 cm /Im0 Do Q";
+    const std::string pdf = dir.file("huge picture.pdf");
+    std::ofstream(pdf, std::ios::binary) << testing_support::assemblePdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources "
+         "<< /XObject << /Im0 5 0 R >> >> >>",
+         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+         "<< /Type /XObject /Subtype /Image /Width " + std::to_string(side) + " /Height " +
+             std::to_string(side) +
+             " /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /FlateDecode /Length " +
+             std::to_string(samples.size()) + " >>\nstream\n" + samples + "\nendstream"},
+        "/Root 1 0 R");
+    const int h = OpenPDF(pdf.c_str(), "");
+    ASSERT_GT(h, 0);
+    resetPeakMemory();
+    EXPECT_EQ(ExportRTF(h, dir.file("huge.rtf").c_str(), 1, 1, nullptr), 1);
+    const long peak = peakMemoryMiB();
+    ClosePDF(h);
+    EXPECT_LT(peak, 300) << "the picture was decoded whole (" << side * side / 1048576 << " MiB)";
+    // 400 points at 200 dpi is 1111 pixels; MuPDF decodes at the nearest halving above.
+    EXPECT_NE(readFile(dir.file("huge.rtf")).find("\\picw" + std::to_string(side / 16)),
+              std::string::npos);
 }
 
 } // namespace

@@ -947,6 +947,7 @@ void joinColumns(std::vector<Built>& built) {
 // Pictures are kept at no more than this resolution on the page: enough for print, and a
 // 600 dpi scan does not make a document of hundreds of megabytes.
 constexpr double PictureDpi = 200;
+constexpr int64_t MaxPassedJpegPixels = 50'000'000;
 
 bool isPhoto(fz_context* ctx, fz_image* image) {
     fz_compressed_buffer* compressed = fz_compressed_image_buffer(ctx, image);
@@ -958,9 +959,14 @@ bool isPhoto(fz_context* ctx, fz_image* image) {
 // applied, as a reader would see it on the page.
 std::vector<uint8_t> flattenOnWhite(fz_context* ctx, fz_image* image, int wantW, int wantH,
                                     int* outW, int* outH) {
+    // MuPDF takes the wanted size from the matrix, and then decodes at the nearest halving
+    // above it, reading the samples row by row: a huge picture is never held whole.
+    const fz_matrix drawn = fz_scale(float(wantW), float(wantH));
     fz_pixmap* raw = nullptr;
-    guarded(ctx,
-            [&] { raw = fz_get_pixmap_from_image(ctx, image, nullptr, nullptr, &wantW, &wantH); });
+    guarded(ctx, [&] {
+        fz_matrix ctm = drawn;
+        raw = fz_get_pixmap_from_image(ctx, image, nullptr, &ctm, nullptr, nullptr);
+    });
     PixmapPtr pix(raw, {ctx});
     const bool stencil = image->imagemask || !fz_pixmap_colorspace(ctx, raw);
     if (!stencil && fz_pixmap_colorspace(ctx, raw) != fz_device_rgb(ctx)) {
@@ -975,7 +981,8 @@ std::vector<uint8_t> flattenOnWhite(fz_context* ctx, fz_image* image, int wantW,
     if (image->mask) {
         fz_pixmap* m = nullptr;
         guarded(ctx, [&] {
-            m = fz_get_pixmap_from_image(ctx, image->mask, nullptr, nullptr, nullptr, nullptr);
+            fz_matrix ctm = drawn;
+            m = fz_get_pixmap_from_image(ctx, image->mask, nullptr, &ctm, nullptr, nullptr);
         });
         mask.reset(m);
     }
@@ -1041,12 +1048,14 @@ std::optional<Picture> readPicture(fz_context* ctx, const fz_stext_block* block)
         return std::nullopt;
     }
 
-    // A plain JPEG in grey or RGB goes in as it is.
+    // A plain JPEG in grey or RGB goes in as it is, up to the size of a large camera photo: a
+    // word processor would have to decode anything bigger whole.
     fz_compressed_buffer* compressed = fz_compressed_image_buffer(ctx, image);
     const int components = image->colorspace ? fz_colorspace_n(ctx, image->colorspace) : 0;
-    if (compressed && compressed->params.type == FZ_IMAGE_JPEG && compressed->buffer &&
-        (components == 1 || components == 3) && !image->mask && !image->use_decode &&
-        !image->use_colorkey && !image->imagemask) {
+    const bool cameraSized = int64_t(image->w) * image->h <= MaxPassedJpegPixels;
+    if (cameraSized && compressed && compressed->params.type == FZ_IMAGE_JPEG &&
+        compressed->buffer && (components == 1 || components == 3) && !image->mask &&
+        !image->use_decode && !image->use_colorkey && !image->imagemask) {
         unsigned char* data = nullptr;
         const size_t len = fz_buffer_storage(ctx, compressed->buffer, &data);
         pic.data.assign(reinterpret_cast<const char*>(data), len);
