@@ -38,6 +38,8 @@ QString toolFailure(int status, const QString& exeName) {
         return QStringLiteral("the disk is full");
     case TOOL_FOLDER_NOT_WRITABLE:
         return QStringLiteral("the output folder cannot be written");
+    case TOOL_NAME_TOO_LONG:
+        return QStringLiteral("the output's name is too long for the file system");
     case TOOL_MISSING_PROGRAM:
         return QStringLiteral("a program that %1 needs is not installed").arg(exeName);
     default:
@@ -177,6 +179,7 @@ void ConversionRun::endFinishedWindow() {
 
 void ConversionRun::processHead() {
     m_commandLine.clear();
+    m_madeFolder.clear();
     m_decryptionFailed = false;
     endFinishedWindow();
     pump();
@@ -201,8 +204,9 @@ void ConversionRun::processHead() {
         m_report.outcome = Outcome::Skipped;
         m_report.reason =
             isProtected ? QStringLiteral("it is protected and no right password was given")
-            : !QFileInfo::exists(path) ? QStringLiteral("it does not exist")
-                                       : QStringLiteral("it cannot be opened as a PDF file");
+            : !QFileInfo::exists(path)  ? QStringLiteral("it does not exist")
+            : result == PDFTOX_NO_PAGES ? QStringLiteral("it has no pages")
+                                        : QStringLiteral("it cannot be opened as a PDF file");
         finishEntry();
         return;
     }
@@ -214,6 +218,10 @@ void ConversionRun::processHead() {
     }
     if (!m_commandLine.isEmpty()) {
         runTool(m_commandLine);
+        // A failed HTML conversion leaves no empty folder behind (rmdir keeps a full one).
+        if (m_report.outcome != Outcome::Written && !m_madeFolder.isEmpty()) {
+            QDir().rmdir(m_madeFolder);
+        }
     }
     pump();
     finishEntry();
@@ -250,9 +258,13 @@ QString ConversionRun::decrypt(const QString& queuedPath, const QString& passwor
     m_host.setStatus(QStringLiteral("Decrypting PDF File..."));
     m_processes.waitForEnd(pid);
 
+    // Only the command-line tools read the decrypted copy; the library opens the queued file
+    // with the password, so a Word or image export does not fail with the copy.
     const std::optional<OutputFormat> format = m_settings.format();
     m_decryptionFailed = !QFileInfo::exists(decrypted);
-    if (!(format && isImageFormat(*format)) && m_decryptionFailed) {
+    const bool readsCopy = format && formatInfo(*format).backend != Backend::LibraryText &&
+                           formatInfo(*format).backend != Backend::LibraryImage;
+    if (readsCopy && m_decryptionFailed) {
         platform::MsgBox(
             QStringLiteral(
                 "The password is User Password, not Owner Password.\r\nConverting Failed."),
@@ -313,7 +325,9 @@ void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
         m_report.output = stem + QLatin1String(info.extension);
         break;
     case Backend::HtmlTool:
-        QDir().mkdir(stem);
+        if (QDir().mkdir(stem)) {
+            m_madeFolder = stem;
+        }
         command = HtmlCommandLine(conv, m_setup.appFolder, source, stem, base, rowValues());
         m_report.output = stem + conv.separator + base + QLatin1String(info.extension);
         break;
@@ -396,6 +410,9 @@ void ConversionRun::judgeLibraryResult(int result, bool images, long long pagesI
         return;
     case PDFTOX_WRITE_FAILED:
         m_report.reason = QStringLiteral("the output folder cannot be written");
+        return;
+    case PDFTOX_NAME_TOO_LONG:
+        m_report.reason = QStringLiteral("the output's name is too long for the file system");
         return;
     case PDFTOX_STOPPED:
         m_report.reason = QStringLiteral("the export was stopped");

@@ -139,6 +139,7 @@ private:
     QSet<QString> m_claimed; ///< the outputs of this run's files so far
     QString m_commandLine;
     QString m_toolExe;
+    QString m_madeFolder; ///< the HTML output folder this file's dispatch made, if it did
     bool m_decryptionFailed = false;
     bool m_running = false;
     QObject* m_progressRelay = nullptr; ///< set while an export runs on its own thread

@@ -10,6 +10,7 @@
 #include "platform/conventions.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"
+#include "platform/raw_names.h"
 #include "platform/sound.h"
 #include "platform/work_folders.h"
 
@@ -450,7 +451,7 @@ void frmConverter::LV_OLEDragDrop(const QMimeData* dropped) {
     }
     for (const QUrl& url : dropped->urls()) {
         if (url.isLocalFile()) {
-            QString path = url.toLocalFile();
+            QString path = platform::ReachableLocalFile(url);
             // A folder's URL may end in a separator; the row names the folder itself.
             if (path.size() > 1 && path.endsWith(QChar('/'))) {
                 path.chop(1);

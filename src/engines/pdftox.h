@@ -22,6 +22,7 @@ typedef int (*ExportProgressFn)(int firstPage, int lastPage, int pagesDone);
 #define PDFTOX_CANNOT_OPEN (-1)    /* missing, not a PDF, damaged beyond repair */
 #define PDFTOX_NEEDS_PASSWORD (-2) /* protected and no password was given */
 #define PDFTOX_WRONG_PASSWORD (-3) /* neither the user nor the owner password */
+#define PDFTOX_NO_PAGES (-4)       /* a PDF, but without a single page */
 
 /* Results of the exports: the number of image files or pages written (0 or more), or one of
  * these. An image export that fails part-way keeps the whole images it wrote. */
@@ -37,6 +38,8 @@ typedef int (*ExportProgressFn)(int firstPage, int lastPage, int pagesDone);
 #define PDFTOX_DISK_FULL (-13)
 /* StopExports() ended the export; no partial file stays */
 #define PDFTOX_STOPPED (-14)
+/* ExportRTF: the output's name or path is longer than the file system takes */
+#define PDFTOX_NAME_TOO_LONG (-15)
 
 /* Image type codes of ExportIMG (`imageTypeCode`); files end in .bmp, .jpg, .tif, .png, .gif. */
 #define PDFTOX_BMP 1
@@ -47,7 +50,7 @@ typedef int (*ExportProgressFn)(int firstPage, int lastPage, int pagesDone);
 
 /* Opens the PDF at `path`. `password` may be NULL or empty for none; it is tried as user and
  * as owner password. A damaged file that can be repaired opens. Returns a handle, or
- * PDFTOX_CANNOT_OPEN, PDFTOX_NEEDS_PASSWORD or PDFTOX_WRONG_PASSWORD. */
+ * PDFTOX_CANNOT_OPEN, PDFTOX_NEEDS_PASSWORD, PDFTOX_WRONG_PASSWORD or PDFTOX_NO_PAGES. */
 PDFTOX_EXPORT int OpenPDF(const char* path, const char* password);
 
 /* The number of pages, or PDFTOX_BAD_HANDLE. */

@@ -10,6 +10,7 @@
 #define TOOL_DISK_FULL 4           /* the output could not be written: no space left */
 #define TOOL_FOLDER_NOT_WRITABLE 5 /* the output folder is missing, read-only or forbidden */
 #define TOOL_CUT_SHORT 6           /* written, but a page took too long and was cut short */
+#define TOOL_NAME_TOO_LONG 7       /* an output's name is longer than the file system allows */
 #define TOOL_MISSING_PROGRAM 127   /* a program it runs is not installed */
 
 #endif

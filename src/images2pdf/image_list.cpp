@@ -1,6 +1,7 @@
 #include "image_list.h"
 
 #include "platform/paths.h"
+#include "platform/raw_names.h"
 
 #include <QDir>
 
@@ -45,7 +46,7 @@ int ImageList::addDropped(const QList<QUrl>& urls) {
         if (!url.isLocalFile()) {
             continue;
         }
-        QString path = url.toLocalFile();
+        QString path = platform::ReachableLocalFile(url);
         // A folder comes with a trailing slash from some file managers; its name is what counts.
         while (path.size() > 1 && path.endsWith(QChar('/'))) {
             path.chop(1);

@@ -57,11 +57,31 @@ QStringList SplitCommandLine(const QString& commandLine) {
         return args;
     }
 
-    // The program name: quotes only group, backslashes are literal.
+    // The program name: quotes only group, backslashes are literal, except before a quote:
+    // a folder named with a quote ("/opt/my \"app\"") reaches its programs.
     QString program;
     bool inQuotes = false;
     for (; i < n; ++i) {
         const QChar c = commandLine[i];
+        if (c == backslash) {
+            qsizetype end = i;
+            while (end < n && commandLine[end] == backslash) {
+                ++end;
+            }
+            const qsizetype slashes = end - i;
+            if (end < n && commandLine[end] == quote) {
+                program += QString(slashes / 2, backslash);
+                if (slashes % 2 == 1) {
+                    program += quote;
+                    i = end;
+                    continue;
+                }
+            } else {
+                program += QString(slashes, backslash);
+            }
+            i = end - 1;
+            continue;
+        }
         if (c == quote) {
             inQuotes = !inQuotes;
         } else if (isBlank(c) && !inQuotes) {

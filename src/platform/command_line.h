@@ -19,8 +19,9 @@ QString QuoteIfNeeded(const QString& path);
 /// blanks separate arguments outside quotes; `"` toggles quoting; `""` inside quotes is a
 /// literal quote; 2n backslashes before `"` give n backslashes and a quote that toggles,
 /// 2n+1 give n backslashes and a literal `"`; other backslashes are literal. The first
-/// argument, the program, takes no backslash escapes: it ends at the first blank outside
-/// quotes, and its quotes are dropped.
+/// argument, the program, ends at the first blank outside quotes and its quotes are dropped;
+/// its backslashes are literal unless they stand before a quote, where they follow the rule
+/// above (a Windows program name holds no quote, a Linux one may).
 QStringList SplitCommandLine(const QString& commandLine);
 
 } // namespace platform

@@ -10,9 +10,10 @@
 
 #include "platform/paths.h"
 #include "platform/prompts.h"
-#include <QFile>
+#include "platform/raw_names.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <csignal>
@@ -52,7 +53,7 @@ public:
         if (m_tty) {
             std::fprintf(stderr, "\r\033[K");
         }
-        QString line = report.path + QStringLiteral(": ");
+        QString line = platform::ShownPath(report.path) + QStringLiteral(": ");
         switch (report.outcome) {
         case FileReport::Outcome::Written:
             line += QStringLiteral("wrote ") + report.output;

@@ -1,5 +1,6 @@
 // lumadoc-cli: Lumadoc's conversions from the terminal.
 #include "cli_front_end.h"
+#include "platform/raw_names.h"
 #include "platform/work_folders.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,15 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     // Work folders left by a run of ours that was killed go, with any decrypted copies in them.
     platform::WorkFolders::removeStale();
-    QStringList args = QCoreApplication::arguments().mid(1);
+    // A file named in bytes that are not UTF-8 (a Latin-1 "caf\xE9.pdf") is reached through a
+    // link; options and passwords are taken as they are.
+    QStringList args;
+    for (int i = 1; i < argc; ++i) {
+        const bool password = std::strcmp(argv[i - 1], "--password") == 0 ||
+                              std::strncmp(argv[i], "--password=", 11) == 0;
+        args << (password || argv[i][0] == '-' ? QString::fromLocal8Bit(argv[i])
+                                               : platform::ReachablePath(argv[i]));
+    }
     // The program keeps its own copy of the arguments: a password given on the command line
     // leaves the memory that the process list shows to other users.
     for (int i = 1; i < argc; ++i) {

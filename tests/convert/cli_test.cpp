@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <unistd.h>
 
 #include "qt_printers.h"
 #include <gtest/gtest.h>
@@ -110,6 +111,61 @@ TEST_F(Cli, FailuresGiveStatusOne) {
     EXPECT_EQ(missingFile.status, 2);
     EXPECT_TRUE(missingFile.err.contains("cannot read the password"))
         << missingFile.err.toStdString();
+}
+
+// Each skip or failure says why, and names that Qt cannot hold or command lines must quote work.
+TEST_F(Cli, MessagesSayWhyAndOddNamesWork) {
+    const QString empty = dir.path() + "/empty.pdf";
+    QFile e(empty);
+    ASSERT_TRUE(e.open(QIODevice::WriteOnly));
+    e.write(QByteArray::fromStdString(testing_support::assemblePdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>"},
+        "/Root 1 0 R")));
+    e.close();
+    EXPECT_EQ(convert({"--to", "doc", "-o", out, empty}).out,
+              empty + ": skipped: it has no pages\n");
+    EXPECT_TRUE(convert({"--to", "html", "-o", out, empty}).out.endsWith("it has no pages\n"));
+
+    // A 251-byte name fits with ".pdf" but not in its HTML folder with ".html": said so, and no
+    // empty folder stays. Three bytes shorter, the pictures' names are cut to fit.
+    const QString longest = dir.path() + "/" + QString(251, 'n') + ".pdf";
+    ASSERT_TRUE(QFile::copy(pdf, longest));
+    const Outcome tooLong = convert({"--to", "html", "-o", out, longest});
+    EXPECT_TRUE(tooLong.out.endsWith("failed: the output's name is too long for the file system\n"))
+        << tooLong.out.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out + "/" + QString(251, 'n')));
+    const QString shorter = dir.path() + "/" + QString(124, QChar(0xE9)) + ".pdf"; // 248 bytes
+    ASSERT_TRUE(QFile::copy(pdf, shorter));
+    EXPECT_EQ(convert({"--to", "html", "-o", out, shorter}).status, 0);
+
+    // A Latin-1 name, which is not UTF-8: opened, its outputs named as the name was meant.
+    const std::string latin1 = dir.path().toStdString() + "/caf\xE9 menu.pdf";
+    ASSERT_EQ(::link(pdf.toUtf8().constData(), latin1.c_str()), 0);
+    QProcess shell;
+    shell.start("/bin/sh", {"-c",
+                            "exec \"$0\" convert --to txt -o \"$1\" \"$2\"/\"$(printf "
+                            "'caf\\351 menu.pdf')\"",
+                            cli, out, dir.path()});
+    shell.waitForFinished(60000);
+    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+    const QString line = QString::fromUtf8(shell.readAllStandardOutput());
+    EXPECT_EQ(line, dir.path() + "/café menu.pdf: wrote " + out + "/café menu.txt\n");
+
+    // An application folder whose path holds a quote: its command-line tools still start, also
+    // the decryption. Hard links make the copy cheap.
+    const QString quoted = QStringLiteral(LUMADOC_APP_DIR "/../app \"quoted\"");
+    QDir(quoted).removeRecursively();
+    ASSERT_EQ(QProcess::execute("cp", {"-al", LUMADOC_APP_DIR, quoted}), 0);
+    const QString locked = dir.path() + "/locked.pdf";
+    ASSERT_EQ(QProcess::execute("qpdf", {"--encrypt", "pw", "owner", "256", "--", pdf, locked}), 0);
+    for (const char* format : {"txt", "html", "swf"}) {
+        QProcess p;
+        p.start(quoted + "/lumadoc-cli",
+                {"convert", "--to", format, "-o", out + "/q", "--password", "pw", pdf, locked});
+        p.waitForFinished(120000);
+        EXPECT_EQ(p.exitCode(), 0) << format << p.readAllStandardOutput().toStdString();
+    }
+    QDir(quoted).removeRecursively();
 }
 
 TEST_F(Cli, HelpAndFolders) {

@@ -395,7 +395,8 @@ TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage) {
     EXPECT_FALSE(QFileInfo::exists(out + "/locked.txt"));
     EXPECT_TRUE(host.sounds.isEmpty()) << "the sound is off";
 
-    // Image formats go through the library with the password: no message, and output.
+    // Word and image formats go through the library with the password: no message that the
+    // conversion failed, and their output.
     prompts.messages.clear();
     prompts.passwords = {"pw"};
     settings.selectFormat(Jpeg);
@@ -403,6 +404,13 @@ TEST_F(Run, AMissingDecryptedCopyShowsThePasswordMessage) {
     r.RunConversion();
     EXPECT_TRUE(prompts.messages.isEmpty());
     EXPECT_EQ(files(out + "/locked").size(), 3);
+    prompts.passwords = {"pw"};
+    settings.selectFormat(Rtf);
+    queue.append(locked);
+    r.RunConversion();
+    EXPECT_TRUE(prompts.messages.isEmpty());
+    EXPECT_EQ(host.reports.last().outcome, ConversionHost::FileReport::Outcome::Written);
+    EXPECT_TRUE(QFileInfo::exists(out + "/locked.rtf"));
 }
 
 TEST_F(Run, NoFormatWritesNothingButFinishes) {

@@ -3,6 +3,8 @@
 // readers.
 #include "engine_test_support.h"
 
+#include "tool_status.h"
+
 #include "platform/command_line.h"
 #include "platform/process.h"
 
@@ -391,6 +393,26 @@ TEST(Pdf2htm, GlyphsWithoutLettersAreDrawnIntoTheBackground) {
     EXPECT_GT(darkIn(40, 152, 160, 200), 200) << "the dingbats";
     EXPECT_GT(darkIn(400, 152, 496, 200), 2000) << "the Type 3 squares";
     EXPECT_EQ(darkIn(40, 70, 200, 100), 0) << "the plain words are text only";
+}
+
+// None of the converting tools writes its output over its input, named as it is or through a
+// link; each says so on one line, with the status of a command-line mistake.
+TEST(Tools, NeverWriteOverTheirInput) {
+    TempFolder dir;
+    const std::string pdf = dir.file("in put.pdf");
+    ASSERT_TRUE(writeFixturePdf(pdf, styledPages()));
+    const std::string original = readFile(pdf);
+    ASSERT_EQ(symlink(pdf.c_str(), dir.file("link.swf").c_str()), 0);
+    for (const std::string& line :
+         {"data/pdf2htm -f 1 " + q(pdf) + " " + q(pdf), "data/pdf2swf " + q(pdf) + " -o " + q(pdf),
+          "data/pdf2swf " + q(pdf) + " -o " + q(dir.file("link.swf")),
+          "pdftotext " + q(pdf) + " " + q(pdf)}) {
+        const ToolResult r = runTool(app + "/" + line, dir.file("e"));
+        EXPECT_EQ(r.status, TOOL_USAGE) << line;
+        EXPECT_NE(r.errors.find("the output would be written over the input\n"), std::string::npos)
+            << r.errors;
+        EXPECT_EQ(readFile(pdf), original) << line;
+    }
 }
 
 TEST(Pdf2htm, PageRangeErrorsAndCorpusText) {

@@ -1,4 +1,5 @@
 #include "platform/paths.h"
+#include "platform/raw_names.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,7 +8,9 @@
 #include "qt_printers.h"
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -134,6 +137,37 @@ TEST(DeleteFolderTree, RemovesReadOnlyHiddenAndNestedEntriesButNeverFollowsLinks
     EXPECT_TRUE(QFileInfo::exists(outside + "/precious.txt"));
     DeleteFolderTree(tree); // missing: nothing happens
     DeleteFolderTree(QString());
+}
+
+} // namespace
+
+namespace {
+
+// A file whose name is Latin-1, not UTF-8, as an old archive or a Windows share gives it: given
+// as bytes on a command line or dropped as a URL, it opens under the name it was meant to have.
+TEST(RawNames, NamesThatAreNotUtf8AreReached) {
+    QTemporaryDir dir;
+    const QByteArray raw = QFile::encodeName(dir.path()) + "/caf\xE9 \"1\".pdf";
+    const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "%PDF", 4), 4);
+    ::close(fd);
+
+    const QString viaBytes = platform::ReachablePath(raw);
+    EXPECT_TRUE(viaBytes.endsWith(QStringLiteral("/café \"1\".pdf"))) << viaBytes.toStdString();
+    QFile opened(viaBytes);
+    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+    EXPECT_EQ(opened.readAll(), QByteArray("%PDF"));
+    EXPECT_EQ(platform::ShownPath(viaBytes), dir.path() + QStringLiteral("/café \"1\".pdf"));
+
+    const QUrl dropped = QUrl::fromEncoded("file://" + raw.toPercentEncoding("/"));
+    EXPECT_TRUE(QFile::exists(platform::ReachableLocalFile(dropped)));
+
+    // UTF-8 names and their URLs stay as they are.
+    const QString plain = dir.path() + QStringLiteral("/é.pdf");
+    EXPECT_EQ(platform::ReachablePath(QFile::encodeName(plain)), plain);
+    EXPECT_EQ(platform::ReachableLocalFile(QUrl::fromLocalFile(plain)), plain);
+    EXPECT_EQ(platform::ShownPath(plain), plain);
 }
 
 } // namespace

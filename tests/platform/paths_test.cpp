@@ -135,6 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The program keeps its backslashes; quotes only group it.
         SplitCase{
             "QuotedProgram", "\"C:\\Program Files\\x.exe\" -q", {"C:\\Program Files\\x.exe", "-q"}},
+        SplitCase{
+            "QuoteInProgram", "\"/opt/my \\\"app\\\"/pro\" -q", {"/opt/my \"app\"/pro", "-q"}},
         SplitCase{"DecryptionLine",
                   "C:\\App\\data\\pdftk.exe c:\\tmp\\tmp2.pdf input_pw \"pw\" output "
                   "c:\\tmp\\tmp.pdf dont_ask",
@@ -150,8 +152,11 @@ TEST(CommandLine, QuotedTextsComeBackUnchanged) {
     std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
     std::uniform_int_distribution<int> length(0, 24);
     for (int round = 0; round < 3000; ++round) {
-        QStringList args{QStringLiteral("prog")};
-        QString line = QStringLiteral("prog");
+        // Programs as the command lines write them: plain, or quoted when they need it.
+        const QString prog =
+            round % 3 == 0 ? QStringLiteral("/opt/my \"app\" \\x/prog") : QStringLiteral("prog");
+        QStringList args{prog};
+        QString line = QuoteIfNeeded(prog);
         const int count = 1 + round % 4;
         for (int i = 0; i < count; ++i) {
             QString text;

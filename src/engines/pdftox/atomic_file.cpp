@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pdftox {
@@ -100,6 +101,13 @@ std::string hiddenNameFor(const std::string& path) {
 
 } // namespace
 
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 WriteFault faultOf(int error) {
     switch (error) {
     case ENOSPC:
@@ -112,6 +120,8 @@ WriteFault faultOf(int error) {
     case ENOENT:
     case ENOTDIR:
         return WriteFault::FolderNotWritable;
+    case ENAMETOOLONG:
+        return WriteFault::NameTooLong;
     default:
         return WriteFault::Other;
     }
@@ -124,6 +134,8 @@ int exitStatusFor(const std::exception& e) {
             return TOOL_DISK_FULL;
         case WriteFault::FolderNotWritable:
             return TOOL_FOLDER_NOT_WRITABLE;
+        case WriteFault::NameTooLong:
+            return TOOL_NAME_TOO_LONG;
         case WriteFault::Other:
             break;
         }

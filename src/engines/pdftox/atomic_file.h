@@ -19,13 +19,19 @@ private:
 enum class WriteFault {
     DiskFull,          ///< no space left (ENOSPC, EDQUOT, EFBIG)
     FolderNotWritable, ///< missing, read-only or forbidden folder
+    NameTooLong,       ///< a name or path longer than the file system takes (ENAMETOOLONG)
     Other,
 };
 
 WriteFault faultOf(int error);
 
+/// Whether the two paths name one existing file (through links too): an output that must not
+/// be written over its own input.
+bool sameFile(const std::string& a, const std::string& b);
+
 /// The exit status (tool_status.h) for a program that ends with `e`: TOOL_DISK_FULL or
-/// TOOL_FOLDER_NOT_WRITABLE for a WriteError of that kind, otherwise TOOL_FAILED.
+/// TOOL_FOLDER_NOT_WRITABLE or TOOL_NAME_TOO_LONG for a WriteError of that kind, otherwise
+/// TOOL_FAILED.
 int exitStatusFor(const std::exception& e);
 
 /// A file written under no name or a hidden temporary name in its final folder and given its

@@ -178,7 +178,19 @@ DocumentPtr openPdf(fz_context* ctx, const std::string& path) {
         }
     });
     if (pages <= 0) {
-        throw MuError("no pages", FZ_ERROR_GENERIC);
+        // A real PDF with an empty page tree, or bytes from which repair found no document.
+        bool pageTree = false;
+        guarded(ctx, [&] {
+            pdf_document* pdf = pdf_document_from_fz_document(ctx, doc);
+            if (pdf && pdf->num_xref_sections > 0) {
+                pdf_obj* tree = pdf_dict_getp(ctx, pdf_trailer(ctx, pdf), "Root/Pages");
+                pageTree = pdf_is_dict(ctx, tree);
+            }
+        });
+        if (pageTree) {
+            throw NoPages();
+        }
+        throw MuError("no document found", FZ_ERROR_GENERIC);
     }
     return owned;
 }
@@ -218,7 +230,7 @@ Access unlock(fz_context* ctx, fz_document* doc, const std::string& password) {
     int pages = 0;
     guarded(ctx, [&] { pages = fz_count_pages(ctx, doc); });
     if (pages <= 0) {
-        throw MuError("no pages", FZ_ERROR_GENERIC);
+        throw NoPages();
     }
     return Access::Open;
 }

@@ -22,6 +22,12 @@ private:
     int m_code;
 };
 
+/// A PDF that opens but holds no page.
+class NoPages : public MuError {
+public:
+    NoPages() : MuError("the PDF has no pages", FZ_ERROR_GENERIC) {}
+};
+
 /// The root context, shared by all threads through clones (its locks make that safe).
 fz_context* rootContext();
 

@@ -142,19 +142,23 @@ int OpenPDF(const char* path, const char* password) {
         }
         auto entry = std::make_shared<OpenDocument>();
         fz_context* ctx = entry->context.get();
-        entry->doc = openPdf(ctx, path);
-        entry->source = {path, text(password)};
-        switch (unlock(ctx, entry->doc.get(), entry->source.password)) {
-        case Access::NeedsPassword:
-            return PDFTOX_NEEDS_PASSWORD;
-        case Access::WrongPassword:
-            return PDFTOX_WRONG_PASSWORD;
-        case Access::Open:
-            break;
+        try {
+            entry->doc = openPdf(ctx, path);
+            entry->source = {path, text(password)};
+            switch (unlock(ctx, entry->doc.get(), entry->source.password)) {
+            case Access::NeedsPassword:
+                return PDFTOX_NEEDS_PASSWORD;
+            case Access::WrongPassword:
+                return PDFTOX_WRONG_PASSWORD;
+            case Access::Open:
+                break;
+            }
+        } catch (const NoPages&) {
+            return PDFTOX_NO_PAGES;
         }
         entry->pageCount = countPages(ctx, entry->doc.get());
         if (entry->pageCount <= 0) {
-            return PDFTOX_CANNOT_OPEN;
+            return PDFTOX_NO_PAGES;
         }
         std::lock_guard lock(g_registryMutex);
         if (g_nextHandle == INT_MAX) {
@@ -276,8 +280,14 @@ int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
             report.skipped(range.after);
             return pages;
         } catch (const WriteError& e) {
-            return faultOf(e.error()) == WriteFault::DiskFull ? PDFTOX_DISK_FULL
-                                                              : PDFTOX_WRITE_FAILED;
+            switch (faultOf(e.error())) {
+            case WriteFault::DiskFull:
+                return PDFTOX_DISK_FULL;
+            case WriteFault::NameTooLong:
+                return PDFTOX_NAME_TOO_LONG;
+            default:
+                return PDFTOX_WRITE_FAILED;
+            }
         }
     });
 }

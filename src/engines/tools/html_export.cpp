@@ -114,6 +114,21 @@ std::string fileStem(const std::string& path) {
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
+// The stem of the page pictures' names ("STEM-12.png"): the page's own stem, cut at a character's
+// start where a long one would make a name longer than a file system takes.
+std::string pictureStem(const std::string& stem) {
+    constexpr size_t NameMax = 255;
+    constexpr size_t LongestEnding = 15; // "-" and ten digits and ".jpg"
+    if (stem.size() + LongestEnding <= NameMax) {
+        return stem;
+    }
+    size_t cut = NameMax - LongestEnding;
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return stem.substr(0, cut);
+}
+
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -318,13 +333,16 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
     }
     const std::string folder = folderOf(output);
     const std::string stem = fileStem(output);
+    const std::string picturesStem = pictureStem(stem);
 
     std::map<TextStyle, int> classes;
     std::string body;
     std::vector<std::shared_ptr<AtomicFile>> pictures;
     runPages<HtmlPage>(
         DocumentSource{source, ""}, first, last,
-        [&](fz_context* c, fz_document* d, int n) { return convertPage(c, d, n, folder, stem); },
+        [&](fz_context* c, fz_document* d, int n) {
+            return convertPage(c, d, n, folder, picturesStem);
+        },
         [&](int n, std::optional<HtmlPage>&& page) {
             if (!page) {
                 // A page that cannot be read keeps its place, empty.

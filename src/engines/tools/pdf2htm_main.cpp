@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     try {
         const tools::HtmlCommand command =
             tools::parsePdf2htmArgs(std::vector<std::string>(argv + 1, argv + argc));
+        tools::refuseOutputOverInput(command.source, command.output);
         tools::convertToHtml(command.source, command.output, command.first, command.last);
         // The output is written; a page that ran out of time is said, with a status of its own.
         return tools::reportPagesCutShort("pdf2htm");

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     try {
         const tools::SwfCommand command =
             tools::parsePdf2swfArgs(std::vector<std::string>(argv + 1, argv + argc));
+        tools::refuseOutputOverInput(command.source, command.output);
         tools::convertToSwf(command.source, command.output, command.options);
         // The output is written; a page that ran out of time is said, with a status of its own.
         return tools::reportPagesCutShort("pdf2swf");

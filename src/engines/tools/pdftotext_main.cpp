@@ -129,6 +129,12 @@ int main(int argc, char** argv) {
         args.insert(args.begin() + std::ptrdiff_t(files[0]) + 1, "-");
     }
 
+    if (pdftox::sameFile(args[files[0]], output)) {
+        std::fprintf(stderr, "pdftotext: %s: the output would be written over the input\n",
+                     output.c_str());
+        return TOOL_USAGE;
+    }
+
     std::optional<pdftox::AtomicFile> file;
     int out = -1;
     try {

@@ -1,5 +1,6 @@
 #include "tool_args.h"
 
+#include "atomic_file.h"
 #include "page_pipeline.h"
 
 #include "../tool_status.h"
@@ -44,6 +45,12 @@ int reportUsageError(const char* program, const UsageError& e, const char* synop
 }
 
 const char* const pdf2htmSynopsis = "usage: pdf2htm [-q] -f FIRST [-l LAST] SOURCE.pdf OUTPUT.html";
+
+void refuseOutputOverInput(const std::string& source, const std::string& output) {
+    if (pdftox::sameFile(source, output)) {
+        throw UsageError(output + ": the output would be written over the input");
+    }
+}
 
 HtmlCommand parsePdf2htmArgs(const std::vector<std::string>& args) {
     HtmlCommand cmd;

@@ -17,6 +17,10 @@ int reportUsageError(const char* program, const UsageError& e, const char* synop
 /// and were cut short, and gives the exit status (TOOL_CUT_SHORT when any, else TOOL_OK).
 int reportPagesCutShort(const char* program);
 
+/// Throws UsageError when `output` names the file `source` (also through a link): a conversion
+/// never writes over its own input.
+void refuseOutputOverInput(const std::string& source, const std::string& output);
+
 /// What a pdf2htm command line asks for.
 struct HtmlCommand {
     std::string source;

@@ -11,14 +11,15 @@ void openToolSource(ToolSource& source, const std::string& path, int first, int 
     fz_context* ctx = source.context.get();
     try {
         source.doc = openPdf(ctx, path);
+    } catch (const NoPages& e) {
+        throw std::runtime_error(path + ": " + e.what());
     } catch (const MuError& e) {
         throw std::runtime_error(path + ": cannot open the PDF: " + e.what());
     }
     if (unlock(ctx, source.doc.get(), "") != Access::Open) {
         throw std::runtime_error(path + ": the PDF is protected by a password");
     }
-    int pages = 0;
-    pages = countPages(ctx, source.doc.get());
+    const int pages = countPages(ctx, source.doc.get());
     source.first = std::max(first, 1);
     source.last = std::min(last, pages);
     if (source.first > source.last) {
