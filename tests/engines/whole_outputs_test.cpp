@@ -308,6 +308,40 @@ TEST(PageBudget, AFormBombIsCutShortAndTheNextFileConverts) {
     unsetenv("LUMADOC_PAGE_BUDGET_MS");
 }
 
+// poppler's pdftotext has no budget of its own: ours ends it on a page that runs past the
+// budget and starts it again after that page, so the pages around the bomb keep their text, in
+// both page-break modes.
+TEST(PageBudget, TheTextToolSkipsABombAndKeepsThePagesAroundIt) {
+    TempFolder dir;
+    setenv("LUMADOC_PAGE_BUDGET_MS", "1000", 1);
+    const std::string bomb = dir.file("bomb.pdf");
+    std::ofstream(bomb, std::ios::binary) << testing_support::formBombPdf();
+    testing_support::FixturePage before;
+    before.content = textLine("F1", 12, 72, 700, "Before the bomb");
+    testing_support::FixturePage after;
+    after.content = textLine("F1", 12, 72, 700, "After the bomb");
+    ASSERT_TRUE(writeFixturePdf(dir.file("before.pdf"), {before}));
+    ASSERT_TRUE(writeFixturePdf(dir.file("after.pdf"), {after}));
+    const std::string sandwich = dir.file("sand wich.pdf");
+    ASSERT_EQ(run("qpdf --empty --pages " + q(dir.file("before.pdf")) + " " + q(bomb) + " " +
+                  q(dir.file("after.pdf")) + " " + q(bomb) + " -- " + q(sandwich)),
+              0);
+
+    const ToolResult r = runTool(app + "/pdftotext " + q(sandwich) + " " + q(dir.file("s.txt")),
+                                 dir.file("errors.txt"));
+    EXPECT_EQ(r.status, TOOL_CUT_SHORT) << r.errors;
+    EXPECT_NE(r.errors.find("page 2 is too complex"), std::string::npos) << r.errors;
+    EXPECT_NE(r.errors.find("page 4 is too complex"), std::string::npos) << r.errors;
+    EXPECT_EQ(readFile(dir.file("s.txt")), "Before the bomb\n\n\f\fAfter the bomb\n\n\f\f");
+
+    const ToolResult plain =
+        runTool(app + "/pdftotext -f 2 -l 3 -nopgbrk " + q(sandwich) + " " + q(dir.file("p.txt")),
+                dir.file("errors.txt"));
+    EXPECT_EQ(plain.status, TOOL_CUT_SHORT) << plain.errors;
+    EXPECT_EQ(readFile(dir.file("p.txt")), "After the bomb\n\n");
+    unsetenv("LUMADOC_PAGE_BUDGET_MS");
+}
+
 // A tool whose program was killed ends too, instead of working on for nobody.
 TEST(PageBudget, ToolsEndWithTheProgramThatStartedThem) {
     TempFolder dir;

@@ -28,12 +28,6 @@ void notePageCutShort(int page) {
     g_cutShort.push_back(page);
 }
 
-std::chrono::milliseconds pageBudget() {
-    const char* given = std::getenv("LUMADOC_PAGE_BUDGET_MS");
-    const long ms = given ? std::strtol(given, nullptr, 10) : 0;
-    return std::chrono::milliseconds(ms > 0 ? ms : 15000);
-}
-
 PageBudget::PageBudget(unsigned generation) : m_previous(currentPageCookie()) {
     setCurrentPageCookie(&m_cookie);
     const auto deadline = std::chrono::steady_clock::now() + pageBudget();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mupdf.h"
+#include "page_budget.h"
 
 #include <algorithm>
 #include <atomic>
@@ -29,9 +30,6 @@ unsigned stopGeneration();
 std::vector<int> takePagesCutShort();
 void notePageCutShort(int page);
 
-/// The time the work on one page may take: 15 seconds, or the milliseconds that the
-/// environment variable LUMADOC_PAGE_BUDGET_MS gives.
-std::chrono::milliseconds pageBudget();
 
 /// Watches the work on one page on the calling thread: once the page's budget is spent, or a
 /// stop is requested, MuPDF's interpreter is told through the page's cookie (which drawPage
