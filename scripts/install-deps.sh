@@ -14,6 +14,7 @@ packages=(
     poppler-utils mupdf-tools
     img2pdf
     libcups2-dev
+    libtesseract-dev tesseract-ocr tesseract-ocr-eng ghostscript
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format
     fonts-dejavu-core

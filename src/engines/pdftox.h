@@ -90,6 +90,13 @@ PDFTOX_EXPORT void StopExports(void);
  * (15 seconds) and were cut short with what they had drawn by then; 0 when none. */
 PDFTOX_EXPORT int PagesCutShort(void);
 
+/* Turns text recognition on (1, the default) or off (0) for the ExportRTF calls that start
+ * afterwards: a page whose own text is missing or unusable while it shows something (a scan,
+ * text drawn as outlines, fonts without a character map) has its words read from the page
+ * drawn at 300 dpi, with Tesseract, in the languages installed. The environment variable
+ * LUMADOC_OCR=0 turns it off from the start. Returns the previous setting. */
+PDFTOX_EXPORT int SetTextRecognition(int on);
+
 /* Releases the document; unknown handles are ignored. */
 PDFTOX_EXPORT void ClosePDF(int handle);
 

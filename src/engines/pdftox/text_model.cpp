@@ -4,6 +4,7 @@
 #include "figures.h"
 
 #include "image_writers.h"
+#include "recognition.h"
 
 #include <algorithm>
 #include <cctype>
@@ -1381,10 +1382,44 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
     const TextPagePtr textPtr = readPageText(ctx, p, options);
     const fz_stext_page* text = textPtr.get();
 
+    // A page without usable text of its own (a scan, text drawn as outlines, fonts without a
+    // character map) is read by recognition: its words replace its own text, and a picture
+    // that covers most of the page (the scan itself) is left out, as the words are its content.
+    TextPagePtr recognisedPtr(nullptr, {ctx});
+    if (recognitionEnabled() && needsRecognition(ctx, p, text)) {
+        try {
+            recognisedPtr = recognisePage(ctx, p, options);
+        } catch (const std::exception&) {
+            // The page keeps what it had.
+        }
+    }
+    const fz_stext_page* words = recognisedPtr ? recognisedPtr.get() : text;
+    const float pageArea = (bounds.x1 - bounds.x0) * (bounds.y1 - bounds.y0);
+    const auto coversThePage = [&](fz_rect r) {
+        r = fz_intersect_rect(r, bounds);
+        return !fz_is_empty_rect(r) && (r.x1 - r.x0) * (r.y1 - r.y0) > pageArea / 2;
+    };
+
     std::vector<std::variant<TextLine, Picture>> flow;
     int blockNumber = 0;
     std::vector<std::pair<Picture, fz_rect>> pictures;
+    std::vector<const fz_stext_block*> blocks;
     for (const fz_stext_block* block = text->first_block; block; block = block->next) {
+        if (!recognisedPtr ||
+            (block->type == FZ_STEXT_BLOCK_IMAGE && !coversThePage(block->bbox))) {
+            blocks.push_back(block);
+        }
+    }
+    if (recognisedPtr) {
+        // The recognised words in the order they are read; the page's other pictures find their
+        // places among them as pictures always do, by where they stand.
+        for (const fz_stext_block* block = words->first_block; block; block = block->next) {
+            if (block->type == FZ_STEXT_BLOCK_TEXT) {
+                blocks.push_back(block);
+            }
+        }
+    }
+    for (const fz_stext_block* block : blocks) {
         ++blockNumber;
         if (block->type == FZ_STEXT_BLOCK_TEXT) {
             for (const fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
@@ -1410,7 +1445,10 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
         }
     }
     moveSpanningBlocksUp(flow, bounds);
-    takeFigures(ctx, p, bounds, flow, pictures);
+    // On a recognised page the drawings are mostly the letters themselves.
+    if (!recognisedPtr) {
+        takeFigures(ctx, p, bounds, flow, pictures);
+    }
     placePictures(flow, std::move(pictures));
     layOut(ctx, std::move(flow), model);
     return model;

@@ -1,0 +1,454 @@
+#include "recognition.h"
+
+#include <tesseract/capi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pdftox {
+namespace {
+
+constexpr float RecognitionDpi = 300;
+
+std::atomic<int> g_recognition{-1}; // -1: not yet read from the environment
+
+// ---- Tesseract, loaded on first use --------------------------------------------------------
+
+// The functions of Tesseract's C interface that recognition uses.
+struct Tesseract {
+    decltype(&TessBaseAPICreate) create = nullptr;
+    decltype(&TessBaseAPIDelete) destroy = nullptr;
+    decltype(&TessBaseAPIInit2) init = nullptr;
+    decltype(&TessBaseAPIGetAvailableLanguagesAsVector) languages = nullptr;
+    decltype(&TessDeleteTextArray) deleteTextArray = nullptr;
+    decltype(&TessDeleteText) deleteText = nullptr;
+    decltype(&TessBaseAPISetPageSegMode) setPageSegMode = nullptr;
+    decltype(&TessBaseAPISetImage) setImage = nullptr;
+    decltype(&TessBaseAPISetSourceResolution) setResolution = nullptr;
+    decltype(&TessBaseAPIRecognize) recognize = nullptr;
+    decltype(&TessBaseAPIGetIterator) iterator = nullptr;
+    decltype(&TessBaseAPIClear) clear = nullptr;
+    decltype(&TessResultIteratorDelete) deleteIterator = nullptr;
+    decltype(&TessResultIteratorGetPageIterator) pageIterator = nullptr;
+    decltype(&TessResultIteratorNext) next = nullptr;
+    decltype(&TessResultIteratorGetUTF8Text) text = nullptr;
+    decltype(&TessResultIteratorConfidence) confidence = nullptr;
+    decltype(&TessResultIteratorWordFontAttributes) fontAttributes = nullptr;
+    decltype(&TessPageIteratorIsAtBeginningOf) beginsAt = nullptr;
+    decltype(&TessPageIteratorBoundingBox) box = nullptr;
+    decltype(&TessPageIteratorBaseline) baseline = nullptr;
+    decltype(&TessMonitorCreate) createMonitor = nullptr;
+    decltype(&TessMonitorDelete) deleteMonitor = nullptr;
+    decltype(&TessMonitorSetCancelFunc) setCancel = nullptr;
+    decltype(&TessMonitorSetCancelThis) setCancelThis = nullptr;
+    std::string languageList; ///< "eng+deu+...": every language installed, English first
+};
+
+template <typename F> bool resolve(void* library, const char* name, F* to) {
+    *to = reinterpret_cast<F>(dlsym(library, name));
+    return *to != nullptr;
+}
+
+// Tesseract's C interface, or null when the library or its English data is missing.
+const Tesseract* tesseract() {
+    static std::once_flag once;
+    static std::unique_ptr<Tesseract> loaded;
+    std::call_once(once, [] {
+        // The pages are recognised side by side already: Tesseract's own threads would only
+        // compete with them. OpenMP reads this when it is loaded, with Tesseract.
+        setenv("OMP_THREAD_LIMIT", "1", 0);
+        void* library = dlopen("libtesseract.so.5", RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            return;
+        }
+        auto t = std::make_unique<Tesseract>();
+        const bool all =
+            resolve(library, "TessBaseAPICreate", &t->create) &&
+            resolve(library, "TessBaseAPIDelete", &t->destroy) &&
+            resolve(library, "TessBaseAPIInit2", &t->init) &&
+            resolve(library, "TessBaseAPIGetAvailableLanguagesAsVector", &t->languages) &&
+            resolve(library, "TessDeleteTextArray", &t->deleteTextArray) &&
+            resolve(library, "TessDeleteText", &t->deleteText) &&
+            resolve(library, "TessBaseAPISetPageSegMode", &t->setPageSegMode) &&
+            resolve(library, "TessBaseAPISetImage", &t->setImage) &&
+            resolve(library, "TessBaseAPISetSourceResolution", &t->setResolution) &&
+            resolve(library, "TessBaseAPIRecognize", &t->recognize) &&
+            resolve(library, "TessBaseAPIGetIterator", &t->iterator) &&
+            resolve(library, "TessBaseAPIClear", &t->clear) &&
+            resolve(library, "TessResultIteratorDelete", &t->deleteIterator) &&
+            resolve(library, "TessResultIteratorGetPageIterator", &t->pageIterator) &&
+            resolve(library, "TessResultIteratorNext", &t->next) &&
+            resolve(library, "TessResultIteratorGetUTF8Text", &t->text) &&
+            resolve(library, "TessResultIteratorConfidence", &t->confidence) &&
+            resolve(library, "TessResultIteratorWordFontAttributes", &t->fontAttributes) &&
+            resolve(library, "TessPageIteratorIsAtBeginningOf", &t->beginsAt) &&
+            resolve(library, "TessPageIteratorBoundingBox", &t->box) &&
+            resolve(library, "TessPageIteratorBaseline", &t->baseline) &&
+            resolve(library, "TessMonitorCreate", &t->createMonitor) &&
+            resolve(library, "TessMonitorDelete", &t->deleteMonitor) &&
+            resolve(library, "TessMonitorSetCancelFunc", &t->setCancel) &&
+            resolve(library, "TessMonitorSetCancelThis", &t->setCancelThis);
+        if (!all) {
+            return;
+        }
+        // The languages installed: English, which must be there, then the others but the
+        // script detector.
+        TessBaseAPI* probe = t->create();
+        if (t->init(probe, nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
+            t->destroy(probe);
+            return;
+        }
+        t->languageList = "eng";
+        if (char** names = t->languages(probe)) {
+            for (char** name = names; *name; ++name) {
+                const std::string language = *name;
+                if (language != "eng" && language != "osd" && language != "equ") {
+                    t->languageList += "+" + language;
+                }
+            }
+            t->deleteTextArray(names);
+        }
+        t->destroy(probe);
+        loaded = std::move(t);
+    });
+    return loaded.get();
+}
+
+// One recogniser per thread: setting one up reads its language models (a tenth of a second
+// or more), so a thread keeps its own for the pages it recognises.
+struct Recogniser {
+    const Tesseract* api = nullptr;
+    TessBaseAPI* handle = nullptr;
+    ~Recogniser() {
+        if (handle) {
+            api->destroy(handle);
+        }
+    }
+};
+
+TessBaseAPI* threadRecogniser(const Tesseract* api) {
+    thread_local Recogniser recogniser;
+    thread_local bool failed = false;
+    if (!recogniser.handle && !failed) {
+        // OpenMP may have been set up before Tesseract came (a picture library uses it too), so
+        // the limit above came too late: each recognising thread allows no parallel region of
+        // its own, which Tesseract would otherwise open with a fixed number of threads.
+        using SetLevel = void (*)(int);
+        if (const auto set =
+                reinterpret_cast<SetLevel>(dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"))) {
+            set(0);
+        }
+        TessBaseAPI* handle = api->create();
+        if (api->init(handle, nullptr, api->languageList.c_str(), tesseract::OEM_LSTM_ONLY) != 0 &&
+            api->init(handle, nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
+            api->destroy(handle);
+            failed = true;
+            return nullptr;
+        }
+        recogniser.api = api;
+        recogniser.handle = handle;
+    }
+    return recogniser.handle;
+}
+
+bool cancelled(void* cookie, int /*words*/) {
+    return cookie && static_cast<fz_cookie*>(cookie)->abort != 0;
+}
+
+// ---- from Tesseract's words to text --------------------------------------------------------
+
+struct Word {
+    std::string text; ///< UTF-8
+    fz_rect box;      ///< in page coordinates
+    float baseline;   ///< of its line, in page coordinates
+    float size;       ///< font size, points
+    bool bold = false;
+    bool lineEnd = false;
+};
+
+std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix toPage) {
+    std::vector<Word> words;
+    TessResultIterator* it = t.iterator(handle);
+    if (!it) {
+        return words;
+    }
+    TessPageIterator* page = t.pageIterator(it);
+    float lineBaseline = 0;
+    float lineSize = 10;
+    do {
+        if (t.beginsAt(page, tesseract::RIL_TEXTLINE)) {
+            int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+            int left = 0, top = 0, right = 0, bottom = 0;
+            if (t.baseline(page, tesseract::RIL_TEXTLINE, &x1, &y1, &x2, &y2) &&
+                t.box(page, tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom)) {
+                const float base = float(y1 + y2) / 2;
+                lineBaseline = fz_transform_point_xy(0, base, toPage).y;
+                // From the baseline up to the tallest letters is about 0.72 of the size in
+                // Latin type; a line of lower-case letters alone reads a little small.
+                const float ascent = std::max(1.0f, base - float(top));
+                lineSize = std::clamp(ascent * toPage.d / 0.72f, 3.0f, 200.0f);
+            }
+        }
+        char* utf8 = t.text(it, tesseract::RIL_WORD);
+        if (!utf8) {
+            continue;
+        }
+        std::string text = utf8;
+        t.deleteText(utf8);
+        int left = 0, top = 0, right = 0, bottom = 0;
+        // A word read with next to no confidence is noise from a picture, not text.
+        if (text.empty() || t.confidence(it, tesseract::RIL_WORD) < 20 ||
+            !t.box(page, tesseract::RIL_WORD, &left, &top, &right, &bottom)) {
+            continue;
+        }
+        Word w;
+        w.text = std::move(text);
+        w.box = fz_transform_rect(
+            fz_make_rect(float(left), float(top), float(right), float(bottom)), toPage);
+        w.baseline = lineBaseline;
+        w.size = lineSize;
+        BOOL bold = 0, italic = 0, underlined = 0, monospace = 0, serif = 0, smallcaps = 0;
+        int points = 0, fontId = 0;
+        if (t.fontAttributes(it, &bold, &italic, &underlined, &monospace, &serif, &smallcaps,
+                             &points, &fontId)) {
+            w.bold = bold != 0;
+        }
+        words.push_back(std::move(w));
+    } while (t.next(it, tesseract::RIL_WORD));
+    t.deleteIterator(it);
+    // A word ends its line when the next word starts a new one (its baseline moves).
+    for (size_t i = 0; i < words.size(); ++i) {
+        words[i].lineEnd = i + 1 == words.size() || words[i + 1].baseline != words[i].baseline ||
+                           words[i + 1].box.x0 < words[i].box.x0;
+    }
+    return words;
+}
+
+// The words as text of a plain sans-serif font, each stretched to the width it has on the page,
+// through a text device, which lays out lines and blocks as it does for a page's own text.
+TextPagePtr textOf(fz_context* ctx, const std::vector<Word>& words, fz_rect bounds,
+                   const fz_stext_options& options) {
+    fz_font* regular = nullptr;
+    fz_font* bold = nullptr;
+    guarded(ctx, [&] {
+        regular = fz_new_base14_font(ctx, "Helvetica");
+        bold = fz_new_base14_font(ctx, "Helvetica-Bold");
+    });
+    Owned<fz_font, fz_drop_font> regularOwner(regular, {ctx});
+    Owned<fz_font, fz_drop_font> boldOwner(bold, {ctx});
+    fz_text* text = nullptr;
+    guarded(ctx, [&] { text = fz_new_text(ctx); });
+    const auto dropText = [ctx](fz_text* t) { fz_drop_text(ctx, t); };
+    std::unique_ptr<fz_text, decltype(dropText)> textOwner(text, dropText);
+
+    for (const Word& w : words) {
+        fz_font* font = w.bold ? bold : regular;
+        const std::string shown = w.lineEnd ? w.text : w.text + " ";
+        guarded(ctx, [&] {
+            float advance = 0;
+            int length = 0;
+            for (const char* s = w.text.c_str(); *s; s += length) {
+                int c = 0;
+                length = fz_chartorune(&c, s);
+                advance += fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, c), 0);
+            }
+            const float width = w.box.x1 - w.box.x0;
+            const float stretch =
+                advance > 0 ? std::clamp(width / (advance * w.size), 0.5f, 2.0f) : 1.0f;
+            const fz_matrix trm =
+                fz_make_matrix(w.size * stretch, 0, 0, -w.size, w.box.x0, w.baseline);
+            fz_show_string(ctx, text, font, trm, shown.c_str(), 0, 0, FZ_BIDI_LTR, FZ_LANG_UNSET);
+        });
+    }
+
+    fz_stext_page* raw = nullptr;
+    guarded(ctx, [&] { raw = fz_new_stext_page(ctx, bounds); });
+    TextPagePtr page(raw, {ctx});
+    fz_device* device = nullptr;
+    guarded(ctx, [&] { device = fz_new_stext_device(ctx, raw, &options); });
+    DevicePtr deviceOwner(device, {ctx});
+    const float black = 0;
+    guarded(ctx, [&] {
+        fz_fill_text(ctx, device, text, fz_identity, fz_device_gray(ctx), &black, 1,
+                     fz_default_color_params);
+        fz_close_device(ctx, device);
+    });
+    return page;
+}
+
+bool unusableCharacter(int c) {
+    return c == 0xFFFD || (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000 || (c < 0x20 && c != '\t');
+}
+
+// The share of the page's area that its largest picture covers.
+float largestPicture(const fz_stext_page* text, fz_rect bounds) {
+    const float area = (bounds.x1 - bounds.x0) * (bounds.y1 - bounds.y0);
+    float largest = 0;
+    for (const fz_stext_block* block = text->first_block; block; block = block->next) {
+        if (block->type == FZ_STEXT_BLOCK_IMAGE) {
+            const fz_rect r = fz_intersect_rect(block->bbox, bounds);
+            if (!fz_is_empty_rect(r)) {
+                largest = std::max(largest, (r.x1 - r.x0) * (r.y1 - r.y0) / area);
+            }
+        }
+    }
+    return largest;
+}
+
+// Whether anything would be seen on the page: marks that a coarse drawing shows.
+bool showsSomething(fz_context* ctx, fz_page* page, fz_rect bounds) {
+    const float zoom = 18.0f / 72;
+    const fz_matrix ctm = fz_scale(zoom, zoom);
+    fz_pixmap* pix = nullptr;
+    guarded(ctx, [&] {
+        pix = fz_new_pixmap_with_bbox(ctx, fz_device_gray(ctx),
+                                      fz_round_rect(fz_transform_rect(bounds, ctm)), nullptr, 0);
+        fz_clear_pixmap_with_value(ctx, pix, 255);
+    });
+    PixmapPtr owned(pix, {ctx});
+    fz_device* draw = nullptr;
+    guarded(ctx, [&] { draw = fz_new_draw_device(ctx, fz_identity, pix); });
+    DevicePtr drawOwner(draw, {ctx});
+    drawPage(ctx, page, ctm, draw);
+    const int w = fz_pixmap_width(ctx, pix);
+    const int h = fz_pixmap_height(ctx, pix);
+    const unsigned char* samples = fz_pixmap_samples(ctx, pix);
+    const ptrdiff_t stride = fz_pixmap_stride(ctx, pix);
+    long marked = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            marked += samples[stride * y + x] < 224;
+        }
+    }
+    return marked * 400 > long(w) * h; // more than a quarter of a percent
+}
+
+} // namespace
+
+bool recognitionEnabled() {
+    int state = g_recognition.load();
+    if (state < 0) {
+        const char* given = std::getenv("LUMADOC_OCR");
+        state = given && (std::strcmp(given, "0") == 0 || std::strcmp(given, "no") == 0) ? 0 : 1;
+        int unset = -1;
+        g_recognition.compare_exchange_strong(unset, state);
+        state = g_recognition.load();
+    }
+    return state != 0;
+}
+
+bool setRecognition(bool on) {
+    const bool before = recognitionEnabled();
+    g_recognition.store(on ? 1 : 0);
+    return before;
+}
+
+TextCensus censusOf(const fz_stext_page* text) {
+    TextCensus census;
+    for (const fz_stext_block* block = text->first_block; block; block = block->next) {
+        if (block->type != FZ_STEXT_BLOCK_TEXT) {
+            continue;
+        }
+        for (const fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
+            for (const fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
+                if (unusableCharacter(ch->c)) {
+                    ++census.unusable;
+                } else if (ch->c != ' ' && ch->c != '\t') {
+                    ++census.usable;
+                }
+            }
+        }
+    }
+    return census;
+}
+
+bool needsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* text) {
+    const TextCensus census = censusOf(text);
+    if (census.unusable > census.usable) {
+        return true;
+    }
+    fz_rect bounds{};
+    guarded(ctx, [&] { bounds = fz_bound_page(ctx, page); });
+    if (census.usable > 0) {
+        return census.usable < 20 && largestPicture(text, bounds) > 0.5f;
+    }
+    return showsSomething(ctx, page, bounds);
+}
+
+TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options& options) {
+    const Tesseract* api = tesseract();
+    TessBaseAPI* handle = api ? threadRecogniser(api) : nullptr;
+    if (!handle) {
+        return TextPagePtr(nullptr, {ctx});
+    }
+    fz_rect bounds{};
+    guarded(ctx, [&] { bounds = fz_bound_page(ctx, page); });
+    const float zoom = RecognitionDpi / 72;
+    const fz_matrix ctm = fz_scale(zoom, zoom);
+    fz_pixmap* pix = nullptr;
+    guarded(ctx, [&] {
+        pix = fz_new_pixmap_with_bbox(ctx, fz_device_gray(ctx),
+                                      fz_round_rect(fz_transform_rect(bounds, ctm)), nullptr, 0);
+        fz_clear_pixmap_with_value(ctx, pix, 255);
+    });
+    PixmapPtr owned(pix, {ctx});
+    fz_device* draw = nullptr;
+    guarded(ctx, [&] { draw = fz_new_draw_device(ctx, fz_identity, pix); });
+    DevicePtr drawOwner(draw, {ctx});
+    drawPage(ctx, page, ctm, draw);
+    fz_cookie* cookie = currentPageCookie();
+    if (cookie && cookie->abort) {
+        return TextPagePtr(nullptr, {ctx});
+    }
+
+    api->setPageSegMode(handle, tesseract::PSM_AUTO);
+    api->setImage(handle, fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix),
+                  fz_pixmap_height(ctx, pix), 1, int(fz_pixmap_stride(ctx, pix)));
+    api->setResolution(handle, int(RecognitionDpi));
+    ETEXT_DESC* monitor = api->createMonitor();
+    api->setCancel(monitor, cancelled);
+    api->setCancelThis(monitor, cookie);
+    const int failed = api->recognize(handle, monitor);
+    api->deleteMonitor(monitor);
+    std::vector<Word> words;
+    if (failed == 0 && !(cookie && cookie->abort)) {
+        // Pixels of the drawing to points of the page.
+        const fz_matrix toPage =
+            fz_concat(fz_translate(float(fz_pixmap_x(ctx, pix)), float(fz_pixmap_y(ctx, pix))),
+                      fz_scale(1 / zoom, 1 / zoom));
+        words = readWords(*api, handle, toPage);
+    }
+    api->clear(handle);
+    if (words.empty()) {
+        return TextPagePtr(nullptr, {ctx});
+    }
+    return textOf(ctx, words, bounds, options);
+}
+
+TextPagePtr pageTextForExport(fz_context* ctx, fz_page* page, const fz_stext_options& options,
+                              bool* recognised) {
+    TextPagePtr own = readPageText(ctx, page, options);
+    *recognised = false;
+    if (!recognitionEnabled() || !needsRecognition(ctx, page, own.get())) {
+        return own;
+    }
+    try {
+        if (TextPagePtr words = recognisePage(ctx, page, options)) {
+            *recognised = true;
+            return words;
+        }
+    } catch (const std::exception&) {
+        // Recognition that fails leaves the page with what it had.
+    }
+    return own;
+}
+
+} // namespace pdftox
