@@ -4,6 +4,7 @@
 #include "atomic_file.h"
 #include "image_export.h"
 #include "mupdf.h"
+#include "recognition.h"
 #include "rtf_writer.h"
 
 #include <atomic>
@@ -290,6 +291,10 @@ int ExportRTF(int handle, const char* outputPath, int firstPage, int lastPage,
             }
         }
     });
+}
+
+int SetTextRecognition(int on) {
+    return atTheBoundary(1, [&] { return setRecognition(on != 0) ? 1 : 0; });
 }
 
 int PagesCutShort(void) {
