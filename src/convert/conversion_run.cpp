@@ -179,6 +179,7 @@ void ConversionRun::endFinishedWindow() {
 
 void ConversionRun::processHead() {
     m_commandLine.clear();
+    m_toolEnvironment.clear();
     m_madeFolder.clear();
     m_decryptionFailed = false;
     endFinishedWindow();
@@ -217,7 +218,7 @@ void ConversionRun::processHead() {
         dispatch(path, decrypt(path, password), password);
     }
     if (!m_commandLine.isEmpty()) {
-        runTool(m_commandLine);
+        runTool(m_commandLine, m_toolEnvironment);
         // A failed HTML conversion leaves no empty folder behind (rmdir keeps a full one).
         if (m_report.outcome != Outcome::Written && !m_madeFolder.isEmpty()) {
             QDir().rmdir(m_madeFolder);
@@ -329,6 +330,10 @@ void ConversionRun::dispatch(const QString& queuedPath, const QString& source,
             m_madeFolder = stem;
         }
         command = HtmlCommandLine(conv, m_setup.appFolder, source, stem, base, rowValues());
+        // Said either way, so that a LUMADOC_OCR of the user's own environment does not
+        // overrule the setting.
+        m_toolEnvironment = {m_setup.textRecognition ? QStringLiteral("LUMADOC_OCR=1")
+                                                     : QStringLiteral("LUMADOC_OCR=0")};
         m_report.output = stem + conv.separator + base + QLatin1String(info.extension);
         break;
     case Backend::FlashTool:
@@ -372,6 +377,9 @@ void ConversionRun::exportWithLibrary(OutputFormat format, const QString& queued
     const QString target =
         info.writesFolder ? stem + m_setup.conventions.separator : m_report.output;
 
+    // The library keeps the switch for the whole process (and the window's library outlives
+    // its runs): each export is told the setting of its own run.
+    m_library.SetTextRecognition(m_setup.textRecognition ? 1 : 0);
     ConversionRun* previous = g_exporting;
     g_exporting = this;
     QObject relay;
@@ -488,9 +496,11 @@ void ConversionRun::showProgress(int firstPage, int lastPage, int pagesDone, boo
     }
 }
 
-void ConversionRun::runTool(const QString& commandLine) {
+void ConversionRun::runTool(const QString& commandLine, const QStringList& environment) {
     pump();
-    const qint64 pid = m_processes.startHidden(commandLine);
+    platform::StartOptions options;
+    options.environment = environment;
+    const qint64 pid = m_processes.startHidden(commandLine, options);
     const int status = m_processes.waitForEnd(pid);
 
     m_report.outcome = Outcome::Failed;

@@ -11,6 +11,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -81,6 +82,9 @@ public:
         std::function<bool()> stopRequested;
         /// How programs are started, waited for and ended; null means the host's.
         platform::Processes* processes = nullptr;
+        /// Whether the Word, RTF and HTML back-ends read the words of scanned pages: the export
+        /// library is told before each export, the HTML tool through its environment.
+        bool textRecognition = true;
     };
 
     ConversionRun(Setup setup, ConversionQueue& queue, ConversionSettings& settings,
@@ -123,7 +127,7 @@ private:
     void exportWithLibrary(OutputFormat format, const QString& queuedPath, const QString& password,
                            const QString& stem);
     void showProgress(int firstPage, int lastPage, int pagesDone, bool pumpEvents);
-    void runTool(const QString& commandLine);
+    void runTool(const QString& commandLine, const QStringList& environment);
     void judgeLibraryResult(int result, bool images, long long pagesInRange);
     QString decrypt(const QString& queuedPath, const QString& password);
     RowValues rowValues() const;
@@ -139,7 +143,8 @@ private:
     QSet<QString> m_claimed; ///< the outputs of this run's files so far
     QString m_commandLine;
     QString m_toolExe;
-    QString m_madeFolder; ///< the HTML output folder this file's dispatch made, if it did
+    QStringList m_toolEnvironment; ///< what the tool of this file gets in its environment
+    QString m_madeFolder;          ///< the HTML output folder this file's dispatch made, if it did
     bool m_decryptionFailed = false;
     bool m_running = false;
     QObject* m_progressRelay = nullptr; ///< set while an export runs on its own thread

@@ -24,6 +24,7 @@ bool ExportLibrary::load() {
         m_close = m_library.resolve<decltype(m_close)>("ClosePDF");
         m_stop = m_library.resolve<StopFn>("StopExports");
         m_cutShort = m_library.resolve<decltype(m_cutShort)>("PagesCutShort");
+        m_recognition = m_library.resolve<decltype(m_recognition)>("SetTextRecognition");
     }
     return m_resolved;
 }
@@ -63,6 +64,10 @@ int ExportLibrary::ExportIMG(int handle, const QString& folder, const QString& t
 
 int ExportLibrary::PagesCutShort() {
     return load() && m_cutShort ? m_cutShort() : 0;
+}
+
+int ExportLibrary::SetTextRecognition(int on) {
+    return load() && m_recognition ? m_recognition(on) : -1;
 }
 
 ExportLibrary::StopFn ExportLibrary::stopFunction() {

@@ -31,6 +31,10 @@ public:
     /// The pages of the last export that ran out of time and were cut short (0 when the
     /// library cannot tell).
     int PagesCutShort();
+    /// The library's SetTextRecognition: 1 turns text recognition on, 0 off, for the ExportRTF
+    /// calls started afterwards. Gives the previous setting, or -1 when the library has no
+    /// such function (an older one), in which case nothing changes.
+    int SetTextRecognition(int on);
 
 private:
     bool load();
@@ -44,6 +48,7 @@ private:
     decltype(&::ClosePDF) m_close = nullptr;
     StopFn m_stop = nullptr;
     decltype(&::PagesCutShort) m_cutShort = nullptr;
+    decltype(&::SetTextRecognition) m_recognition = nullptr;
 };
 
 } // namespace convert

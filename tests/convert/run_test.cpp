@@ -65,6 +65,7 @@ public:
                        const platform::StartOptions& options = {}) override {
         started << commandLine;
         inputs << options.input;
+        environments << options.environment;
         return system().startHidden(commandLine, options);
     }
     int waitForEnd(qint64 pid) override {
@@ -82,6 +83,7 @@ public:
 
     QStringList started, ended, detached;
     QList<QByteArray> inputs;
+    QList<QStringList> environments;
     std::function<void()> onWait;
 };
 
@@ -124,9 +126,17 @@ protected:
         }
         const platform::Conventions conv = platform::Conventions::host();
         ExportLibrary library(app + "/libpdftox.so");
-        ConversionRun::Setup setup{
-            conv, app,       [folder] { return folder; }, dir.path() + "/default out", soundOff,
-            {},   &processes};
+        run(library, folder);
+    }
+    void run(ExportLibrary& library, const QString& folder) {
+        ConversionRun::Setup setup{platform::Conventions::host(),
+                                   app,
+                                   [folder] { return folder; },
+                                   dir.path() + "/default out",
+                                   soundOff,
+                                   {},
+                                   &processes,
+                                   textRecognition};
         ConversionRun r(setup, queue, settings, host, library);
         r.RunConversion();
     }
@@ -148,6 +158,7 @@ protected:
     RecordingPrompts prompts;
     RecordingProcesses processes;
     bool soundOff = false;
+    bool textRecognition = true;
 };
 
 struct FormatCase {
@@ -479,6 +490,43 @@ TEST_F(Run, PageRangesReachTheOutputs) {
         EXPECT_EQ(host.reports[0].reason, "the page range 3 to 2 holds no page");
         EXPECT_TRUE(QDir(empty).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
     }
+}
+
+// The recognition switch reaches both back-ends that read scanned pages: the export library is
+// told before each export, also when one library serves several runs as in the window, and an
+// older library without the switch still exports; the HTML tool gets it in its environment and
+// the same command line either way.
+TEST_F(Run, TheTextRecognitionSwitchReachesTheLibraryAndTheHtmlTool) {
+    const auto exported = [this](ExportLibrary& library, bool on) {
+        textRecognition = on;
+        settings.selectFormat(Word);
+        queue.append(threePages);
+        run(library, out);
+        return text(out + "/a.doc");
+    };
+    ExportLibrary current(RECORDING_PDFTOX);
+    EXPECT_EQ(exported(current, false), "text recognition 0\n");
+    EXPECT_EQ(exported(current, true), "text recognition 1\n");
+    EXPECT_EQ(exported(current, false), "text recognition 0\n");
+
+    ExportLibrary older(RECORDING_PDFTOX_OLD);
+    EXPECT_EQ(exported(older, false), "text recognition 1\n") << "its own default stays";
+    EXPECT_EQ(host.reports.last().outcome, ConversionHost::FileReport::Outcome::Written);
+    EXPECT_EQ(older.SetTextRecognition(0), -1);
+
+    QStringList htmlLines;
+    for (const bool on : {false, true}) {
+        processes.started.clear();
+        processes.environments.clear();
+        textRecognition = on;
+        run(Html, {threePages}, out);
+        ASSERT_EQ(processes.started.size(), 1);
+        EXPECT_TRUE(processes.started[0].contains("pdf2htm"));
+        EXPECT_EQ(processes.environments[0], QStringList{on ? "LUMADOC_OCR=1" : "LUMADOC_OCR=0"});
+        htmlLines << processes.started[0];
+        EXPECT_EQ(host.reports.last().outcome, ConversionHost::FileReport::Outcome::Written);
+    }
+    EXPECT_EQ(htmlLines[0], htmlLines[1]);
 }
 
 TEST_F(Run, EmptyOutputFolderMeansTheDefaultOne) {
