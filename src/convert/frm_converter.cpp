@@ -402,6 +402,7 @@ void frmConverter::Form_Load() {
         m_cmbOF->setCurrentIndex(*state.formatIndex);
     }
     m_finishSoundOff = state.finishSoundOff;
+    m_textRecognition = state.textRecognition;
     updateHint();
 }
 
@@ -564,9 +565,10 @@ void frmConverter::imgToolbar_Click(int index) {
 }
 
 void frmConverter::openSettingsDialog() {
-    OptionsDialog dialog(optionsIni(), m_finishSoundOff, this);
+    OptionsDialog dialog(optionsIni(), m_finishSoundOff, m_textRecognition, this);
     if (dialog.exec() == QDialog::Accepted) {
         m_finishSoundOff = dialog.finishSoundOff();
+        m_textRecognition = dialog.textRecognition();
     }
 }
 
@@ -655,7 +657,8 @@ void frmConverter::Timer1_Timer() {
                                platform::DefaultOutputFolder(),
                                m_finishSoundOff != 0,
                                [this] { return m_closeAfterRun; },
-                               m_services.processes};
+                               m_services.processes,
+                               m_textRecognition};
     m_run =
         std::make_unique<ConversionRun>(std::move(setup), m_queue, m_settings, *m_host, m_library);
     m_run->RunConversion();

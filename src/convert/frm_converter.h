@@ -122,6 +122,7 @@ private:
     QStringList m_lstAddFolder;
     int m_animation = 0;
     int m_finishSoundOff = 0;
+    bool m_textRecognition = true;
     bool m_closeAfterRun = false;
     bool m_left = false; ///< "setup.ini" written and the launcher asked for
 

@@ -3,6 +3,7 @@
 #include "numeric.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
 
@@ -110,6 +111,98 @@ int readFinishSoundOff(const QString& path) {
     return int(whole);
 }
 
+namespace {
+
+// The recognition switch has a line of its own after the first, named, so that a version that
+// knows only the sound switch reads the first field as before and, writing the sound switch,
+// keeps it with the other lines after the first; a bare number there could be anything a user
+// kept in the file.
+constexpr char kRecognitionKey[] = "TextRecognition";
+
+// The value of a "TextRecognition=value" line (its line end already cut off), or nothing for
+// another line.
+std::optional<QByteArray> recognitionValue(const QByteArray& line) {
+    const qsizetype eq = line.indexOf('=');
+    if (eq < 0 || line.left(eq).trimmed().compare(kRecognitionKey, Qt::CaseInsensitive) != 0) {
+        return std::nullopt;
+    }
+    return line.mid(eq + 1).trimmed();
+}
+
+} // namespace
+
+bool readTextRecognition(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return true;
+    }
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (const std::optional<QByteArray> value = recognitionValue(lines[i])) {
+            bool ok = false;
+            const int number = value->toInt(&ok);
+            return !ok || number != 0;
+        }
+    }
+    return true;
+}
+
+bool writeTextRecognition(const QString& path, bool on) {
+    QByteArray first = "0\r\n";
+    QByteArray rest;
+    QFile existing(path);
+    if (QFileInfo::exists(path)) {
+        // A file that is there but cannot be read is left alone rather than replaced by one
+        // that has lost its sound switch.
+        if (!existing.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        const QByteArray content = existing.readAll();
+        existing.close();
+        const qsizetype end = content.indexOf('\n');
+        if (end >= 0) {
+            first = content.left(end + 1);
+            rest = content.mid(end + 1);
+        } else if (!content.isEmpty()) {
+            first = content + "\r\n";
+        }
+    }
+    const QByteArray line = QByteArray(kRecognitionKey) + (on ? "=1" : "=0") + "\r\n";
+    QByteArray kept;
+    bool placed = false;
+    qsizetype start = 0;
+    while (start < rest.size()) {
+        qsizetype end = rest.indexOf('\n', start);
+        end = end < 0 ? rest.size() : end + 1;
+        const QByteArray current = rest.mid(start, end - start);
+        start = end;
+        QByteArray bare = current;
+        while (bare.endsWith('\n') || bare.endsWith('\r')) {
+            bare.chop(1);
+        }
+        if (!recognitionValue(bare)) {
+            kept += current;
+        } else if (!placed) {
+            // The first such line is the one read: it takes the new value where it stands,
+            // and any later ones go.
+            kept += line;
+            placed = true;
+        }
+    }
+    if (!placed) {
+        if (!kept.isEmpty() && !kept.endsWith('\n')) {
+            kept += "\r\n";
+        }
+        kept += line;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    file.write(first + kept);
+    return file.commit();
+}
+
 ConverterSettingsState LoadSettings(const QString& setupPath, const QString& optionsPath,
                                     const QString& defaultOutputFolder, int formatCount) {
     ConverterSettingsState state;
@@ -125,6 +218,7 @@ ConverterSettingsState LoadSettings(const QString& setupPath, const QString& opt
         state.outputFolder = defaultOutputFolder;
     }
     state.finishSoundOff = readFinishSoundOff(optionsPath);
+    state.textRecognition = readTextRecognition(optionsPath);
     return state;
 }
 

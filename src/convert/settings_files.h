@@ -29,16 +29,29 @@ int readFinishSoundOff(const QString& path);
 /// first line is replaced, the lines after it are kept. Returns false when it cannot be written.
 bool writeFinishSoundOff(const QString& path, int value);
 
+/// The text recognition switch from "options.ini": the line "TextRecognition=N" after the
+/// first line (which belongs to the sound switch). N read as a whole number: 0 turns recognition
+/// off, any other number leaves it on. On when the file, the line or a readable number is missing,
+/// so files of versions that knew no such line keep recognition on.
+bool readTextRecognition(const QString& path);
+
+/// Sets the text recognition switch in "options.ini": the "TextRecognition=" line is replaced
+/// (or added after the others); the first line, the sound switch, is kept byte for byte, and
+/// written as "0" (the sound on, as a missing file means) when the file has none. Returns false
+/// when it cannot be written.
+bool writeTextRecognition(const QString& path, bool on);
+
 /// What the converter window starts with.
 struct ConverterSettingsState {
     QString outputFolder;
     std::optional<int> formatIndex; ///< a selection to make; -1 clears it; empty: keep the first
     int finishSoundOff = 0;
+    bool textRecognition = true;
 };
 
 /// The loading steps of the converter window: the default output folder, then "setup.ini"
 /// (field 4 the folder, field 5 the format, an index beyond the list ignored), the default
-/// again when the folder came out empty, then "options.ini".
+/// again when the folder came out empty, then "options.ini" (the sound and recognition switches).
 ConverterSettingsState LoadSettings(const QString& setupPath, const QString& optionsPath,
                                     const QString& defaultOutputFolder, int formatCount);
 

@@ -215,6 +215,81 @@ TEST_F(SettingsFiles, OptionsIniSoundSwitch) {
     EXPECT_EQ(readFinishSoundOff(dir.path() + "/missing.ini"), 0);
 }
 
+TEST_F(SettingsFiles, OptionsIniRecognitionSwitchIsReadFromItsOwnLine) {
+    struct Case {
+        const char* content;
+        bool on;
+    };
+    for (const Case& c :
+         {// Files of versions that knew only the sound switch: on.
+          Case{"", true}, Case{"0\r\n", true}, Case{"1\r\n", true}, Case{"1,0\r\n", true},
+          Case{"1\r\n0\r\n", true},
+          // The switch's line, wherever it stands after the first line.
+          Case{"1\r\nTextRecognition=0\r\n", false},
+          Case{"0\r\nremark\r\n textrecognition = 0\n", false},
+          Case{"0\r\nTextRecognition=1\r\n", true},
+          Case{"0\r\nTextRecognition=0\r\nTextRecognition=1\r\n", false},
+          // The first line is the sound switch's, whatever it holds; an unreadable value
+          // keeps the default.
+          Case{"TextRecognition=0\r\n", true}, Case{"0\r\nTextRecognition=\r\n", true},
+          Case{"0\r\nTextRecognition=off\r\n", true}}) {
+        EXPECT_EQ(readTextRecognition(write("options.ini", c.content)), c.on) << c.content;
+    }
+    EXPECT_TRUE(readTextRecognition(dir.path() + "/missing.ini"));
+}
+
+// Writing the recognition switch keeps the sound switch's line byte for byte, so the sound
+// reads as before in this version and in older ones; writing the sound switch as before keeps
+// the recognition line.
+TEST_F(SettingsFiles, OptionsIniKeepsBothSwitchesWhenEitherIsWritten) {
+    for (const char* first : {"0", "1", "1.5 ", "\"1\"", "1,0", "abc", "70000", "-32768"}) {
+        const QByteArray line = QByteArray(first) + "\r\n";
+        const QString path = write("options.ini", line);
+        const int sound = readFinishSoundOff(path);
+        ASSERT_TRUE(writeTextRecognition(path, false));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), line + "TextRecognition=0\r\n");
+        EXPECT_EQ(readFinishSoundOff(path), sound) << first;
+        EXPECT_FALSE(readTextRecognition(path)) << first;
+    }
+
+    const QString path = write("options.ini", "1\r\nremark kept\r\nTextRecognition=1");
+    ASSERT_TRUE(writeTextRecognition(path, false));
+    ASSERT_TRUE(writeFinishSoundOff(path, 0));
+    auto content = [&path] {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    };
+    EXPECT_EQ(content(), "0\r\nremark kept\r\nTextRecognition=0\r\n");
+    EXPECT_FALSE(readTextRecognition(path));
+    ASSERT_TRUE(writeTextRecognition(path, true));
+    EXPECT_EQ(content(), "0\r\nremark kept\r\nTextRecognition=1\r\n");
+    const ConverterSettingsState state =
+        LoadSettings(dir.path() + "/none.ini", path, "/app/output", FormatCount);
+    EXPECT_EQ(state.finishSoundOff, 0);
+    EXPECT_TRUE(state.textRecognition);
+
+    // Later duplicates go; a file without a line end gets its first line ended.
+    write("options.ini", "1\r\nTextRecognition=1\r\nx\r\nTextRecognition=0\r\n");
+    ASSERT_TRUE(writeTextRecognition(path, false));
+    EXPECT_EQ(content(), "1\r\nTextRecognition=0\r\nx\r\n");
+    write("options.ini", "1");
+    ASSERT_TRUE(writeTextRecognition(path, false));
+    EXPECT_EQ(content(), "1\r\nTextRecognition=0\r\n");
+
+    // No file yet: the sound stays on, as without the file.
+    const QString fresh = dir.path() + "/fresh.ini";
+    ASSERT_TRUE(writeTextRecognition(fresh, false));
+    EXPECT_EQ(readFinishSoundOff(fresh), 0);
+    EXPECT_FALSE(
+        LoadSettings(dir.path() + "/none.ini", fresh, "/app/output", FormatCount).textRecognition);
+    EXPECT_TRUE(
+        LoadSettings(dir.path() + "/none.ini", dir.path() + "/none.ini", "/app/output", FormatCount)
+            .textRecognition);
+}
+
 TEST(Formats, TheTableNamesEveryFormatOnce) {
     QStringList names;
     for (const FormatInfo& info : formatTable()) {

@@ -9,6 +9,7 @@
 
 #include "platform/app_folders.h"
 #include "platform/dialog_backend.h"
+#include "platform/processes.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -72,6 +73,19 @@ private:
     }
 };
 
+// Starts programs as the host does and keeps the environment each one was given.
+class EnvironmentRecorder : public platform::ForwardingProcesses {
+public:
+    qint64 startHidden(const QString& commandLine,
+                       const platform::StartOptions& options = {}) override {
+        started << commandLine;
+        environments << options.environment;
+        return ForwardingProcesses::startHidden(commandLine, options);
+    }
+    QStringList started;
+    QList<QStringList> environments;
+};
+
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -87,8 +101,9 @@ protected:
         platform::SetAppFolder(QString());
     }
 
-    frmConverter& open() {
+    frmConverter& open(platform::Processes* processes = nullptr) {
         frmConverter::Services services;
+        services.processes = processes;
         services.openUrl = [this](const QUrl& url) {
             opened << url.toLocalFile();
             return true;
@@ -453,6 +468,69 @@ TEST_F(Window, TheSettingsDialogWritesTheSoundSwitchOnlyWhenItChanges) {
     w.sendCommand("menuOption");
     EXPECT_EQ(read(settings + "/options.ini"), "1\r\n");
     EXPECT_TRUE(w.isVisible()) << "the program goes on";
+}
+
+// Text recognition, the dialog's second switch: on for a file of a version that knew only the
+// sound switch, next to the sound switch in the Tab order and turned with Space, saved beside the
+// sound switch, told to the next run's HTML tool and read again by the next window.
+TEST_F(Window, TheSettingsDialogSwitchesTextRecognitionForTheNextRuns) {
+    const QString options = settings + "/options.ini";
+    {
+        QFile old(options);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("1\r\n");
+    }
+    EnvironmentRecorder processes;
+    frmConverter& w = open(&processes);
+    w.show();
+    bool wasOn = false;
+    QTimer::singleShot(0, &w, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* box = dialog->findChild<QCheckBox*>("chkTextRecognition");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text().remove('&'), "Recognise text in scanned pages");
+        wasOn = box->isChecked();
+        auto* sound = dialog->findChild<QCheckBox*>("chkSound");
+        EXPECT_FALSE(sound->isChecked());
+        // Tab follows the focus chain: the box comes right after the sound switch.
+        EXPECT_EQ(sound->nextInFocusChain(), box);
+        EXPECT_TRUE(box->focusPolicy() & Qt::TabFocus);
+        QTest::keyClick(box, Qt::Key_Space);
+        EXPECT_FALSE(box->isChecked());
+        dialog->accept();
+    });
+    w.sendCommand("menuOption");
+    EXPECT_TRUE(wasOn) << "a file without the switch means on";
+    EXPECT_EQ(read(options), "1\r\nTextRecognition=0\r\n");
+
+    find<QLineEdit>("txtPath")->setText(dir.path() + "/out");
+    find<QComboBox>("cmbOF")->setCurrentIndex(8); // HTML
+    drop({pdf("scan.pdf")});
+    find<QPushButton>("cmdConvert")->click();
+    QApplication::processEvents();
+    waitForRun();
+    ASSERT_NE(w.run(), nullptr);
+    EXPECT_TRUE(w.run()->allWritten());
+    ASSERT_EQ(processes.started.size(), 1);
+    EXPECT_TRUE(processes.started[0].contains("pdf2htm"));
+    EXPECT_EQ(processes.environments[0], QStringList{"LUMADOC_OCR=0"});
+    EXPECT_TRUE(sounds.isEmpty()) << "the sound switch is as it was";
+
+    window.reset();
+    frmConverter& again = open(&processes);
+    again.show();
+    QTimer::singleShot(0, &again, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* box = dialog->findChild<QCheckBox*>("chkTextRecognition");
+        wasOn = box->isChecked();
+        box->setChecked(true);
+        dialog->accept();
+    });
+    again.sendCommand("menuOption");
+    EXPECT_FALSE(wasOn) << "read back from options.ini";
+    EXPECT_EQ(read(options), "1\r\nTextRecognition=1\r\n");
 }
 
 } // namespace
