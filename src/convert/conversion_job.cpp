@@ -77,7 +77,9 @@ QString convertUsage(const QString& defaultOutputFolder) {
                "  --fps N                swf: frames (pages) per second, up to 10 (default 0.5)\n"
                "  --compress[=yes|no]    swf: compressed movie (default yes)\n"
                "  --play-button[=yes|no] swf: a viewer with play, back and next buttons (default "
-               "no)\n")
+               "no)\n"
+               "  --ocr[=yes|no]         doc, rtf, html: recognise the text of scanned pages "
+               "(default yes)\n")
         .arg(shortNameList(QStringLiteral(", ")), defaultOutputFolder);
 }
 
@@ -155,13 +157,14 @@ ParsedConvertCommand parseConvertArguments(const QStringList& args) {
             }
             job.fps = v;
         } else if (arg == QStringLiteral("--page-breaks") || arg == QStringLiteral("--compress") ||
-                   arg == QStringLiteral("--play-button")) {
+                   arg == QStringLiteral("--play-button") || arg == QStringLiteral("--ocr")) {
             const std::optional<bool> choice = yesNo(hasInline ? inlineValue : QString());
             if (!choice) {
                 return usageError(arg + QStringLiteral(" takes yes or no"));
             }
             (arg == QStringLiteral("--page-breaks") ? job.pageBreaks
              : arg == QStringLiteral("--compress")  ? job.compress
+             : arg == QStringLiteral("--ocr")       ? job.textRecognition
                                                     : job.playButton) = choice;
         } else if (arg == QStringLiteral("-h") || arg == QStringLiteral("--help")) {
             parsed.kind = ParsedConvertCommand::Kind::Help;
@@ -182,6 +185,11 @@ ParsedConvertCommand parseConvertArguments(const QStringList& args) {
         ((job.compress || job.playButton || job.fps) && job.format != OutputFormat::Flash)) {
         return usageError(QStringLiteral(
             "--page-breaks is for txt; --fps, --compress and --play-button are for swf"));
+    }
+    // Only these back-ends read scanned pages; elsewhere the option would promise nothing.
+    const Backend backend = formatInfo(job.format).backend;
+    if (job.textRecognition && backend != Backend::LibraryText && backend != Backend::HtmlTool) {
+        return usageError(QStringLiteral("--ocr is for doc, rtf and html"));
     }
     // The value must mean to the run what it says: the rows would take 2.5 frames per second
     // as 0.5 and 11 as 10.

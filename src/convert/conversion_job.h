@@ -22,7 +22,9 @@ struct ConversionJob {
     std::optional<bool> compress;   ///< Flash
     std::optional<QString> fps;     ///< Flash
     std::optional<bool> playButton; ///< Flash
-    QString password;               ///< tried first for protected files
+    /// Word, RTF and HTML: read the words of scanned pages; not given means yes.
+    std::optional<bool> textRecognition;
+    QString password; ///< tried first for protected files
     /// Where the password is to be read from instead: a file's first line, or, for "-", the
     /// first line of the standard input. Empty: none.
     QString passwordSource;

@@ -227,7 +227,8 @@ int convertCommand(const QStringList& args) {
                                platform::DefaultOutputFolder(),
                                true,
                                [] { return g_stopSignal != 0; },
-                               &processes};
+                               &processes,
+                               job.textRecognition.value_or(true)};
     ConversionRun run(setup, queue, settings, host, library);
     run.RunConversion();
     platform::Prompts::install(nullptr);

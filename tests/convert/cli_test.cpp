@@ -226,6 +226,41 @@ TEST_F(Cli, ATerminationRequestStopsAfterThePagesInHandAndLeavesOnlyWholeImages)
     }
 }
 
+// The --ocr flag alone decides what the HTML tool is told, whatever LUMADOC_OCR the terminal
+// has: a copy of lumadoc-cli runs beside a stand-in pdf2htm that writes its LUMADOC_OCR as the
+// HTML file.
+TEST_F(Cli, TheOcrFlagAloneDecidesWhatTheHtmlToolIsTold) {
+    const QString app = dir.path() + "/app";
+    ASSERT_TRUE(QDir().mkpath(app + "/data"));
+    ASSERT_TRUE(QFile::copy(cli, app + "/lumadoc-cli"));
+    ASSERT_TRUE(QFile::link(QFileInfo(LUMADOC_APP_DIR "/libpdftox.so").absoluteFilePath(),
+                            app + "/libpdftox.so"));
+    QFile tool(app + "/data/pdf2htm");
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.write("#!/bin/sh\nfor last; do :; done\nprintf %s \"${LUMADOC_OCR-unset}\" > \"$last\"\n");
+    tool.close();
+    tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    struct Case {
+        QStringList flag;
+        const char* told;
+    };
+    for (const Case& c : {Case{{}, "1"}, Case{{"--ocr=no"}, "0"}, Case{{"--ocr"}, "1"},
+                          Case{{"--ocr=off", "--ocr=yes"}, "1"}}) {
+        QProcess p;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("LUMADOC_OCR", "0");
+        p.setProcessEnvironment(environment);
+        p.start(app + "/lumadoc-cli",
+                QStringList{"convert", "--to", "html", "-o", out} + c.flag + QStringList{pdf});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        QFile html(out + "/report v2/report v2.html");
+        ASSERT_TRUE(html.open(QIODevice::ReadOnly)) << c.flag.join(' ').toStdString();
+        EXPECT_EQ(html.readAll(), c.told) << c.flag.join(' ').toStdString();
+    }
+}
+
 TEST_F(Cli, UsageErrorsGiveStatusTwo) {
     for (const QStringList& args :
          {QStringList{}, QStringList{pdf}, QStringList{"--to", "pdf", pdf},
@@ -233,7 +268,9 @@ TEST_F(Cli, UsageErrorsGiveStatusTwo) {
           QStringList{"--to", "txt", "--fps", "2", pdf},
           QStringList{"--to", "swf", "--fps", "11", pdf},
           QStringList{"--to", "txt", "--bogus", pdf},
-          QStringList{"--to", "swf", "--compress=maybe", pdf}}) {
+          QStringList{"--to", "swf", "--compress=maybe", pdf},
+          QStringList{"--to", "doc", "--ocr=maybe", pdf},
+          QStringList{"--to", "txt", "--ocr", pdf}}) {
         const Outcome r = convert(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.out.isEmpty());

@@ -136,6 +136,23 @@ INSTANTIATE_TEST_SUITE_P(
                               [](const ConversionSettings& s, const ConversionJob& j) {
                                   EXPECT_EQ(j.format, Jpeg);
                                   EXPECT_EQ(s.rows().size(), 2);
+                                  EXPECT_FALSE(j.textRecognition);
+                              }},
+                      JobCase{"WordWithoutRecognition",
+                              {"--to", "doc", "--ocr=no", "a.pdf"},
+                              [](const ConversionSettings&, const ConversionJob& j) {
+                                  EXPECT_EQ(j.textRecognition, false);
+                              }},
+                      JobCase{"RtfWithRecognitionSaidTwice",
+                              {"--ocr=off", "--to", "rtf", "--ocr=yes", "a.pdf"},
+                              [](const ConversionSettings&, const ConversionJob& j) {
+                                  EXPECT_EQ(j.textRecognition, true) << "the last one counts";
+                              }},
+                      JobCase{"HtmlWithBareRecognition",
+                              {"--to", "html", "--ocr", "a.pdf"},
+                              [](const ConversionSettings&, const ConversionJob& j) {
+                                  EXPECT_EQ(j.textRecognition, true);
+                                  EXPECT_EQ(j.inputs, QStringList{"a.pdf"});
                               }}),
     [](const auto& test) { return std::string(test.param.name); });
 
@@ -156,6 +173,10 @@ TEST(JobArguments, RefuseWhatTheRowsWouldChangeOrNotUse) {
              Bad{{"a.pdf"}, "say the output format"},
              Bad{{"--to", "txt", "--bogus", "a.pdf"}, "unknown option --bogus"},
              Bad{{"--to", "swf", "--compress=maybe", "a.pdf"}, "--compress takes yes or no"},
+             Bad{{"--to", "doc", "--ocr=maybe", "a.pdf"}, "--ocr takes yes or no"},
+             Bad{{"--to", "txt", "--ocr", "a.pdf"}, "--ocr is for doc, rtf and html"},
+             Bad{{"--to", "png", "--ocr=no", "a.pdf"}, "--ocr is for doc, rtf and html"},
+             Bad{{"--to", "swf", "--ocr=yes", "a.pdf"}, "--ocr is for doc, rtf and html"},
          }) {
         const ParsedConvertCommand parsed = parseConvertArguments(b.args);
         EXPECT_EQ(parsed.kind, ParsedConvertCommand::Kind::UsageError)
@@ -167,6 +188,7 @@ TEST(JobArguments, RefuseWhatTheRowsWouldChangeOrNotUse) {
     EXPECT_TRUE(convertUsage("/home/u/out")
                     .contains("doc, rtf, txt, jpg, bmp, gif, png, tif, "
                               "html, swf"));
+    EXPECT_TRUE(convertUsage("/home/u/out").contains("\n  --ocr[=yes|no] "));
 }
 
 } // namespace
