@@ -14,7 +14,7 @@ packages=(
     poppler-utils mupdf-tools
     img2pdf
     libcups2-dev
-    libtesseract-dev tesseract-ocr tesseract-ocr-eng ghostscript
+    libtesseract-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-rus ghostscript
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format
     fonts-dejavu-core

@@ -174,7 +174,8 @@ struct Word {
     bool lineEnd = false;
 };
 
-std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix toPage) {
+std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix toPage,
+                            int* confident) {
     std::vector<Word> words;
     TessResultIterator* it = t.iterator(handle);
     if (!it) {
@@ -205,7 +206,9 @@ std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix t
         t.deleteText(utf8);
         int left = 0, top = 0, right = 0, bottom = 0;
         // A word read with next to no confidence is noise from a picture, not text.
-        if (text.empty() || t.confidence(it, tesseract::RIL_WORD) < 20 ||
+        const float confidence = t.confidence(it, tesseract::RIL_WORD);
+        *confident += confidence >= 60;
+        if (text.empty() || confidence < 20 ||
             !t.box(page, tesseract::RIL_WORD, &left, &top, &right, &bottom)) {
             continue;
         }
@@ -383,7 +386,8 @@ bool needsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* text)
     return showsSomething(ctx, page, bounds);
 }
 
-TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options& options) {
+TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options& options,
+                          int* wordsRead) {
     const Tesseract* api = tesseract();
     TessBaseAPI* handle = api ? threadRecogniser(api) : nullptr;
     if (!handle) {
@@ -419,15 +423,20 @@ TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options
     const int failed = api->recognize(handle, monitor);
     api->deleteMonitor(monitor);
     std::vector<Word> words;
+    int confident = 0;
     if (failed == 0 && !(cookie && cookie->abort)) {
         // Pixels of the drawing to points of the page.
         const fz_matrix toPage =
             fz_concat(fz_translate(float(fz_pixmap_x(ctx, pix)), float(fz_pixmap_y(ctx, pix))),
                       fz_scale(1 / zoom, 1 / zoom));
-        words = readWords(*api, handle, toPage);
+        words = readWords(*api, handle, toPage, &confident);
     }
     api->clear(handle);
-    if (words.empty()) {
+    if (wordsRead) {
+        *wordsRead = confident;
+    }
+    // A photograph gives a few words read without confidence: it has no text.
+    if (confident < 3) {
         return TextPagePtr(nullptr, {ctx});
     }
     return textOf(ctx, words, bounds, options);
@@ -441,7 +450,7 @@ TextPagePtr pageTextForExport(fz_context* ctx, fz_page* page, const fz_stext_opt
         return own;
     }
     try {
-        if (TextPagePtr words = recognisePage(ctx, page, options)) {
+        if (TextPagePtr words = recognisePage(ctx, page, options, nullptr)) {
             *recognised = true;
             return words;
         }

@@ -28,8 +28,11 @@ bool needsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* text)
 
 /// The page's words as Tesseract reads them, as a text page of their own laid out where the
 /// words stand (in a plain sans-serif font, sized from the lines' heights). Null when
-/// Tesseract is missing, fails, finds no word, or the page's work is cut short.
-TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options& options);
+/// Tesseract is missing, fails, reads next to nothing with confidence (a photograph), or the
+/// page's work is cut short. `wordsRead`, if given, is the number of words read with
+/// confidence.
+TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options& options,
+                          int* wordsRead);
 
 /// The page's text for the exports: its own, or the recognised words when it needs them and
 /// recognition is on. `recognised` tells which.

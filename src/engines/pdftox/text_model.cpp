@@ -1383,16 +1383,20 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
     const fz_stext_page* text = textPtr.get();
 
     // A page without usable text of its own (a scan, text drawn as outlines, fonts without a
-    // character map) is read by recognition: its words replace its own text, and a picture
-    // that covers most of the page (the scan itself) is left out, as the words are its content.
+    // character map) is read by recognition: its words replace its own text. A picture that
+    // covers most of a page of text (the scan itself) is left out, as the words are its
+    // content and a word processor's user wants to edit them, not see them twice; on a page
+    // of a few words it stays.
     TextPagePtr recognisedPtr(nullptr, {ctx});
+    int wordsRead = 0;
     if (recognitionEnabled() && needsRecognition(ctx, p, text)) {
         try {
-            recognisedPtr = recognisePage(ctx, p, options);
+            recognisedPtr = recognisePage(ctx, p, options, &wordsRead);
         } catch (const std::exception&) {
             // The page keeps what it had.
         }
     }
+    const bool textPage = recognisedPtr && wordsRead >= 20;
     const fz_stext_page* words = recognisedPtr ? recognisedPtr.get() : text;
     const float pageArea = (bounds.x1 - bounds.x0) * (bounds.y1 - bounds.y0);
     const auto coversThePage = [&](fz_rect r) {
@@ -1406,7 +1410,7 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
     std::vector<const fz_stext_block*> blocks;
     for (const fz_stext_block* block = text->first_block; block; block = block->next) {
         if (!recognisedPtr ||
-            (block->type == FZ_STEXT_BLOCK_IMAGE && !coversThePage(block->bbox))) {
+            (block->type == FZ_STEXT_BLOCK_IMAGE && !(textPage && coversThePage(block->bbox)))) {
             blocks.push_back(block);
         }
     }

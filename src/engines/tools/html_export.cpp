@@ -4,6 +4,7 @@
 #include "image_writers.h"
 #include "mupdf.h"
 #include "page_pipeline.h"
+#include "recognition.h"
 #include "text_model.h"
 #include "textless_device.h"
 #include "tool_source.h"
@@ -134,11 +135,9 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-void collectText(fz_context* ctx, fz_page* page, HtmlPage& out) {
-    fz_stext_options options{};
-    options.flags = FZ_STEXT_MEDIABOX_CLIP;
-    TextPagePtr text = readPageText(ctx, page, options);
-    fz_stext_page* raw = text.get();
+// The page's text as spans. Recognised words are invisible: the background shows the page as it
+// is, and the words over it make it searchable and let it be copied.
+void collectText(fz_context* ctx, fz_stext_page* raw, bool recognised, HtmlPage& out) {
     std::map<fz_font*, FontLook> looks;
 
     for (fz_stext_block* block = raw->first_block; block; block = block->next) {
@@ -150,7 +149,8 @@ void collectText(fz_context* ctx, fz_page* page, HtmlPage& out) {
             Span* span = nullptr;
             fz_point lastEnd{0, 0};
             for (fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
-                const GlyphShow show = showOf(ctx, ch->font, ch->c);
+                const GlyphShow show =
+                    recognised ? GlyphShow::DrawnHidden : showOf(ctx, ch->font, ch->c);
                 if (show == GlyphShow::Drawn) {
                     continue;
                 }
@@ -162,7 +162,12 @@ void collectText(fz_context* ctx, fz_page* page, HtmlPage& out) {
                 style.family = look->second.family;
                 style.bold = look->second.bold;
                 style.italic = look->second.italic;
-                style.tenthPoints = std::max(1, int(std::lround(ch->size * 10)));
+                // Recognised words are stretched to their width on the page, which their size
+                // takes in; the height of their letters is the size of their line.
+                const float size = recognised ? std::hypot(ch->quad.ul.x - ch->quad.ll.x,
+                                                           ch->quad.ul.y - ch->quad.ll.y)
+                                              : ch->size;
+                style.tenthPoints = std::max(1, int(std::lround(size * 10)));
                 style.color = uint32_t(ch->color) & 0xFFFFFFu;
                 style.hidden = show == GlyphShow::DrawnHidden;
                 // A new span where the style changes or where the text jumps ahead (columns).
@@ -235,18 +240,21 @@ bool allWhite(fz_context* ctx, fz_pixmap* pix) {
 
 std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
                            const std::string& folder, const std::string& stem, int number,
-                           std::shared_ptr<AtomicFile>* file) {
+                           bool withText, std::shared_ptr<AtomicFile>* file) {
     const fz_matrix ctm = fz_scale(float(BackgroundZoom), float(BackgroundZoom));
     const PixmapPtr pix = newWhitePixmap(ctx, bounds, BackgroundZoom);
     fz_pixmap* raw = pix.get();
     fz_device* draw = nullptr;
     guarded(ctx, [&] { draw = fz_new_draw_device(ctx, fz_identity, raw); });
     DevicePtr drawOwner(draw, {ctx});
-    bool painted = false;
+    // A recognised page is drawn whole: its letters are pictures of letters.
+    bool painted = withText;
     fz_device* textless = nullptr;
-    guarded(ctx, [&] { textless = newTextlessDevice(ctx, draw, &painted); });
+    if (!withText) {
+        guarded(ctx, [&] { textless = newTextlessDevice(ctx, draw, &painted); });
+    }
     DevicePtr textlessOwner(textless, {ctx});
-    drawPage(ctx, page, ctm, textless);
+    drawPage(ctx, page, ctm, withText ? draw : textless);
     try {
         guarded(ctx, [&] { fz_close_device(ctx, draw); });
     } catch (const MuError&) {
@@ -278,8 +286,13 @@ HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::s
     fz_page* raw = page.get();
     out.width = bounds.x1 - bounds.x0;
     out.height = bounds.y1 - bounds.y0;
-    out.background = drawBackground(ctx, raw, bounds, folder, stem, number, &out.backgroundFile);
-    collectText(ctx, raw, out);
+    fz_stext_options options{};
+    options.flags = FZ_STEXT_MEDIABOX_CLIP | FZ_STEXT_PRESERVE_IMAGES;
+    bool recognised = false;
+    const TextPagePtr text = pageTextForExport(ctx, raw, options, &recognised);
+    out.background =
+        drawBackground(ctx, raw, bounds, folder, stem, number, recognised, &out.backgroundFile);
+    collectText(ctx, text.get(), recognised, out);
     try {
         collectLinks(ctx, doc, raw, out);
     } catch (const MuError&) {
