@@ -206,6 +206,10 @@ std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix t
         t.deleteText(utf8);
         int left = 0, top = 0, right = 0, bottom = 0;
         // A word read with next to no confidence is noise from a picture, not text.
+        // Tesseract also reports blank words, read with confidence, over empty areas.
+        if (text.find_first_not_of(" \t\n") == std::string::npos) {
+            continue;
+        }
         const float confidence = t.confidence(it, tesseract::RIL_WORD);
         *confident += confidence >= 60;
         if (text.empty() || confidence < 20 ||
@@ -378,11 +382,13 @@ bool needsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* text)
     if (census.unusable > census.usable) {
         return true;
     }
+    // Any real text of its own, even a line over a picture (a chart's page with its running
+    // head), means the page is not recognised: the picture may be a figure, not a scan.
+    if (census.usable > 0) {
+        return false;
+    }
     fz_rect bounds{};
     guarded(ctx, [&] { bounds = fz_bound_page(ctx, page); });
-    if (census.usable > 0) {
-        return census.usable < 20 && largestPicture(text, bounds) > 0.5f;
-    }
     return showsSomething(ctx, page, bounds);
 }
 
@@ -442,22 +448,43 @@ TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options
     return textOf(ctx, words, bounds, options);
 }
 
+Recognition recogniseIfNeeded(fz_context* ctx, fz_page* page, const fz_stext_page* own,
+                              const fz_stext_options& options) {
+    Recognition out{TextPagePtr(nullptr, {ctx}), false};
+    if (!recognitionEnabled() || !needsRecognition(ctx, page, own)) {
+        return out;
+    }
+    int wordsRead = 0;
+    try {
+        out.words = recognisePage(ctx, page, options, &wordsRead);
+    } catch (const std::exception&) {
+        // Recognition that fails leaves the page with what it had.
+        return out;
+    }
+    if (!out.words) {
+        return out;
+    }
+    fz_rect bounds{};
+    guarded(ctx, [&] { bounds = fz_bound_page(ctx, page); });
+    const bool covered = largestPicture(own, bounds) > 0.5f;
+    // A page of text reads as a page of words; a picture that covers a page without text of
+    // its own and reads as a few words (a book's cover, a poster, a photograph of a sign) is a
+    // picture, and stays one.
+    constexpr int TextPageWords = 40;
+    if (covered && wordsRead < TextPageWords && censusOf(own).unusable == 0) {
+        out.words.reset();
+        return out;
+    }
+    out.replacesPicture = covered && wordsRead >= TextPageWords;
+    return out;
+}
+
 TextPagePtr pageTextForExport(fz_context* ctx, fz_page* page, const fz_stext_options& options,
                               bool* recognised) {
     TextPagePtr own = readPageText(ctx, page, options);
-    *recognised = false;
-    if (!recognitionEnabled() || !needsRecognition(ctx, page, own.get())) {
-        return own;
-    }
-    try {
-        if (TextPagePtr words = recognisePage(ctx, page, options, nullptr)) {
-            *recognised = true;
-            return words;
-        }
-    } catch (const std::exception&) {
-        // Recognition that fails leaves the page with what it had.
-    }
-    return own;
+    Recognition r = recogniseIfNeeded(ctx, page, own.get(), options);
+    *recognised = r.words != nullptr;
+    return r.words ? std::move(r.words) : std::move(own);
 }
 
 } // namespace pdftox

@@ -21,9 +21,8 @@ struct TextCensus {
 };
 TextCensus censusOf(const fz_stext_page* text);
 
-/// A page needs recognition when its text is mostly unusable, when it has no text but shows
-/// something, or when a picture covers most of it and it holds next to no text (a scan with a
-/// stamped page number). A page with real text is never recognised.
+/// A page needs recognition when its text is mostly unusable, or when it has no text but shows
+/// something. A page with real text is never recognised.
 bool needsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* text);
 
 /// The page's words as Tesseract reads them, as a text page of their own laid out where the
@@ -33,6 +32,19 @@ bool needsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* text)
 /// confidence.
 TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options& options,
                           int* wordsRead);
+
+/// What recognition made of a page: its words (null when it was not recognised) and whether
+/// they replace the picture that covers the page (a scanned page of text).
+struct Recognition {
+    TextPagePtr words;
+    bool replacesPicture = false;
+};
+
+/// Recognises the page when its own text `own` calls for it and recognition is on. A page
+/// without text of its own that a picture covers is taken as a page of text only when it reads
+/// as one (forty words or more); otherwise, a cover or a photograph, it keeps what it had.
+Recognition recogniseIfNeeded(fz_context* ctx, fz_page* page, const fz_stext_page* own,
+                              const fz_stext_options& options);
 
 /// The page's text for the exports: its own, or the recognised words when it needs them and
 /// recognition is on. `recognised` tells which.

@@ -1387,16 +1387,9 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
     // covers most of a page of text (the scan itself) is left out, as the words are its
     // content and a word processor's user wants to edit them, not see them twice; on a page
     // of a few words it stays.
-    TextPagePtr recognisedPtr(nullptr, {ctx});
-    int wordsRead = 0;
-    if (recognitionEnabled() && needsRecognition(ctx, p, text)) {
-        try {
-            recognisedPtr = recognisePage(ctx, p, options, &wordsRead);
-        } catch (const std::exception&) {
-            // The page keeps what it had.
-        }
-    }
-    const bool textPage = recognisedPtr && wordsRead >= 20;
+    Recognition recognition = recogniseIfNeeded(ctx, p, text, options);
+    const TextPagePtr recognisedPtr = std::move(recognition.words);
+    const bool textPage = recognition.replacesPicture;
     const fz_stext_page* words = recognisedPtr ? recognisedPtr.get() : text;
     const float pageArea = (bounds.x1 - bounds.x0) * (bounds.y1 - bounds.y0);
     const auto coversThePage = [&](fz_rect r) {
