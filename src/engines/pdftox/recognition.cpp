@@ -267,11 +267,16 @@ TextPagePtr textOf(fz_context* ctx, const std::vector<Word>& words, fz_rect boun
                 length = fz_chartorune(&c, s);
                 advance += fz_advance_glyph(ctx, font, fz_encode_character(ctx, font, c), 0);
             }
-            const float width = w.box.x1 - w.box.x0;
+            // Tesseract's box holds the ink; type's advance runs a little beyond it on both
+            // sides (the letters' side bearings), which lines of text are measured by.
+            const float bearing = 0.04f * w.size;
+            const float width = w.box.x1 - w.box.x0 + 2 * bearing;
             const float stretch =
                 advance > 0 ? std::clamp(width / (advance * w.size), 0.5f, 2.0f) : 1.0f;
+            // Stretched with its size kept: the text reads its size from the matrix's area.
+            const float root = std::sqrt(stretch);
             const fz_matrix trm =
-                fz_make_matrix(w.size * stretch, 0, 0, -w.size, w.box.x0, w.baseline);
+                fz_make_matrix(w.size * root, 0, 0, -w.size / root, w.box.x0 - bearing, w.baseline);
             fz_show_string(ctx, text, font, trm, shown.c_str(), 0, 0, FZ_BIDI_LTR, FZ_LANG_UNSET);
         });
     }
