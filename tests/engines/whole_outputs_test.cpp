@@ -460,9 +460,14 @@ TEST(PageBudget, AHugePictureIsDecodedAtTheSizeItIsWritten) {
     const long peak = peakMemoryMiB();
     ClosePDF(h);
     EXPECT_LT(peak, 300) << "the picture was decoded whole (" << side * side / 1048576 << " MiB)";
-    // 400 points at 200 dpi is 1111 pixels; MuPDF decodes at the nearest halving above.
-    EXPECT_NE(readFile(dir.file("huge.rtf")).find("\\picw" + std::to_string(side / 16)),
-              std::string::npos);
+    // 400 points at 200 dpi is 1111 pixels; MuPDF decodes at a halving above that (or takes a
+    // larger one it holds already, from the page drawn for recognition).
+    const std::string rtf = readFile(dir.file("huge.rtf"));
+    const size_t at = rtf.find("\\picw");
+    ASSERT_NE(at, std::string::npos);
+    const int width = std::stoi(rtf.substr(at + 5));
+    EXPECT_GE(width, side / 16);
+    EXPECT_LE(width, side / 8);
 }
 
 } // namespace
