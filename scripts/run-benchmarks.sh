@@ -18,4 +18,7 @@ python3 "$(dirname "$0")/../bench/html_ink.py" "$build/app" "$corpus/TAMReview.p
     "$corpus/tracemonkey.pdf:1" "$corpus/tracemonkey.pdf:11" "$corpus/prefilled_f1040.pdf:2" \
     "$corpus/160F-2019.pdf:1" "$corpus/personwithdog.pdf:1"
 echo
+# Text recognition against the tesseract program on the same pages (needs Ghostscript).
+python3 "$(dirname "$0")/../bench/ocr_bench.py" "$build/app" "$corpus" "$corpus/../verify"
+echo
 "$build/bench/window_latency_bench" "$corpus" "$build/app"
