@@ -502,6 +502,15 @@ TEST_F(Launcher, PicturesForTheReadme) {
         EXPECT_EQ(picture.size(), QSize(720, 489) * converter->devicePixelRatio());
         EXPECT_TRUE(
             picture.save(QStringLiteral(LUMADOC_BUILD_DIR "/converter-window") + suffix + ".png"));
+        // The settings dialog, opened with Ctrl+, as a user does, then left with Escape.
+        QTimer::singleShot(0, converter, [suffix] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_TRUE(dialog->grab().save(QStringLiteral(LUMADOC_BUILD_DIR "/settings-dialog") +
+                                            suffix + ".png"));
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        QTest::keyClick(converter, Qt::Key_Comma, Qt::ControlModifier);
         converter->close();
         launcher.reset();
         SkinH_Detach();
