@@ -9,13 +9,16 @@
 #include "textless_device.h"
 #include "tool_source.h"
 #include "utf8.h"
+#include "web_fonts.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 
 using namespace pdftox;
@@ -33,6 +36,7 @@ struct TextStyle {
     int tenthPoints = 120;
     uint32_t color = 0;
     bool hidden = false; // drawn in the background; the text is there to be found and copied
+    std::string webFont; // the key of the page's own font, when the browser gets it
     auto operator<=>(const TextStyle&) const = default;
 };
 
@@ -57,7 +61,59 @@ struct HtmlPage {
     std::shared_ptr<AtomicFile> backgroundFile;
     std::vector<Span> spans;
     std::vector<Link> links;
+    std::map<std::string, std::map<int, int>> glyphs; // per web font key: character → glyph
 };
+
+// The embedded TrueType fonts of the document, by key, for the web fonts written at the end;
+// the pages, converted on several threads, add the fonts they meet.
+class FontBank {
+public:
+    void add(const std::string& key, fz_context* ctx, fz_font* font) {
+        std::lock_guard lock(m_mutex);
+        if (m_fonts.count(key)) {
+            return;
+        }
+        unsigned char* data = nullptr;
+        const size_t size = fz_buffer_storage(ctx, font->buffer, &data);
+        m_fonts.emplace(key, std::string(reinterpret_cast<const char*>(data), size));
+    }
+    std::string bytes(const std::string& key) const {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_fonts.find(key);
+        return it == m_fonts.end() ? std::string() : it->second;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::string> m_fonts;
+};
+
+// The key of an embedded TrueType font: its name, size and a hash of its first and last
+// kilobytes (a font object's address may be reused by another font on another page); empty for
+// any other font.
+std::string webFontKey(fz_context* ctx, fz_font* font) {
+    if (!font || !font->buffer) {
+        return {};
+    }
+    unsigned char* data = nullptr;
+    const size_t size = fz_buffer_storage(ctx, font->buffer, &data);
+    const bool trueType =
+        size > 12 && ((data[0] == 0 && data[1] == 1 && data[2] == 0 && data[3] == 0) ||
+                      std::memcmp(data, "true", 4) == 0);
+    if (!trueType) {
+        return {};
+    }
+    uint64_t hash = 1469598103934665603ull;
+    const auto mix = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            hash = (hash ^ data[i]) * 1099511628211ull;
+        }
+    };
+    mix(0, std::min<size_t>(size, 1024));
+    mix(size - std::min<size_t>(size, 1024), size);
+    return std::string(fz_font_name(ctx, font)) + "/" + std::to_string(size) + "/" +
+           std::to_string(hash);
+}
 
 std::string escape(const std::string& text) {
     std::string out;
@@ -137,7 +193,8 @@ std::string folderOf(const std::string& path) {
 
 // The page's text as spans. Recognised words are invisible: the background shows the page as it
 // is, and the words over it make it searchable and let it be copied.
-void collectText(fz_context* ctx, fz_stext_page* raw, bool recognised, HtmlPage& out) {
+void collectText(fz_context* ctx, fz_stext_page* raw, bool recognised, const GlyphUses& uses,
+                 const std::map<fz_font*, std::string>& webFonts, HtmlPage& out) {
     std::map<fz_font*, FontLook> looks;
 
     for (fz_stext_block* block = raw->first_block; block; block = block->next) {
@@ -170,6 +227,14 @@ void collectText(fz_context* ctx, fz_stext_page* raw, bool recognised, HtmlPage&
                 style.tenthPoints = std::max(1, int(std::lround(size * 10)));
                 style.color = uint32_t(ch->color) & 0xFFFFFFu;
                 style.hidden = show == GlyphShow::DrawnHidden;
+                // The page's own font where the browser gets it and it has this character.
+                if (const auto web = webFonts.find(ch->font);
+                    web != webFonts.end() && !style.hidden) {
+                    const auto used = uses.find(ch->font);
+                    if (used != uses.end() && used->second.count(ch->c)) {
+                        style.webFont = web->second;
+                    }
+                }
                 // A new span where the style changes or where the text jumps ahead (columns).
                 const bool jump = span && std::fabs(ch->quad.ll.x - lastEnd.x) > ch->size * 1.5f &&
                                   std::fabs(angle) < 0.5f;
@@ -240,7 +305,7 @@ bool allWhite(fz_context* ctx, fz_pixmap* pix) {
 
 std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
                            const std::string& folder, const std::string& stem, int number,
-                           bool withText, std::shared_ptr<AtomicFile>* file) {
+                           bool withText, GlyphUses* uses, std::shared_ptr<AtomicFile>* file) {
     const fz_matrix ctm = fz_scale(float(BackgroundZoom), float(BackgroundZoom));
     const PixmapPtr pix = newWhitePixmap(ctx, bounds, BackgroundZoom);
     fz_pixmap* raw = pix.get();
@@ -251,7 +316,7 @@ std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
     bool painted = withText;
     fz_device* textless = nullptr;
     if (!withText) {
-        guarded(ctx, [&] { textless = newTextlessDevice(ctx, draw, &painted); });
+        guarded(ctx, [&] { textless = newTextlessDevice(ctx, draw, &painted, uses); });
     }
     DevicePtr textlessOwner(textless, {ctx});
     drawPage(ctx, page, ctm, withText ? draw : textless);
@@ -278,7 +343,7 @@ std::string drawBackground(fz_context* ctx, fz_page* page, fz_rect bounds,
 }
 
 HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::string& folder,
-                     const std::string& stem) {
+                     const std::string& stem, FontBank& bank) {
     HtmlPage out;
     out.number = number;
     fz_rect bounds{};
@@ -290,9 +355,20 @@ HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::s
     options.flags = FZ_STEXT_MEDIABOX_CLIP | FZ_STEXT_PRESERVE_IMAGES;
     bool recognised = false;
     const TextPagePtr text = pageTextForExport(ctx, raw, options, &recognised);
-    out.background =
-        drawBackground(ctx, raw, bounds, folder, stem, number, recognised, &out.backgroundFile);
-    collectText(ctx, text.get(), recognised, out);
+    GlyphUses uses;
+    out.background = drawBackground(ctx, raw, bounds, folder, stem, number, recognised, &uses,
+                                    &out.backgroundFile);
+    std::map<fz_font*, std::string> webFonts;
+    for (const auto& [font, glyphs] : uses) {
+        const std::string key = webFontKey(ctx, font);
+        if (!key.empty()) {
+            bank.add(key, ctx, font);
+            webFonts.emplace(font, key);
+            std::map<int, int>& merged = out.glyphs[key];
+            merged.insert(glyphs.begin(), glyphs.end());
+        }
+    }
+    collectText(ctx, text.get(), recognised, uses, webFonts, out);
     try {
         collectLinks(ctx, doc, raw, out);
     } catch (const MuError&) {
@@ -351,10 +427,12 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
     std::map<TextStyle, int> classes;
     std::string body;
     std::vector<std::shared_ptr<AtomicFile>> pictures;
+    FontBank bank;
+    std::map<std::string, std::map<int, int>> glyphs; // per web font key
     runPages<HtmlPage>(
         DocumentSource{source, ""}, first, last,
         [&](fz_context* c, fz_document* d, int n) {
-            return convertPage(c, d, n, folder, picturesStem);
+            return convertPage(c, d, n, folder, picturesStem, bank);
         },
         [&](int n, std::optional<HtmlPage>&& page) {
             if (!page) {
@@ -376,6 +454,9 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
             }
             if (!page->background.empty()) {
                 body += "<img class=\"bg\" src=\"" + escape(page->background) + "\" alt=\"\">\n";
+            }
+            for (const auto& [key, map] : page->glyphs) {
+                glyphs[key].insert(map.begin(), map.end());
             }
             for (const Span& span : page->spans) {
                 auto [it, inserted] = classes.emplace(span.style, int(classes.size()));
@@ -409,8 +490,35 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
         ".page img.bg{position:absolute;left:0;top:0;width:100%;height:100%;user-select:none}\n"
         ".page span{position:absolute;white-space:pre;line-height:1;transform-origin:0 0}\n"
         ".page a{position:absolute;display:block}\n";
+    // The page's own fonts, rebuilt for the browser, beside the pictures.
+    std::map<std::string, std::string> families; // web font key → its family name
+    for (const auto& [key, map] : glyphs) {
+        const std::string family = "lf" + std::to_string(families.size() + 1);
+        const std::string bytes = webFont(bank.bytes(key), family, map);
+        if (bytes.empty()) {
+            continue;
+        }
+        const std::string name = picturesStem + "-" + family + ".ttf";
+        auto file = std::make_shared<AtomicFile>(folder + name);
+        FILE* f = std::fopen(file->tempPath().c_str(), "wb");
+        bool written = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        const int error = errno;
+        written = f && std::fclose(f) == 0 && written;
+        if (!written) {
+            throw WriteError("cannot write " + folder + name, error);
+        }
+        if (pictures.size() >= 200) {
+            file->park();
+        }
+        pictures.push_back(std::move(file));
+        families.emplace(key, family);
+        html += "@font-face{font-family:'" + family + "';src:url('" + escape(name) +
+                "') format('truetype')}\n";
+    }
     for (const auto& [style, id] : classes) {
-        html += ".s" + std::to_string(id) + "{font-family:" + style.family +
+        const auto web = families.find(style.webFont);
+        html += ".s" + std::to_string(id) + "{font-family:" +
+                (web == families.end() ? std::string() : "'" + web->second + "',") + style.family +
                 ";font-size:" + number(style.tenthPoints / 10.0f) + "pt";
         if (style.bold) {
             html += ";font-weight:bold";

@@ -33,6 +33,7 @@ struct Textless {
     fz_device base;
     fz_device* target;
     bool* painted;
+    GlyphUses* uses;
 };
 
 fz_device* target(fz_device* dev) {
@@ -61,16 +62,24 @@ void clipStrokePath(fz_context* ctx, fz_device* dev, const fz_path* path,
                     const fz_stroke_state* stroke, fz_matrix ctm, fz_rect scissor) {
     fz_clip_stroke_path(ctx, target(dev), path, stroke, ctm, scissor);
 }
-/// The glyphs of `text` that are drawn rather than written, or nullptr when there are none.
-/// MuPDF errors pass through to the caller of the device.
-fz_text* drawnPart(fz_context* ctx, const fz_text* text) {
+/// The glyphs of `text` that are drawn rather than written, or nullptr when there are none; the
+/// glyphs written are noted in `uses`. MuPDF errors pass through to the caller of the device.
+fz_text* drawnPart(fz_context* ctx, const fz_text* text, GlyphUses* uses) {
     fz_text* part = nullptr;
     fz_var(part);
     fz_try(ctx) {
         for (fz_text_span* span = text->head; span; span = span->next) {
             for (int i = 0; i < span->len; ++i) {
                 const fz_text_item& item = span->items[i];
-                if (item.gid < 0 || showOf(ctx, span->font, item.ucs) == GlyphShow::Text) {
+                if (item.gid < 0) {
+                    continue;
+                }
+                if (showOf(ctx, span->font, item.ucs) == GlyphShow::Text) {
+                    // A glyph followed by characters without glyphs of their own shows them all.
+                    const bool ligature = i + 1 < span->len && span->items[i + 1].gid < 0;
+                    if (uses && !ligature) {
+                        (*uses)[span->font].emplace(item.ucs, item.gid);
+                    }
                     continue;
                 }
                 if (!part) {
@@ -94,7 +103,7 @@ fz_text* drawnPart(fz_context* ctx, const fz_text* text) {
 
 void fillText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ctm,
               fz_colorspace* cs, const float* color, float alpha, fz_color_params params) {
-    fz_text* part = drawnPart(ctx, text);
+    fz_text* part = drawnPart(ctx, text, reinterpret_cast<Textless*>(dev)->uses);
     if (!part) {
         return;
     }
@@ -112,7 +121,7 @@ void fillText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ct
 void strokeText(fz_context* ctx, fz_device* dev, const fz_text* text, const fz_stroke_state* stroke,
                 fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha,
                 fz_color_params params) {
-    fz_text* part = drawnPart(ctx, text);
+    fz_text* part = drawnPart(ctx, text, reinterpret_cast<Textless*>(dev)->uses);
     if (!part) {
         return;
     }
@@ -193,10 +202,12 @@ void endLayer(fz_context* ctx, fz_device* dev) {
 
 } // namespace
 
-fz_device* newTextlessDevice(fz_context* ctx, fz_device* targetDevice, bool* painted) {
+fz_device* newTextlessDevice(fz_context* ctx, fz_device* targetDevice, bool* painted,
+                             GlyphUses* uses) {
     Textless* dev = fz_new_derived_device(ctx, Textless);
     dev->target = targetDevice;
     dev->painted = painted;
+    dev->uses = uses;
     dev->base.fill_path = fillPath;
     dev->base.stroke_path = strokePath;
     dev->base.clip_path = clipPath;

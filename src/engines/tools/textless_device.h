@@ -2,6 +2,8 @@
 
 #include <mupdf/fitz.h>
 
+#include <map>
+
 namespace tools {
 
 /// How a web page shows one glyph of the PDF page.
@@ -18,10 +20,16 @@ enum class GlyphShow {
 /// where real, stay as invisible text so that the page can still be searched.
 GlyphShow showOf(fz_context* ctx, fz_font* font, int character);
 
+/// The glyphs that a page writes as text, per font: each character with the glyph that shows it
+/// (the first one met). A glyph that stands for several characters (a ligature) is left out.
+using GlyphUses = std::map<fz_font*, std::map<int, int>>;
+
 /// A device that passes everything but text on to `target`: the page's pictures and drawings
 /// without its letters, for a background under text that stays text. Glyphs that showOf()
 /// does not let be text are drawn with the rest. Text clips are passed on so that the clip
-/// stack stays balanced. `painted` becomes true once anything is drawn.
-fz_device* newTextlessDevice(fz_context* ctx, fz_device* target, bool* painted);
+/// stack stays balanced. `painted` becomes true once anything is drawn. `uses`, if given,
+/// collects the glyphs written as text.
+fz_device* newTextlessDevice(fz_context* ctx, fz_device* target, bool* painted,
+                             GlyphUses* uses = nullptr);
 
 } // namespace tools

@@ -1,0 +1,258 @@
+#include "web_fonts.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace tools {
+namespace {
+
+uint16_t u16(const std::string& s, size_t at) {
+    return at + 2 <= s.size() ? uint16_t(uint8_t(s[at]) << 8 | uint8_t(s[at + 1])) : 0;
+}
+uint32_t u32(const std::string& s, size_t at) {
+    return at + 4 <= s.size() ? uint32_t(u16(s, at)) << 16 | u16(s, at + 2) : 0;
+}
+void put16(std::string& out, uint32_t v) {
+    out += char(v >> 8 & 0xFF);
+    out += char(v & 0xFF);
+}
+void put32(std::string& out, uint32_t v) {
+    put16(out, v >> 16);
+    put16(out, v & 0xFFFF);
+}
+void set32(std::string& out, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out[at + size_t(i)] = char(v >> (24 - 8 * i) & 0xFF);
+    }
+}
+
+uint32_t checksum(const std::string& table) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < table.size(); i += 4) {
+        uint32_t word = 0;
+        for (size_t k = 0; k < 4; ++k) {
+            word = word << 8 | (i + k < table.size() ? uint8_t(table[i + k]) : 0);
+        }
+        sum += word;
+    }
+    return sum;
+}
+
+// A character map of format 4 (the Basic Multilingual Plane), one segment per character, as
+// Windows (3, 1) and Unicode (0, 3) read it.
+std::string cmapTable(const std::map<int, int>& glyphs) {
+    std::vector<std::pair<uint16_t, uint16_t>> pairs;
+    for (const auto& [c, gid] : glyphs) {
+        if (c > 0 && c < 0xFFFF && gid > 0 && gid < 0xFFFF) {
+            pairs.emplace_back(uint16_t(c), uint16_t(gid));
+        }
+    }
+    const size_t segments = pairs.size() + 1;
+    std::string sub;
+    put16(sub, 4);
+    put16(sub, uint32_t(16 + segments * 8));
+    put16(sub, 0);
+    put16(sub, uint32_t(segments * 2));
+    uint32_t power = 1;
+    uint32_t log = 0;
+    while (power * 2 <= segments) {
+        power *= 2;
+        ++log;
+    }
+    put16(sub, power * 2);
+    put16(sub, log);
+    put16(sub, uint32_t(segments * 2 - power * 2));
+    for (const auto& [c, gid] : pairs) {
+        put16(sub, c);
+    }
+    put16(sub, 0xFFFF);
+    put16(sub, 0); // reserved pad
+    for (const auto& [c, gid] : pairs) {
+        put16(sub, c);
+    }
+    put16(sub, 0xFFFF);
+    for (const auto& [c, gid] : pairs) {
+        put16(sub, uint16_t(gid - c));
+    }
+    put16(sub, 1);
+    for (size_t i = 0; i < segments; ++i) {
+        put16(sub, 0);
+    }
+    std::string table;
+    put16(table, 0);
+    put16(table, 2);
+    put16(table, 0); // Unicode, BMP
+    put16(table, 3);
+    put32(table, 4 + 2 * 8);
+    put16(table, 3); // Windows, Unicode BMP
+    put16(table, 1);
+    put32(table, 4 + 2 * 8);
+    return table + sub;
+}
+
+// Names: the family (1), its style (2), the full name (4) and the PostScript name (6).
+std::string nameTable(const std::string& family) {
+    const std::string names[] = {family, "Regular", family, family};
+    const uint16_t ids[] = {1, 2, 4, 6};
+    std::string strings;
+    std::string records;
+    for (size_t i = 0; i < 4; ++i) {
+        std::string utf16;
+        for (const char c : names[i]) {
+            put16(utf16, uint8_t(c));
+        }
+        put16(records, 3);
+        put16(records, 1);
+        put16(records, 0x409);
+        put16(records, ids[i]);
+        put16(records, uint32_t(utf16.size()));
+        put16(records, uint32_t(strings.size()));
+        strings += utf16;
+    }
+    std::string table;
+    put16(table, 0);
+    put16(table, 4);
+    put16(table, 6 + 4 * 12);
+    return table + records + strings;
+}
+
+// Glyph names are not kept (format 3).
+std::string postTable() {
+    std::string table;
+    put32(table, 0x00030000);
+    put32(table, 0);      // italic angle
+    put16(table, 0xFF9C); // underline position: -100
+    put16(table, 50);     // underline thickness
+    put32(table, 0);      // not monospaced
+    for (int i = 0; i < 4; ++i) {
+        put32(table, 0);
+    }
+    return table;
+}
+
+// The metrics an operating system reads, from the font's own horizontal header.
+std::string os2Table(int16_t ascender, int16_t descender, const std::map<int, int>& glyphs) {
+    int first = 0xFFFF;
+    int last = 0;
+    for (const auto& [c, gid] : glyphs) {
+        first = std::min(first, c);
+        last = std::max(last, c);
+    }
+    std::string t;
+    put16(t, 4);   // version
+    put16(t, 500); // average width
+    put16(t, 400); // weight
+    put16(t, 5);   // width class
+    put16(t, 0);   // embedding: installable
+    for (int i = 0; i < 10; ++i) {
+        put16(t, 0); // sub- and superscript sizes, strikeout
+    }
+    put16(t, 0);        // family class
+    t.append(10, '\0'); // PANOSE
+    for (int i = 0; i < 4; ++i) {
+        put32(t, 0); // Unicode ranges
+    }
+    t += "LMDC";
+    put16(t, 0x40); // regular
+    put16(t, uint32_t(std::min(first, 0xFFFF)));
+    put16(t, uint32_t(std::min(last, 0xFFFF)));
+    put16(t, uint16_t(ascender));
+    put16(t, uint16_t(descender));
+    put16(t, 0); // line gap
+    put16(t, uint32_t(std::max<int>(ascender, 0)));
+    put16(t, uint32_t(std::max<int>(-descender, 0)));
+    put32(t, 1); // code pages: Latin 1
+    put32(t, 0);
+    put16(t, 0);  // x height
+    put16(t, 0);  // capital height
+    put16(t, 0);  // default character
+    put16(t, 32); // break character
+    put16(t, 0);  // context
+    return t;
+}
+
+} // namespace
+
+std::string webFont(const std::string& font, const std::string& family,
+                    const std::map<int, int>& glyphs) {
+    const uint32_t version = u32(font, 0);
+    if (version != 0x00010000 && version != 0x74727565) { // TrueType outlines only
+        return {};
+    }
+    const uint16_t count = u16(font, 4);
+    std::map<std::string, std::string> tables;
+    for (uint16_t i = 0; i < count; ++i) {
+        const size_t record = 12 + size_t(i) * 16;
+        if (record + 16 > font.size()) {
+            return {};
+        }
+        const std::string tag = font.substr(record, 4);
+        const uint32_t offset = u32(font, record + 8);
+        const uint32_t length = u32(font, record + 12);
+        if (offset > font.size() || length > font.size() - offset) {
+            return {};
+        }
+        tables[tag] = font.substr(offset, length);
+    }
+    for (const char* needed : {"head", "hhea", "hmtx", "maxp", "glyf", "loca"}) {
+        if (!tables.count(needed)) {
+            return {};
+        }
+    }
+    const uint16_t glyphCount = u16(tables["maxp"], 4);
+    std::map<int, int> usable;
+    for (const auto& [c, gid] : glyphs) {
+        if (gid > 0 && gid < glyphCount) {
+            usable.emplace(c, gid);
+        }
+    }
+    if (usable.empty() || tables["head"].size() < 54 || tables["hhea"].size() < 36) {
+        return {};
+    }
+    // Tables that refer to characters or names the new ones replace, or that browsers reject
+    // in subsets, go; the glyphs, their metrics and their hinting stay.
+    for (const char* dropped : {"cmap", "name", "post", "OS/2", "kern", "GPOS", "GSUB", "GDEF",
+                                "DSIG", "hdmx", "LTSH", "VDMX", "vhea", "vmtx", "PCLT"}) {
+        tables.erase(dropped);
+    }
+    tables["cmap"] = cmapTable(usable);
+    tables["name"] = nameTable(family);
+    tables["post"] = postTable();
+    const std::string& hhea = tables["hhea"];
+    tables["OS/2"] = os2Table(int16_t(u16(hhea, 4)), int16_t(u16(hhea, 6)), usable);
+    set32(tables["head"], 8, 0); // checksum adjustment, set below
+
+    std::string out;
+    const uint32_t n = uint32_t(tables.size());
+    uint32_t power = 1;
+    uint32_t log = 0;
+    while (power * 2 <= n) {
+        power *= 2;
+        ++log;
+    }
+    put32(out, 0x00010000);
+    put16(out, n);
+    put16(out, power * 16);
+    put16(out, log);
+    put16(out, n * 16 - power * 16);
+    size_t offset = 12 + size_t(n) * 16;
+    std::string data;
+    size_t headAt = 0;
+    for (auto& [tag, table] : tables) { // std::map keeps the tags sorted, as the format asks
+        out += tag;
+        put32(out, checksum(table));
+        put32(out, uint32_t(offset + data.size()));
+        put32(out, uint32_t(table.size()));
+        if (tag == "head") {
+            headAt = offset + data.size();
+        }
+        data += table;
+        data.append((4 - data.size() % 4) % 4, '\0');
+    }
+    out += data;
+    set32(out, headAt + 8, 0xB1B0AFBAu - checksum(out));
+    return out;
+}
+
+} // namespace tools
