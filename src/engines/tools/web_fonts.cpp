@@ -172,6 +172,42 @@ std::string os2Table(int16_t ascender, int16_t descender, const std::map<int, in
     return t;
 }
 
+// The font file of `tables` (sorted by tag, as the format asks), with their checksums and the
+// head table's checksum adjustment.
+std::string assemble(std::map<std::string, std::string>& tables, uint32_t version) {
+    set32(tables["head"], 8, 0);
+    std::string out;
+    const uint32_t n = uint32_t(tables.size());
+    uint32_t power = 1;
+    uint32_t log = 0;
+    while (power * 2 <= n) {
+        power *= 2;
+        ++log;
+    }
+    put32(out, version);
+    put16(out, n);
+    put16(out, power * 16);
+    put16(out, log);
+    put16(out, n * 16 - power * 16);
+    size_t offset = 12 + size_t(n) * 16;
+    std::string data;
+    size_t headAt = 0;
+    for (auto& [tag, table] : tables) { // std::map keeps the tags sorted, as the format asks
+        out += tag;
+        put32(out, checksum(table));
+        put32(out, uint32_t(offset + data.size()));
+        put32(out, uint32_t(table.size()));
+        if (tag == "head") {
+            headAt = offset + data.size();
+        }
+        data += table;
+        data.append((4 - data.size() % 4) % 4, '\0');
+    }
+    out += data;
+    set32(out, headAt + 8, 0xB1B0AFBAu - checksum(out));
+    return out;
+}
+
 } // namespace
 
 std::string webFont(const std::string& font, const std::string& family,
@@ -221,38 +257,77 @@ std::string webFont(const std::string& font, const std::string& family,
     tables["post"] = postTable();
     const std::string& hhea = tables["hhea"];
     tables["OS/2"] = os2Table(int16_t(u16(hhea, 4)), int16_t(u16(hhea, 6)), usable);
-    set32(tables["head"], 8, 0); // checksum adjustment, set below
+    return assemble(tables, 0x00010000);
+}
 
-    std::string out;
-    const uint32_t n = uint32_t(tables.size());
-    uint32_t power = 1;
-    uint32_t log = 0;
-    while (power * 2 <= n) {
-        power *= 2;
-        ++log;
-    }
-    put32(out, 0x00010000);
-    put16(out, n);
-    put16(out, power * 16);
-    put16(out, log);
-    put16(out, n * 16 - power * 16);
-    size_t offset = 12 + size_t(n) * 16;
-    std::string data;
-    size_t headAt = 0;
-    for (auto& [tag, table] : tables) { // std::map keeps the tags sorted, as the format asks
-        out += tag;
-        put32(out, checksum(table));
-        put32(out, uint32_t(offset + data.size()));
-        put32(out, uint32_t(table.size()));
-        if (tag == "head") {
-            headAt = offset + data.size();
+std::string webFontFromCff(const std::string& cff, const FontMetrics& metrics,
+                           const std::string& family, const std::map<int, int>& glyphs) {
+    const size_t glyphCount = metrics.advances.size();
+    std::map<int, int> usable;
+    for (const auto& [c, gid] : glyphs) {
+        if (gid > 0 && size_t(gid) < glyphCount) {
+            usable.emplace(c, gid);
         }
-        data += table;
-        data.append((4 - data.size() % 4) % 4, '\0');
     }
-    out += data;
-    set32(out, headAt + 8, 0xB1B0AFBAu - checksum(out));
-    return out;
+    if (usable.empty() || cff.size() < 4 || cff[0] != 1 || glyphCount > 0xFFFF) {
+        return {};
+    }
+    std::map<std::string, std::string> tables;
+    tables["CFF "] = cff;
+
+    std::string head;
+    put32(head, 0x00010000); // version
+    put32(head, 0x00010000); // font revision
+    put32(head, 0);          // checksum adjustment
+    put32(head, 0x5F0F3CF5); // magic
+    put16(head, 3);          // baseline and left side bearing at 0
+    put16(head, uint32_t(metrics.unitsPerEm));
+    head.append(16, '\0'); // created, modified
+    put16(head, uint16_t(metrics.xMin));
+    put16(head, uint16_t(metrics.yMin));
+    put16(head, uint16_t(metrics.xMax));
+    put16(head, uint16_t(metrics.yMax));
+    put16(head, 0); // style
+    put16(head, 8); // smallest readable size
+    put16(head, 2); // direction hint
+    put16(head, 0); // short offsets
+    put16(head, 0); // glyph data format
+    tables["head"] = head;
+
+    uint16_t widest = 0;
+    std::string hmtx;
+    for (const uint16_t advance : metrics.advances) {
+        widest = std::max(widest, advance);
+        put16(hmtx, advance);
+        put16(hmtx, 0);
+    }
+    tables["hmtx"] = hmtx;
+    std::string hhea;
+    put32(hhea, 0x00010000);
+    put16(hhea, uint16_t(metrics.ascender));
+    put16(hhea, uint16_t(metrics.descender));
+    put16(hhea, 0); // line gap
+    put16(hhea, widest);
+    put16(hhea, uint16_t(std::min(metrics.xMin, 0))); // least left side bearing
+    put16(hhea, 0);                                   // least right side bearing
+    put16(hhea, uint16_t(metrics.xMax));
+    put16(hhea, 1); // caret: upright
+    put16(hhea, 0);
+    put16(hhea, 0);
+    hhea.append(8, '\0'); // reserved
+    put16(hhea, 0);       // metric data format
+    put16(hhea, uint32_t(glyphCount));
+    tables["hhea"] = hhea;
+    std::string maxp;
+    put32(maxp, 0x00005000); // version 0.5: outlines in CFF
+    put16(maxp, uint32_t(glyphCount));
+    tables["maxp"] = maxp;
+
+    tables["cmap"] = cmapTable(usable);
+    tables["name"] = nameTable(family);
+    tables["post"] = postTable();
+    tables["OS/2"] = os2Table(int16_t(metrics.ascender), int16_t(metrics.descender), usable);
+    return assemble(tables, 0x4F54544F); // "OTTO"
 }
 
 } // namespace tools

@@ -5,8 +5,10 @@
 // the operating system) and map codes rather than characters to their glyphs; the web font keeps
 // the glyphs and their hinting and gets new tables, with a character map from the characters
 // the pages show to the glyphs that show them.
+#include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace tools {
 
@@ -16,5 +18,20 @@ namespace tools {
 /// be kept (CFF outlines, damaged tables) or no character fits.
 std::string webFont(const std::string& font, const std::string& family,
                     const std::map<int, int>& glyphs);
+
+/// What a bare CFF font (Type 1C, CID-keyed CFF) does not say of itself in the tables an
+/// OpenType font needs: read by FreeType, in font units.
+struct FontMetrics {
+    int unitsPerEm = 1000;
+    int ascender = 800;
+    int descender = -200;
+    int xMin = 0, yMin = -200, xMax = 1000, yMax = 800;
+    std::vector<uint16_t> advances; ///< per glyph
+};
+
+/// A bare CFF font wrapped as an OpenType font for a browser, named and mapped as webFont()
+/// does. Empty when no character fits.
+std::string webFontFromCff(const std::string& cff, const FontMetrics& metrics,
+                           const std::string& family, const std::map<int, int>& glyphs);
 
 } // namespace tools
