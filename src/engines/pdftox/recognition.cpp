@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +50,7 @@ struct Tesseract {
     decltype(&TessMonitorDelete) deleteMonitor = nullptr;
     decltype(&TessMonitorSetCancelFunc) setCancel = nullptr;
     decltype(&TessMonitorSetCancelThis) setCancelThis = nullptr;
+    void (*setMaxActiveLevels)(int) = nullptr; ///< OpenMP's, when it is there
     std::string languageList; ///< "eng+deu+...": every language installed, English first
 };
 
@@ -62,14 +64,13 @@ const Tesseract* tesseract() {
     static std::once_flag once;
     static std::unique_ptr<Tesseract> loaded;
     std::call_once(once, [] {
-        // The pages are recognised side by side already: Tesseract's own threads would only
-        // compete with them. OpenMP reads this when it is loaded, with Tesseract.
-        setenv("OMP_THREAD_LIMIT", "1", 0);
         void* library = dlopen("libtesseract.so.5", RTLD_NOW | RTLD_LOCAL);
         if (!library) {
             return;
         }
         auto t = std::make_unique<Tesseract>();
+        // OpenMP comes with Tesseract (or came before it, with a picture library).
+        resolve(library, "omp_set_max_active_levels", &t->setMaxActiveLevels);
         const bool all =
             resolve(library, "TessBaseAPICreate", &t->create) &&
             resolve(library, "TessBaseAPIDelete", &t->destroy) &&
@@ -122,41 +123,50 @@ const Tesseract* tesseract() {
     return loaded.get();
 }
 
-// One recogniser per thread: setting one up reads its language models (a tenth of a second
-// or more), so a thread keeps its own for the pages it recognises.
-struct Recogniser {
-    const Tesseract* api = nullptr;
-    TessBaseAPI* handle = nullptr;
-    ~Recogniser() {
-        if (handle) {
-            api->destroy(handle);
+// Recognisers set up once and lent to the pages: setting one up reads its language models (a
+// tenth of a second or more), so they are kept for the next page and the next file.
+class RecogniserPool {
+public:
+    explicit RecogniserPool(const Tesseract* api) : m_api(api) {}
+    TessBaseAPI* take() {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_free.empty()) {
+                TessBaseAPI* handle = m_free.back();
+                m_free.pop_back();
+                return handle;
+            }
         }
-    }
-};
-
-TessBaseAPI* threadRecogniser(const Tesseract* api) {
-    thread_local Recogniser recogniser;
-    thread_local bool failed = false;
-    if (!recogniser.handle && !failed) {
-        // OpenMP may have been set up before Tesseract came (a picture library uses it too), so
-        // the limit above came too late: each recognising thread allows no parallel region of
-        // its own, which Tesseract would otherwise open with a fixed number of threads.
-        using SetLevel = void (*)(int);
-        if (const auto set =
-                reinterpret_cast<SetLevel>(dlsym(RTLD_DEFAULT, "omp_set_max_active_levels"))) {
-            set(0);
-        }
-        TessBaseAPI* handle = api->create();
-        if (api->init(handle, nullptr, api->languageList.c_str(), tesseract::OEM_LSTM_ONLY) != 0 &&
-            api->init(handle, nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
-            api->destroy(handle);
-            failed = true;
+        TessBaseAPI* handle = m_api->create();
+        if (m_api->init(handle, nullptr, m_api->languageList.c_str(), tesseract::OEM_LSTM_ONLY) !=
+                0 &&
+            m_api->init(handle, nullptr, "eng", tesseract::OEM_LSTM_ONLY) != 0) {
+            m_api->destroy(handle);
             return nullptr;
         }
-        recogniser.api = api;
-        recogniser.handle = handle;
+        return handle;
     }
-    return recogniser.handle;
+    void give(TessBaseAPI* handle) {
+        m_api->clear(handle);
+        std::lock_guard lock(m_mutex);
+        m_free.push_back(handle);
+    }
+
+private:
+    const Tesseract* m_api;
+    std::mutex m_mutex;
+    std::vector<TessBaseAPI*> m_free;
+};
+
+RecogniserPool* pool() {
+    const Tesseract* api = tesseract();
+    if (!api) {
+        return nullptr;
+    }
+    // Kept to the end of the process, unlike statics, which go while other threads may still be
+    // recognising (a tool that ends on a signal).
+    static RecogniserPool* const recognisers = new RecogniserPool(api);
+    return recognisers;
 }
 
 bool cancelled(void* cookie, int /*words*/) {
@@ -244,12 +254,10 @@ std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix t
 TextPagePtr textOf(fz_context* ctx, const std::vector<Word>& words, fz_rect bounds,
                    const fz_stext_options& options) {
     fz_font* regular = nullptr;
-    fz_font* bold = nullptr;
-    guarded(ctx, [&] {
-        regular = fz_new_base14_font(ctx, "Helvetica");
-        bold = fz_new_base14_font(ctx, "Helvetica-Bold");
-    });
+    guarded(ctx, [&] { regular = fz_new_base14_font(ctx, "Helvetica"); });
     Owned<fz_font, fz_drop_font> regularOwner(regular, {ctx});
+    fz_font* bold = nullptr;
+    guarded(ctx, [&] { bold = fz_new_base14_font(ctx, "Helvetica-Bold"); });
     Owned<fz_font, fz_drop_font> boldOwner(bold, {ctx});
     fz_text* text = nullptr;
     guarded(ctx, [&] { text = fz_new_text(ctx); });
@@ -397,16 +405,27 @@ bool needsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* text)
     return showsSomething(ctx, page, bounds);
 }
 
-TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options& options,
-                          int* wordsRead) {
-    const Tesseract* api = tesseract();
-    TessBaseAPI* handle = api ? threadRecogniser(api) : nullptr;
+TextPagePtr recognisePage(fz_context* ctx, fz_page* page, fz_rect bounds,
+                          const fz_stext_options& options, int* wordsRead) {
+    RecogniserPool* recognisers = pool();
+    TessBaseAPI* handle = recognisers ? recognisers->take() : nullptr;
     if (!handle) {
         return TextPagePtr(nullptr, {ctx});
     }
-    fz_rect bounds{};
-    guarded(ctx, [&] { bounds = fz_bound_page(ctx, page); });
-    const float zoom = RecognitionDpi / 72;
+    const std::unique_ptr<TessBaseAPI, std::function<void(TessBaseAPI*)>> lent(
+        handle, [recognisers](TessBaseAPI* h) { recognisers->give(h); });
+    const Tesseract* api = tesseract();
+    // Pages are recognised side by side already: Tesseract's own threads would only compete
+    // with them (on two cores they make it several times slower).
+    if (api->setMaxActiveLevels) {
+        api->setMaxActiveLevels(0);
+    }
+    // 300 dpi, less for a page so large that its drawing would pass Tesseract's limit of
+    // 32767 pixels a side or 60 million pixels.
+    const float widthPt = std::max(1.0f, bounds.x1 - bounds.x0);
+    const float heightPt = std::max(1.0f, bounds.y1 - bounds.y0);
+    const float zoom = std::min({RecognitionDpi / 72, 32000 / widthPt, 32000 / heightPt,
+                                 std::sqrt(60e6f / (widthPt * heightPt))});
     const fz_matrix ctm = fz_scale(zoom, zoom);
     fz_pixmap* pix = nullptr;
     guarded(ctx, [&] {
@@ -427,7 +446,7 @@ TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options
     api->setPageSegMode(handle, tesseract::PSM_AUTO);
     api->setImage(handle, fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix),
                   fz_pixmap_height(ctx, pix), 1, int(fz_pixmap_stride(ctx, pix)));
-    api->setResolution(handle, int(RecognitionDpi));
+    api->setResolution(handle, int(std::lround(zoom * 72)));
     ETEXT_DESC* monitor = api->createMonitor();
     api->setCancel(monitor, cancelled);
     api->setCancelThis(monitor, cookie);
@@ -442,7 +461,6 @@ TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options
                       fz_scale(1 / zoom, 1 / zoom));
         words = readWords(*api, handle, toPage, &confident);
     }
-    api->clear(handle);
     if (wordsRead) {
         *wordsRead = confident;
     }
@@ -453,43 +471,49 @@ TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options
     return textOf(ctx, words, bounds, options);
 }
 
-Recognition recogniseIfNeeded(fz_context* ctx, fz_page* page, const fz_stext_page* own,
-                              const fz_stext_options& options) {
-    Recognition out{TextPagePtr(nullptr, {ctx}), false};
-    if (!recognitionEnabled() || !needsRecognition(ctx, page, own)) {
-        return out;
-    }
-    int wordsRead = 0;
+bool wantsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* own) {
     try {
-        out.words = recognisePage(ctx, page, options, &wordsRead);
+        return recognitionEnabled() && pool() && needsRecognition(ctx, page, own);
     } catch (const std::exception&) {
-        // Recognition that fails leaves the page with what it had.
-        return out;
+        return false;
     }
-    if (!out.words) {
-        return out;
-    }
-    fz_rect bounds{};
-    guarded(ctx, [&] { bounds = fz_bound_page(ctx, page); });
-    const bool covered = largestPicture(own, bounds) > 0.5f;
-    // A page of text reads as a page of words; a picture that covers a page without text of
-    // its own and reads as a few words (a book's cover, a poster, a photograph of a sign) is a
-    // picture, and stays one.
-    constexpr int TextPageWords = 40;
-    if (covered && wordsRead < TextPageWords && censusOf(own).unusable == 0) {
-        out.words.reset();
-        return out;
-    }
-    out.replacesPicture = covered && wordsRead >= TextPageWords;
-    return out;
 }
 
-TextPagePtr pageTextForExport(fz_context* ctx, fz_page* page, const fz_stext_options& options,
-                              bool* recognised) {
-    TextPagePtr own = readPageText(ctx, page, options);
-    Recognition r = recogniseIfNeeded(ctx, page, own.get(), options);
-    *recognised = r.words != nullptr;
-    return r.words ? std::move(r.words) : std::move(own);
+Recognition recognise(fz_context* ctx, fz_page* page, const fz_stext_page* own,
+                      const fz_stext_options& options) {
+    Recognition out{TextPagePtr(nullptr, {ctx}), false};
+    try {
+        fz_rect bounds{};
+        guarded(ctx, [&] { bounds = fz_bound_page(ctx, page); });
+        int wordsRead = 0;
+        out.words = recognisePage(ctx, page, bounds, options, &wordsRead);
+        if (!out.words) {
+            return out;
+        }
+        // The page's pictures, read now if its text was read without them.
+        float covered = 0;
+        if (options.flags & FZ_STEXT_PRESERVE_IMAGES) {
+            covered = largestPicture(own, bounds);
+        } else {
+            fz_stext_options withPictures{};
+            withPictures.flags = FZ_STEXT_PRESERVE_IMAGES | FZ_STEXT_MEDIABOX_CLIP;
+            covered = largestPicture(readPageText(ctx, page, withPictures).get(), bounds);
+        }
+        // A page of text reads as a page of words; a picture that covers a page without text
+        // of its own and reads as a few words (a book's cover, a poster, a photograph of a
+        // sign) is a picture, and stays one.
+        constexpr int TextPageWords = 40;
+        if (covered > 0.5f && wordsRead < TextPageWords && censusOf(own).unusable == 0) {
+            out.words.reset();
+            return out;
+        }
+        out.replacesPicture = covered > 0.5f && wordsRead >= TextPageWords;
+    } catch (const std::exception&) {
+        // Recognition that fails leaves the page with what it had.
+        out.words.reset();
+        out.replacesPicture = false;
+    }
+    return out;
 }
 
 } // namespace pdftox

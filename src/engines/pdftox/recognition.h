@@ -25,30 +25,29 @@ TextCensus censusOf(const fz_stext_page* text);
 /// something. A page with real text is never recognised.
 bool needsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* text);
 
-/// The page's words as Tesseract reads them, as a text page of their own laid out where the
-/// words stand (in a plain sans-serif font, sized from the lines' heights). Null when
-/// Tesseract is missing, fails, reads next to nothing with confidence (a photograph), or the
-/// page's work is cut short. `wordsRead`, if given, is the number of words read with
-/// confidence.
-TextPagePtr recognisePage(fz_context* ctx, fz_page* page, const fz_stext_options& options,
-                          int* wordsRead);
+/// The page's words as Tesseract reads them from the page drawn at 300 dpi in grey (less for a
+/// huge page), as a text page of their own laid out where the words stand (in a plain
+/// sans-serif font, sized from the lines' heights). Null when Tesseract is missing, fails,
+/// reads next to nothing with confidence (a photograph), or the page's work is cut short.
+/// `wordsRead`, if given, is the number of words read with confidence.
+TextPagePtr recognisePage(fz_context* ctx, fz_page* page, fz_rect bounds,
+                          const fz_stext_options& options, int* wordsRead);
 
-/// What recognition made of a page: its words (null when it was not recognised) and whether
+/// Whether the page is to be recognised: recognition is on, Tesseract is there and the page's
+/// own text `own` calls for it (needsRecognition).
+bool wantsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* own);
+
+/// What recognition made of a page: its words (null when it kept its own text) and whether
 /// they replace the picture that covers the page (a scanned page of text).
 struct Recognition {
     TextPagePtr words;
     bool replacesPicture = false;
 };
 
-/// Recognises the page when its own text `own` calls for it and recognition is on. A page
-/// without text of its own that a picture covers is taken as a page of text only when it reads
-/// as one (forty words or more); otherwise, a cover or a photograph, it keeps what it had.
-Recognition recogniseIfNeeded(fz_context* ctx, fz_page* page, const fz_stext_page* own,
-                              const fz_stext_options& options);
-
-/// The page's text for the exports: its own, or the recognised words when it needs them and
-/// recognition is on. `recognised` tells which.
-TextPagePtr pageTextForExport(fz_context* ctx, fz_page* page, const fz_stext_options& options,
-                              bool* recognised);
+/// Recognises a page that wantsRecognition(). A page without text of its own that a picture
+/// covers is taken as a page of text only when it reads as one (forty words or more);
+/// otherwise, a cover or a photograph, it keeps what it had. `own` was read with `options`.
+Recognition recognise(fz_context* ctx, fz_page* page, const fz_stext_page* own,
+                      const fz_stext_options& options);
 
 } // namespace pdftox

@@ -1387,7 +1387,10 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
     // covers most of a page of text (the scan itself) is left out, as the words are its
     // content and a word processor's user wants to edit them, not see them twice; on a page
     // of a few words it stays.
-    Recognition recognition = recogniseIfNeeded(ctx, p, text, options);
+    Recognition recognition{TextPagePtr(nullptr, {ctx}), false};
+    if (wantsRecognition(ctx, p, text)) {
+        recognition = recognise(ctx, p, text, options);
+    }
     const TextPagePtr recognisedPtr = std::move(recognition.words);
     const bool textPage = recognition.replacesPicture;
     const fz_stext_page* words = recognisedPtr ? recognisedPtr.get() : text;

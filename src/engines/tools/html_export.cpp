@@ -191,8 +191,9 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// The page's text as spans. Recognised words are invisible: the background shows the page as it
-// is, and the words over it make it searchable and let it be copied.
+// The page's text as spans. On a page drawn whole for recognition all text is invisible: the
+// background shows the page as it is, and the words over it make it searchable and let it be
+// copied.
 void collectText(fz_context* ctx, fz_stext_page* raw, bool recognised, const GlyphUses& uses,
                  const std::map<fz_font*, std::string>& webFonts, HtmlPage& out) {
     std::map<fz_font*, FontLook> looks;
@@ -352,9 +353,11 @@ HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::s
     out.width = bounds.x1 - bounds.x0;
     out.height = bounds.y1 - bounds.y0;
     fz_stext_options options{};
-    options.flags = FZ_STEXT_MEDIABOX_CLIP | FZ_STEXT_PRESERVE_IMAGES;
-    bool recognised = false;
-    const TextPagePtr text = pageTextForExport(ctx, raw, options, &recognised);
+    options.flags = FZ_STEXT_MEDIABOX_CLIP;
+    TextPagePtr text = readPageText(ctx, raw, options);
+    // A page to be recognised is drawn whole first, so that the page shows whatever becomes of
+    // its recognition, also when that runs out of the page's time.
+    const bool recognised = wantsRecognition(ctx, raw, text.get());
     GlyphUses uses;
     out.background = drawBackground(ctx, raw, bounds, folder, stem, number, recognised, &uses,
                                     &out.backgroundFile);
@@ -366,6 +369,11 @@ HtmlPage convertPage(fz_context* ctx, fz_document* doc, int number, const std::s
             webFonts.emplace(font, key);
             std::map<int, int>& merged = out.glyphs[key];
             merged.insert(glyphs.begin(), glyphs.end());
+        }
+    }
+    if (recognised) {
+        if (Recognition r = recognise(ctx, raw, text.get(), options); r.words) {
+            text = std::move(r.words);
         }
     }
     collectText(ctx, text.get(), recognised, uses, webFonts, out);
