@@ -33,7 +33,8 @@ namespace {
 const std::set<std::string> optionsWithValue = {"-f",   "-l",   "-r",         "-x",   "-y",
                                                 "-W",   "-H",   "-fixed",     "-enc", "-eol",
                                                 "-opw", "-upw", "-colspacing"};
-const std::set<std::string> htmlOptions = {"-htmlmeta", "-bbox", "-bbox-layout"};
+// Outputs without form feeds between pages, which are therefore not watched page by page.
+const std::set<std::string> htmlOptions = {"-htmlmeta", "-bbox", "-bbox-layout", "-tsv"};
 
 bool isExecutable(const std::string& path) {
     return !path.empty() && access(path.c_str(), X_OK) == 0;
@@ -218,15 +219,25 @@ PopplerRun runPoppler(const std::string& program, std::vector<std::string> args,
     }
     const int errorsFile = captureErrors ? memfd_create("poppler-errors", MFD_CLOEXEC) : -1;
     const std::string preload = watched ? stdbufLibrary() : std::string();
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
         std::fprintf(stderr, "pdftotext: %s\n", std::strerror(errno));
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        if (errorsFile >= 0) {
+            close(errorsFile);
+        }
         run.status = -1;
         return run;
     }
     if (child == 0) {
-        // Poppler's program ends with this one, whichever way this one ends.
+        // Poppler's program ends with this one, whichever way this one ends (also if it ended
+        // before the request took hold).
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(TOOL_FAILED);
+        }
         if (pipeEnds[1] == STDOUT_FILENO) {
             fcntl(STDOUT_FILENO, F_SETFD, 0); // dup2 onto itself would keep close-on-exec
         } else {
@@ -253,7 +264,8 @@ PopplerRun runPoppler(const std::string& program, std::vector<std::string> args,
     close(pipeEnds[1]);
 
     using Clock = std::chrono::steady_clock;
-    auto deadline = Clock::now() + pdftox::pageBudget();
+    // The first page's time also holds poppler's reading of the file.
+    auto deadline = Clock::now() + 2 * pdftox::pageBudget();
     std::vector<char> buffer(1 << 16);
     while (true) {
         pollfd ready{pipeEnds[0], POLLIN, 0};
