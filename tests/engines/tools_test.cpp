@@ -401,6 +401,42 @@ TEST(Pdf2htm, EmbeddedTrueTypeFontsBecomeWebFonts) {
     EXPECT_EQ(FT_Get_Char_Index(web, 'Z'), 0u) << "characters the page does not show are left out";
     FT_Done_Face(web);
     FT_Done_Face(original);
+
+    // Bare CFF fonts (the tax form's Type 1C fonts) are wrapped as OpenType fonts whose
+    // characters lead to glyphs with their widths.
+    if (haveCorpus()) {
+        const std::string form = dir.file("web/form.html");
+        ASSERT_EQ(runTool(app + "/data/pdf2htm -f 2 -l 2 " + q(corpus("prefilled_f1040.pdf")) +
+                              " " + q(form),
+                          dir.file("e"))
+                      .status,
+                  0);
+        int cff = 0;
+        int mapped = 0;
+        for (const std::string& name : listFolder(dir.file("web"))) {
+            const std::string bytes = readFile(dir.file("web/" + name));
+            if (name.rfind("form-lf", 0) != 0 || bytes.compare(0, 4, "OTTO") != 0) {
+                continue;
+            }
+            ++cff;
+            FT_Face face = nullptr;
+            ASSERT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(bytes.data()),
+                                         FT_Long(bytes.size()), 0, &face),
+                      0)
+                << name;
+            FT_UInt glyph = 0;
+            const FT_ULong shown = FT_Get_First_Char(face, &glyph);
+            if (glyph != 0) {
+                ++mapped;
+                EXPECT_EQ(FT_Load_Glyph(face, glyph, FT_LOAD_NO_SCALE), 0) << name << " " << shown;
+                EXPECT_GT(face->glyph->metrics.horiAdvance, 0) << name << " " << shown;
+            }
+            FT_Done_Face(face);
+        }
+        // The body text's fonts; FreeType does not map the few symbols of the CID-keyed ones.
+        EXPECT_GE(cff, 6);
+        EXPECT_GE(mapped, 4);
+    }
     FT_Done_FreeType(library);
 }
 

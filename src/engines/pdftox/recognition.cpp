@@ -146,6 +146,15 @@ public:
         }
         return handle;
     }
+    // Ends the recognisers, before Tesseract's own caches go at the end of the process (they
+    // complain of every recogniser still there).
+    void end() {
+        std::lock_guard lock(m_mutex);
+        for (TessBaseAPI* handle : m_free) {
+            m_api->destroy(handle);
+        }
+        m_free.clear();
+    }
     void give(TessBaseAPI* handle) {
         m_api->clear(handle);
         std::lock_guard lock(m_mutex);
@@ -165,7 +174,11 @@ RecogniserPool* pool() {
     }
     // Kept to the end of the process, unlike statics, which go while other threads may still be
     // recognising (a tool that ends on a signal).
-    static RecogniserPool* const recognisers = new RecogniserPool(api);
+    static RecogniserPool* const recognisers = [api] {
+        auto* made = new RecogniserPool(api);
+        std::atexit([] { pool()->end(); });
+        return made;
+    }();
     return recognisers;
 }
 

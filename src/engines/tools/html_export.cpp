@@ -11,6 +11,9 @@
 #include "utf8.h"
 #include "web_fonts.h"
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -66,29 +69,77 @@ struct HtmlPage {
 
 // The embedded TrueType fonts of the document, by key, for the web fonts written at the end;
 // the pages, converted on several threads, add the fonts they meet.
+struct FontProgram {
+    std::string bytes;
+    bool cff = false;    // a bare CFF font, which needs the metrics below
+    FontMetrics metrics; // read by FreeType
+};
+
+// A CFF font's metrics in font units, as FreeType reads them (under MuPDF's FreeType lock).
+FontMetrics metricsOf(fz_context* ctx, fz_font* font) {
+    FontMetrics m;
+    auto* face = static_cast<FT_Face>(fz_font_ft_face(ctx, font));
+    if (!face) {
+        return m;
+    }
+    fz_lock(ctx, FZ_LOCK_FREETYPE);
+    m.unitsPerEm = face->units_per_EM ? face->units_per_EM : 1000;
+    m.ascender = face->ascender;
+    m.descender = face->descender;
+    m.xMin = int(face->bbox.xMin);
+    m.yMin = int(face->bbox.yMin);
+    m.xMax = int(face->bbox.xMax);
+    m.yMax = int(face->bbox.yMax);
+    m.advances.resize(size_t(std::max<FT_Long>(face->num_glyphs, 0)));
+    for (size_t g = 0; g < m.advances.size(); ++g) {
+        const FT_Error error = FT_Load_Glyph(
+            face, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_IGNORE_TRANSFORM);
+        m.advances[g] =
+            error ? 0 : uint16_t(std::clamp<FT_Pos>(face->glyph->metrics.horiAdvance, 0, 0xFFFF));
+    }
+    fz_unlock(ctx, FZ_LOCK_FREETYPE);
+    return m;
+}
+
 class FontBank {
 public:
     void add(const std::string& key, fz_context* ctx, fz_font* font) {
-        std::lock_guard lock(m_mutex);
-        if (m_fonts.count(key)) {
-            return;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_fonts.count(key)) {
+                return;
+            }
         }
         unsigned char* data = nullptr;
         const size_t size = fz_buffer_storage(ctx, font->buffer, &data);
-        m_fonts.emplace(key, std::string(reinterpret_cast<const char*>(data), size));
+        FontProgram program;
+        program.bytes.assign(reinterpret_cast<const char*>(data), size);
+        program.cff = size > 4 && data[0] == 1;
+        if (program.cff) {
+            program.metrics = metricsOf(ctx, font);
+        }
+        std::lock_guard lock(m_mutex);
+        m_fonts.emplace(key, std::move(program));
     }
-    std::string bytes(const std::string& key) const {
+    // The web font of `key` under `family`, or empty.
+    std::string webFontOf(const std::string& key, const std::string& family,
+                          const std::map<int, int>& glyphs) const {
         std::lock_guard lock(m_mutex);
         const auto it = m_fonts.find(key);
-        return it == m_fonts.end() ? std::string() : it->second;
+        if (it == m_fonts.end()) {
+            return {};
+        }
+        const FontProgram& p = it->second;
+        return p.cff ? webFontFromCff(p.bytes, p.metrics, family, glyphs)
+                     : webFont(p.bytes, family, glyphs);
     }
 
 private:
     mutable std::mutex m_mutex;
-    std::map<std::string, std::string> m_fonts;
+    std::map<std::string, FontProgram> m_fonts;
 };
 
-// The key of an embedded TrueType font: its name, size and a hash of its first and last
+// The key of an embedded TrueType or CFF font: its name, size and a hash of its first and last
 // kilobytes (a font object's address may be reused by another font on another page); empty for
 // any other font.
 std::string webFontKey(fz_context* ctx, fz_font* font) {
@@ -97,10 +148,12 @@ std::string webFontKey(fz_context* ctx, fz_font* font) {
     }
     unsigned char* data = nullptr;
     const size_t size = fz_buffer_storage(ctx, font->buffer, &data);
+    // TrueType, or a bare CFF font (its header: version 1.0 and a header of four bytes).
     const bool trueType =
         size > 12 && ((data[0] == 0 && data[1] == 1 && data[2] == 0 && data[3] == 0) ||
                       std::memcmp(data, "true", 4) == 0);
-    if (!trueType) {
+    const bool cff = size > 4 && data[0] == 1 && data[1] == 0 && data[2] == 4;
+    if (!trueType && !cff) {
         return {};
     }
     uint64_t hash = 1469598103934665603ull;
@@ -502,7 +555,7 @@ int convertToHtml(const std::string& source, const std::string& output, int firs
     std::map<std::string, std::string> families; // web font key → its family name
     for (const auto& [key, map] : glyphs) {
         const std::string family = "lf" + std::to_string(families.size() + 1);
-        const std::string bytes = webFont(bank.bytes(key), family, map);
+        const std::string bytes = bank.webFontOf(key, family, map);
         if (bytes.empty()) {
             continue;
         }
