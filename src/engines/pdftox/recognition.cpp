@@ -336,10 +336,8 @@ float largestPicture(const fz_stext_page* text, fz_rect bounds) {
     return largest;
 }
 
-// Whether anything would be seen on the page: marks that a coarse drawing shows.
-bool showsSomething(fz_context* ctx, fz_page* page, fz_rect bounds) {
-    const float zoom = 18.0f / 72;
-    const fz_matrix ctm = fz_scale(zoom, zoom);
+// The page drawn through `ctm` in grey on white.
+PixmapPtr drawnInGrey(fz_context* ctx, fz_page* page, fz_rect bounds, fz_matrix ctm) {
     fz_pixmap* pix = nullptr;
     guarded(ctx, [&] {
         pix = fz_new_pixmap_with_bbox(ctx, fz_device_gray(ctx),
@@ -351,6 +349,15 @@ bool showsSomething(fz_context* ctx, fz_page* page, fz_rect bounds) {
     guarded(ctx, [&] { draw = fz_new_draw_device(ctx, fz_identity, pix); });
     DevicePtr drawOwner(draw, {ctx});
     drawPage(ctx, page, ctm, draw);
+    return owned;
+}
+
+// Whether anything would be seen on the page: marks that a coarse drawing shows.
+bool showsSomething(fz_context* ctx, fz_page* page, fz_rect bounds) {
+    const float zoom = 18.0f / 72;
+    const fz_matrix ctm = fz_scale(zoom, zoom);
+    const PixmapPtr owned = drawnInGrey(ctx, page, bounds, ctm);
+    fz_pixmap* pix = owned.get();
     const int w = fz_pixmap_width(ctx, pix);
     const int h = fz_pixmap_height(ctx, pix);
     const unsigned char* samples = fz_pixmap_samples(ctx, pix);
@@ -440,17 +447,8 @@ TextPagePtr recognisePage(fz_context* ctx, fz_page* page, fz_rect bounds,
     const float zoom = std::min({RecognitionDpi / 72, 32000 / widthPt, 32000 / heightPt,
                                  std::sqrt(60e6f / (widthPt * heightPt))});
     const fz_matrix ctm = fz_scale(zoom, zoom);
-    fz_pixmap* pix = nullptr;
-    guarded(ctx, [&] {
-        pix = fz_new_pixmap_with_bbox(ctx, fz_device_gray(ctx),
-                                      fz_round_rect(fz_transform_rect(bounds, ctm)), nullptr, 0);
-        fz_clear_pixmap_with_value(ctx, pix, 255);
-    });
-    PixmapPtr owned(pix, {ctx});
-    fz_device* draw = nullptr;
-    guarded(ctx, [&] { draw = fz_new_draw_device(ctx, fz_identity, pix); });
-    DevicePtr drawOwner(draw, {ctx});
-    drawPage(ctx, page, ctm, draw);
+    const PixmapPtr owned = drawnInGrey(ctx, page, bounds, ctm);
+    fz_pixmap* pix = owned.get();
     fz_cookie* cookie = currentPageCookie();
     if (cookie && cookie->abort) {
         return TextPagePtr(nullptr, {ctx});
