@@ -30,7 +30,6 @@ unsigned stopGeneration();
 std::vector<int> takePagesCutShort();
 void notePageCutShort(int page);
 
-
 /// Watches the work on one page on the calling thread: once the page's budget is spent, or a
 /// stop is requested, MuPDF's interpreter is told through the page's cookie (which drawPage
 /// and readPageText pass on) to stop, so that the page ends with what it has drawn. A page
