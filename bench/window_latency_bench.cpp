@@ -47,10 +47,11 @@ int main(int argc, char* argv[]) {
         int format;
         const char* name;
     };
-    const Case cases[] = {{"freeculture.pdf", 3, "JPEG"},    {"freeculture.pdf", 6, "PNG"},
-                          {"tracemonkey.pdf", 8, "HTML"},    {"tracemonkey.pdf", 1, "RTF"},
-                          {"tracemonkey.pdf", 2, "Text"},    {"tracemonkey.pdf", 9, "Flash"},
-                          {"issue7229.pdf", 7, "TIF (scan)"}};
+    const Case cases[] = {{"freeculture.pdf", 3, "JPEG"},     {"freeculture.pdf", 6, "PNG"},
+                          {"tracemonkey.pdf", 8, "HTML"},     {"tracemonkey.pdf", 1, "RTF"},
+                          {"tracemonkey.pdf", 2, "Text"},     {"tracemonkey.pdf", 9, "Flash"},
+                          {"issue7229.pdf", 7, "TIF (scan)"}, {"issue7229.pdf", 1, "RTF (read)"},
+                          {"TAMReview.pdf", 8, "HTML (read)"}};
     std::printf("%-26s %-11s %10s %12s\n", "file", "format", "run (ms)", "longest gap");
     QuietProcesses processes;
     int over = 0;
