@@ -1,5 +1,7 @@
 #include "conversion_queue.h"
 
+#include "platform/raw_names.h"
+
 namespace convert {
 
 QString ConversionQueue::formatCell(const QString& path) {
@@ -82,7 +84,8 @@ QVariant ConversionQueue::data(const QModelIndex& index, int role) const {
         return {};
     }
     const Entry& e = m_entries[index.row()];
-    return index.column() == FileNameColumn ? e.path : e.format;
+    // A file reached through a link (a name that is not UTF-8) shows where it really is.
+    return index.column() == FileNameColumn ? platform::ShownPath(e.path) : e.format;
 }
 
 QVariant ConversionQueue::headerData(int section, Qt::Orientation orientation, int role) const {

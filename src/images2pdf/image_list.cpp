@@ -19,7 +19,7 @@ QVariant ImageList::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
-        return QDir::toNativeSeparators(m_paths[index.row()]);
+        return QDir::toNativeSeparators(platform::ShownPath(m_paths[index.row()]));
     default:
         return {};
     }
