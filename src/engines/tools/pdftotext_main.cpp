@@ -205,11 +205,16 @@ struct PopplerRun {
     std::string errors;    ///< its standard error, when captured
 };
 
+// How poppler's work is watched: not at all; by its silence (it writes in blocks, so a pause
+// longer than a page's time tells only that some page does not end); or page by page (it writes
+// each page as it ends, a little slower).
+enum class Watch { None, Silence, Pages };
+
 // Runs poppler with `args` (args[0] is replaced by `program`), its text into `sink`. Watched,
 // a page that runs past the page budget ends it. Its standard error is passed through, or
 // captured for the caller to judge.
 PopplerRun runPoppler(const std::string& program, std::vector<std::string> args, TextSink& sink,
-                      bool watched, bool captureErrors) {
+                      Watch watch, bool captureErrors) {
     PopplerRun run;
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
@@ -218,7 +223,7 @@ PopplerRun runPoppler(const std::string& program, std::vector<std::string> args,
         return run;
     }
     const int errorsFile = captureErrors ? memfd_create("poppler-errors", MFD_CLOEXEC) : -1;
-    const std::string preload = watched ? stdbufLibrary() : std::string();
+    const std::string preload = watch == Watch::Pages ? stdbufLibrary() : std::string();
     const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
@@ -272,7 +277,7 @@ PopplerRun runPoppler(const std::string& program, std::vector<std::string> args,
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         const int polled =
-            poll(&ready, 1, watched ? int(std::max<long long>(0, left.count())) : -1);
+            poll(&ready, 1, watch != Watch::None ? int(std::max<long long>(0, left.count())) : -1);
         if (polled < 0 && errno == EINTR) {
             continue;
         }
@@ -289,8 +294,8 @@ PopplerRun runPoppler(const std::string& program, std::vector<std::string> args,
             break;
         }
         const int ended = sink.take(buffer.data(), size_t(n));
-        if (ended > 0) {
-            run.pagesDone += ended;
+        run.pagesDone += ended;
+        if (ended > 0 || watch == Watch::Silence) {
             deadline = Clock::now() + pdftox::pageBudget();
         }
         if (sink.error() != 0) {
@@ -397,11 +402,43 @@ int main(int argc, char** argv) {
         return writeFailed(output, e.error());
     }
 
-    // Text is watched page by page: poppler ends each page with a form feed, and a page that
-    // takes longer than its budget (forms that draw one another without end) is skipped by
-    // ending poppler and starting it again after that page. -nopgbrk is then applied here, since
-    // the form feeds are what tells the pages apart.
     const bool watched = !html && !ucs2 && !stdbufLibrary().empty();
+    if (watched) {
+        // First as poppler runs by itself, which is fastest. Only a silence longer than a page's
+        // time tells of a page that does not end; then the text is read again page by page.
+        TextSink plain(out, false, true);
+        const PopplerRun run = runPoppler(program, args, plain, Watch::Silence, false);
+        if (run.status < 0) {
+            return 1;
+        }
+        if (plain.error() != 0) {
+            close(out);
+            return writeFailed(output, plain.error());
+        }
+        if (!run.timedOut) {
+            if (run.status != 0) {
+                close(out);
+                return run.status; // poppler said why on standard error; no output stays
+            }
+            if (close(out) != 0) {
+                return writeFailed(output, errno);
+            }
+            try {
+                file->commit();
+            } catch (const pdftox::WriteError& e) {
+                return writeFailed(output, e.error());
+            }
+            return TOOL_OK;
+        }
+        if (ftruncate(out, 0) != 0 || lseek(out, 0, SEEK_SET) != 0) {
+            return writeFailed(output, errno);
+        }
+    }
+
+    // Page by page: poppler ends each page with a form feed, and a page that takes longer than
+    // its budget (forms that draw one another without end) is skipped by ending poppler and
+    // starting it again after that page. -nopgbrk is then applied here, since the form feeds
+    // are what tells the pages apart.
     const bool pageBreaks = std::find(args.begin(), args.end(), "-nopgbrk") == args.end();
     if (watched && !pageBreaks) {
         args.erase(std::find(args.begin(), args.end(), "-nopgbrk"));
@@ -410,8 +447,8 @@ int main(int argc, char** argv) {
     std::vector<int> cutShort;
     int start = firstPage(args);
     while (true) {
-        const PopplerRun run =
-            runPoppler(program, withFirstPage(args, start), sink, watched, !cutShort.empty());
+        const PopplerRun run = runPoppler(program, withFirstPage(args, start), sink,
+                                          watched ? Watch::Pages : Watch::None, !cutShort.empty());
         if (run.status < 0) {
             return 1;
         }
