@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -195,6 +196,7 @@ struct Word {
     float size;       ///< font size, points
     bool bold = false;
     bool lineEnd = false;
+    int paragraph = 0; ///< Tesseract's paragraph, counted from the page's first
 };
 
 std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix toPage,
@@ -207,7 +209,11 @@ std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix t
     TessPageIterator* page = t.pageIterator(it);
     float lineBaseline = 0;
     float lineSize = 10;
+    int paragraph = 0;
     do {
+        if (t.beginsAt(page, tesseract::RIL_PARA)) {
+            ++paragraph;
+        }
         if (t.beginsAt(page, tesseract::RIL_TEXTLINE)) {
             int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
             int left = 0, top = 0, right = 0, bottom = 0;
@@ -245,6 +251,7 @@ std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix t
             fz_make_rect(float(left), float(top), float(right), float(bottom)), toPage);
         w.baseline = lineBaseline;
         w.size = lineSize;
+        w.paragraph = paragraph;
         BOOL bold = 0, italic = 0, underlined = 0, monospace = 0, serif = 0, smallcaps = 0;
         int points = 0, fontId = 0;
         if (t.fontAttributes(it, &bold, &italic, &underlined, &monospace, &serif, &smallcaps,
@@ -259,18 +266,35 @@ std::vector<Word> readWords(const Tesseract& t, TessBaseAPI* handle, fz_matrix t
         words[i].lineEnd = i + 1 == words.size() || words[i + 1].baseline != words[i].baseline ||
                            words[i + 1].box.x0 < words[i].box.x0;
     }
+    // The lines of a paragraph share their size: one without ascenders ("programs.") would read
+    // small from its own height and stand apart from the others.
+    std::map<int, std::vector<float>> sizes; // per paragraph, a size per word
+    for (const Word& w : words) {
+        sizes[w.paragraph].push_back(w.size);
+    }
+    for (auto& [number, list] : sizes) {
+        std::nth_element(list.begin(), list.begin() + std::ptrdiff_t(list.size() / 2), list.end());
+    }
+    for (Word& w : words) {
+        const std::vector<float>& list = sizes[w.paragraph];
+        const float median = list[list.size() / 2];
+        if (w.size < median * 1.1f) { // a larger line (a heading run in) keeps its own
+            w.size = median;
+        }
+    }
     return words;
 }
 
-// The words as text of a plain sans-serif font, each stretched to the width it has on the page,
-// through a text device, which lays out lines and blocks as it does for a page's own text.
+// The words as text of a plain serif font (most scanned text is set in one), each stretched to the
+// width it has on the page, through a text device, which lays out lines and blocks as it does for a
+// page's own text.
 TextPagePtr textOf(fz_context* ctx, const std::vector<Word>& words, fz_rect bounds,
                    const fz_stext_options& options) {
     fz_font* regular = nullptr;
-    guarded(ctx, [&] { regular = fz_new_base14_font(ctx, "Helvetica"); });
+    guarded(ctx, [&] { regular = fz_new_base14_font(ctx, "Times-Roman"); });
     Owned<fz_font, fz_drop_font> regularOwner(regular, {ctx});
     fz_font* bold = nullptr;
-    guarded(ctx, [&] { bold = fz_new_base14_font(ctx, "Helvetica-Bold"); });
+    guarded(ctx, [&] { bold = fz_new_base14_font(ctx, "Times-Bold"); });
     Owned<fz_font, fz_drop_font> boldOwner(bold, {ctx});
     fz_text* text = nullptr;
     guarded(ctx, [&] { text = fz_new_text(ctx); });

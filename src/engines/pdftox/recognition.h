@@ -26,8 +26,8 @@ TextCensus censusOf(const fz_stext_page* text);
 bool needsRecognition(fz_context* ctx, fz_page* page, const fz_stext_page* text);
 
 /// The page's words as Tesseract reads them from the page drawn at 300 dpi in grey (less for a
-/// huge page), as a text page of their own laid out where the words stand (in a plain
-/// sans-serif font, sized from the lines' heights). Null when Tesseract is missing, fails,
+/// huge page), as a text page of their own laid out where the words stand (in a plain serif
+/// font, sized from the heights of the paragraph's lines). Null when Tesseract is missing, fails,
 /// reads next to nothing with confidence (a photograph), or the page's work is cut short.
 /// `wordsRead`, if given, is the number of words read with confidence.
 TextPagePtr recognisePage(fz_context* ctx, fz_page* page, fz_rect bounds,
