@@ -402,35 +402,37 @@ int main(int argc, char** argv) {
         return writeFailed(output, e.error());
     }
 
+    // A run that failed, its status for this program; nothing when poppler ended well or was
+    // ended for taking too long. `pastTheEnd` excuses the error of a range after a skipped last
+    // page.
+    const auto failure = [&](const PopplerRun& run, const TextSink& to,
+                             bool pastTheEnd) -> std::optional<int> {
+        if (run.status < 0) {
+            return 1;
+        }
+        if (to.error() != 0) {
+            close(out);
+            return writeFailed(output, to.error());
+        }
+        if (!run.timedOut && run.status != 0 && !pastTheEnd) {
+            close(out);
+            return run.status; // poppler said why on standard error; no output stays
+        }
+        return std::nullopt;
+    };
+
     const bool watched = !html && !ucs2 && !stdbufLibrary().empty();
+    bool done = false;
     if (watched) {
         // First as poppler runs by itself, which is fastest. Only a silence longer than a page's
         // time tells of a page that does not end; then the text is read again page by page.
         TextSink plain(out, false, true);
         const PopplerRun run = runPoppler(program, args, plain, Watch::Silence, false);
-        if (run.status < 0) {
-            return 1;
+        if (const std::optional<int> status = failure(run, plain, false)) {
+            return *status;
         }
-        if (plain.error() != 0) {
-            close(out);
-            return writeFailed(output, plain.error());
-        }
-        if (!run.timedOut) {
-            if (run.status != 0) {
-                close(out);
-                return run.status; // poppler said why on standard error; no output stays
-            }
-            if (close(out) != 0) {
-                return writeFailed(output, errno);
-            }
-            try {
-                file->commit();
-            } catch (const pdftox::WriteError& e) {
-                return writeFailed(output, e.error());
-            }
-            return TOOL_OK;
-        }
-        if (ftruncate(out, 0) != 0 || lseek(out, 0, SEEK_SET) != 0) {
+        done = !run.timedOut;
+        if (!done && (ftruncate(out, 0) != 0 || lseek(out, 0, SEEK_SET) != 0)) {
             return writeFailed(output, errno);
         }
     }
@@ -446,25 +448,19 @@ int main(int argc, char** argv) {
     TextSink sink(out, watched, pageBreaks);
     std::vector<int> cutShort;
     int start = firstPage(args);
-    while (true) {
+    while (!done) {
         const PopplerRun run = runPoppler(program, withFirstPage(args, start), sink,
                                           watched ? Watch::Pages : Watch::None, !cutShort.empty());
-        if (run.status < 0) {
-            return 1;
+        // After a skipped last page, poppler is asked for a range past the end.
+        const bool pastTheEnd = !cutShort.empty() && run.status == 99 &&
+                                run.errors.find("Wrong page range") != std::string::npos;
+        if (!run.timedOut) {
+            std::fputs(pastTheEnd ? "" : run.errors.c_str(), stderr);
         }
-        if (sink.error() != 0) {
-            close(out);
-            return writeFailed(output, sink.error());
+        if (const std::optional<int> status = failure(run, sink, pastTheEnd)) {
+            return *status;
         }
         if (!run.timedOut) {
-            // After a skipped last page, poppler is asked for a range past the end.
-            const bool pastTheEnd = !cutShort.empty() && run.status == 99 &&
-                                    run.errors.find("Wrong page range") != std::string::npos;
-            std::fputs(pastTheEnd ? "" : run.errors.c_str(), stderr);
-            if (run.status != 0 && !pastTheEnd) {
-                close(out);
-                return run.status; // poppler said why on standard error; no output stays
-            }
             sink.endOfText();
             break;
         }
