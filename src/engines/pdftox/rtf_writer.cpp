@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <set>
 #include <stdexcept>
@@ -206,6 +207,103 @@ std::string RtfWriter::escapeText(const std::u32string& text) {
     return out;
 }
 
+// A paragraph's properties and text, up to its end (`\\par` or `\\cell`, which the caller
+// writes). `width` is that of its column or cell, where a leader's tab goes; `place` holds
+// words that go with the paragraph's properties (`\\intbl` in a table).
+std::string RtfWriter::paragraphRtf(const Paragraph& para, int width, const char* place) {
+    std::string out;
+    int largest = 0; // half points
+    for (const Run& run : para.runs) {
+        largest = std::max(largest, run.halfPoints);
+    }
+    // Lines of one block (a code listing, an address) stay together; blocks are apart, as far
+    // as on the page or else by half a line of their text.
+    const int after =
+        para.spaceAfterTwips >= 0 ? para.spaceAfterTwips : std::clamp(largest * 5, 40, 120);
+    out += "\\pard\\plain";
+    out += place;
+    out += "\\sa" + std::to_string(para.spaced ? after : 0);
+    // Lines as far apart as on the page: a word processor's own spacing is wider for most fonts
+    // and would make the text longer than the page it came from.
+    if (para.lineTwips > 0) {
+        out += "\\sl-" + std::to_string(std::max(para.lineTwips, largest * 10)) + "\\slmult0";
+    }
+    out += alignmentWord(para.alignment);
+    // A hanging indent: the later lines indented, the first one back at the margin.
+    if (para.firstIndentTwips < 0) {
+        out += "\\li" + std::to_string(-para.firstIndentTwips);
+    }
+    if (para.firstIndentTwips != 0) {
+        out += "\\fi" + std::to_string(para.firstIndentTwips);
+    }
+    // A dot leader: a right tab at the margin, the gap before it filled with dots.
+    if (para.leader) {
+        out += "\\tqr\\tldot\\tx" + std::to_string(width);
+    }
+    for (const Run& run : para.runs) {
+        out +=
+            "{\\f" + std::to_string(fontIndex(run.face)) + "\\fs" + std::to_string(run.halfPoints);
+        if (run.bold) {
+            out += "\\b";
+        }
+        if (run.italic) {
+            out += "\\i";
+        }
+        if (run.color != 0) {
+            out += "\\cf" + std::to_string(colorIndex(run.color));
+        }
+        if (run.shift != 0) {
+            out += run.shift > 0 ? "\\super" : "\\sub";
+        }
+        out += ' ';
+        out += escapeText(run.text);
+        out += '}';
+    }
+    return out;
+}
+
+// A table without borders, its columns where they stand on the page. `columnLeft` is where the
+// text column that holds it starts on the page; a table wider than the column is narrowed to
+// fit, its columns keeping their shares.
+std::string RtfWriter::tableRtf(const Table& table, int columnLeft, int width) {
+    constexpr int Gap = 40; // the space within each side of a cell
+    const int right = table.cellRightTwips.empty() ? table.leftTwips : table.cellRightTwips.back();
+    const int start = std::max(-Gap, table.leftTwips - columnLeft);
+    const double scale = right - table.leftTwips > width - start && right > table.leftTwips
+                             ? double(width - start) / (right - table.leftTwips)
+                             : 1.0;
+    std::string definition =
+        "\\trowd\\trgaph" + std::to_string(Gap) + "\\trleft" + std::to_string(start);
+    for (const int cell : table.cellRightTwips) {
+        const int x = start + int(std::lround((cell - table.leftTwips) * scale));
+        definition += "\\cellx" + std::to_string(x);
+    }
+    std::string out;
+    for (const Table::Row& row : table.rows) {
+        out += definition + '\n';
+        for (size_t c = 0; c < row.cells.size(); ++c) {
+            const int cellWidth =
+                int(std::lround(
+                    ((c < table.cellRightTwips.size() ? table.cellRightTwips[c] : right) -
+                     (c == 0 ? table.leftTwips : table.cellRightTwips[c - 1])) *
+                    scale)) -
+                2 * Gap;
+            if (row.cells[c].empty()) {
+                out += "\\pard\\plain\\intbl";
+            }
+            for (size_t i = 0; i < row.cells[c].size(); ++i) {
+                if (i > 0) {
+                    out += "\\par\n";
+                }
+                out += paragraphRtf(row.cells[c][i], std::max(cellWidth, 0), "\\intbl");
+            }
+            out += "\\cell\n";
+        }
+        out += "\\row\n";
+    }
+    return out;
+}
+
 void RtfWriter::addPage(const PageModel& page) {
     const int margin = marginFor(page.widthTwips, page.heightTwips);
     const int pageTextWidth = page.widthTwips - 2 * margin;
@@ -237,53 +335,13 @@ void RtfWriter::addPage(const PageModel& page) {
     }
     for (const auto& item : page.items) {
         if (const auto* para = std::get_if<Paragraph>(&item)) {
-            int largest = 0; // half points
-            for (const Run& run : para->runs) {
-                largest = std::max(largest, run.halfPoints);
-            }
-            // Lines of one block (a code listing, an address) stay together; blocks are apart,
-            // as far as on the page or else by half a line of their text.
-            const int after = para->spaceAfterTwips >= 0 ? para->spaceAfterTwips
-                                                         : std::clamp(largest * 5, 40, 120);
-            out += "\\pard\\plain\\sa" + std::to_string(para->spaced ? after : 0);
-            // Lines as far apart as on the page: a word processor's own spacing is wider for
-            // most fonts and would make the text longer than the page it came from.
-            if (para->lineTwips > 0) {
-                out +=
-                    "\\sl-" + std::to_string(std::max(para->lineTwips, largest * 10)) + "\\slmult0";
-            }
-            out += alignmentWord(para->alignment);
-            // A hanging indent: the later lines indented, the first one back at the margin.
-            if (para->firstIndentTwips < 0) {
-                out += "\\li" + std::to_string(-para->firstIndentTwips);
-            }
-            if (para->firstIndentTwips != 0) {
-                out += "\\fi" + std::to_string(para->firstIndentTwips);
-            }
-            // A dot leader: a right tab at the margin, the gap before it filled with dots.
-            if (para->leader) {
-                out += "\\tqr\\tldot\\tx" + std::to_string(textWidth);
-            }
-            for (const Run& run : para->runs) {
-                out += "{\\f" + std::to_string(fontIndex(run.face)) + "\\fs" +
-                       std::to_string(run.halfPoints);
-                if (run.bold) {
-                    out += "\\b";
-                }
-                if (run.italic) {
-                    out += "\\i";
-                }
-                if (run.color != 0) {
-                    out += "\\cf" + std::to_string(colorIndex(run.color));
-                }
-                if (run.shift != 0) {
-                    out += run.shift > 0 ? "\\super" : "\\sub";
-                }
-                out += ' ';
-                out += escapeText(run.text);
-                out += '}';
-            }
+            out += paragraphRtf(*para, textWidth, "");
             out += "\\par\n";
+        } else if (const auto* table = std::get_if<Table>(&item)) {
+            const int column = twoColumns && table->leftTwips >= page.widthTwips / 2
+                                   ? margin + textWidth + page.columnGapTwips
+                                   : margin;
+            out += tableRtf(*table, column, textWidth);
         } else {
             const Picture& pic = std::get<Picture>(item);
             // Scaled down, keeping its shape, when it would not fit between the margins.

@@ -33,6 +33,8 @@ public:
 private:
     int fontIndex(const FontFace& face);
     int colorIndex(uint32_t color);
+    std::string paragraphRtf(const Paragraph& para, int width, const char* place);
+    std::string tableRtf(const Table& table, int columnLeft, int width);
     void put(const std::string& s);
 
     std::FILE* m_body = nullptr;

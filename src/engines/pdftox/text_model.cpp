@@ -818,7 +818,7 @@ void joinAtLineEnd(std::vector<Run>& runs, char32_t next) {
 
 // A paragraph with what is needed to find its continuation in the next column.
 struct Built {
-    std::variant<Paragraph, Picture> item;
+    std::variant<Paragraph, Picture, Table> item;
     bool open = false;         // ends a column with a full line and no sentence end
     bool continuation = false; // starts a column, not indented, like the rest of a sentence
     float size = 0;
@@ -897,7 +897,7 @@ std::optional<size_t> continuationOf(const std::vector<Built>& built, size_t i) 
     const Built& open = built[i];
     for (size_t j = i + 1; j < built.size() && j <= i + 4; ++j) {
         const Built& next = built[j];
-        if (std::holds_alternative<Picture>(next.item) || next.size < open.size - 0.25f) {
+        if (!std::holds_alternative<Paragraph>(next.item) || next.size < open.size - 0.25f) {
             continue;
         }
         const float width = open.x1 - open.x0;
@@ -1300,7 +1300,329 @@ void measureGaps(std::vector<Built>& built) {
     }
 }
 
-// Puts the page's lines together into paragraphs, in reading order with the pictures.
+// Lines that follow each other closely, in one size, one under the other, become stacks, and
+// the stacks paragraphs.
+void buildParagraphs(fz_context* ctx, const std::vector<TextLine>& lines, const Leading& leading,
+                     const Frame& frame, std::vector<Built>& built) {
+    for (size_t first = 0; first < lines.size();) {
+        Stack s;
+        s.first = first;
+        s.end = first + 1;
+        while (s.end < lines.size() && continuesStack(lines[s.end - 1], lines[s.end], leading)) {
+            ++s.end;
+        }
+        s.left = lines[first].x0;
+        s.right = lines[first].x1;
+        for (size_t i = first; i < s.end; ++i) {
+            s.left = std::min(s.left, lines[i].x0);
+            s.right = std::max(s.right, lines[i].x1);
+        }
+        s.tolerance = std::max(1.0f, 0.15f * lines[first].size);
+        s.alignment = alignmentOf(lines, s, frame);
+        for (const auto& [a, b] : paragraphsOf(lines, s)) {
+            built.push_back(buildParagraph(ctx, lines, s, a, b));
+            std::get<Paragraph>(built.back().item).lineTwips =
+                int(std::lround(leading.usual(built.back().size) * TwipsPerPoint));
+        }
+        first = s.end;
+    }
+}
+
+// A line cut where its words stand far apart: a table's row gives the text of each cell.
+// Words of a justified line are never spaced that widely.
+std::vector<TextLine> cutAtGaps(const TextLine& line) {
+    std::vector<TextLine> pieces;
+    TextLine piece;
+    const auto flush = [&] {
+        if (!piece.glyphs.empty()) {
+            piece.block = line.block;
+            piece.y0 = line.y0;
+            piece.y1 = line.y1;
+            finishLine(piece);
+            pieces.push_back(std::move(piece));
+            piece = TextLine{};
+        }
+    };
+    const Glyph* previous = nullptr;
+    for (const Glyph& g : line.glyphs) {
+        if (isBlank(g.c)) {
+            if (!piece.glyphs.empty()) {
+                piece.glyphs.push_back(g);
+            }
+            continue;
+        }
+        if (previous && g.x0 - previous->x1 > 1.2f * line.size) {
+            flush();
+        }
+        piece.glyphs.push_back(g);
+        previous = &g;
+    }
+    flush();
+    return pieces;
+}
+
+// One row of a table being found: pieces of lines side by side, and the band they fill.
+struct TableRow {
+    std::vector<size_t> pieces;
+    float y0 = 0;
+    float y1 = 0;
+    float size = 0;
+};
+
+// The columns that pieces in `rows` leave between them: the x ranges they fill, joined where
+// they overlap. Ranges closer than `gap` count as one.
+std::vector<std::pair<float, float>> columnsOf(const std::vector<TextLine>& pieces,
+                                               const std::vector<TableRow>& rows, size_t from,
+                                               size_t to, float gap) {
+    std::vector<std::pair<float, float>> spans;
+    for (size_t r = from; r < to; ++r) {
+        for (const size_t p : rows[r].pieces) {
+            spans.emplace_back(pieces[p].x0, pieces[p].x1);
+        }
+    }
+    std::sort(spans.begin(), spans.end());
+    std::vector<std::pair<float, float>> columns;
+    for (const auto& span : spans) {
+        if (!columns.empty() && span.first < columns.back().second + gap) {
+            columns.back().second = std::max(columns.back().second, span.second);
+        } else {
+            columns.push_back(span);
+        }
+    }
+    return columns;
+}
+
+size_t columnOf(const std::vector<std::pair<float, float>>& columns, const TextLine& piece) {
+    for (size_t c = 0; c < columns.size(); ++c) {
+        if (piece.x0 >= columns[c].first - 0.5f && piece.x1 <= columns[c].second + 0.5f) {
+            return c;
+        }
+    }
+    return columns.size() - 1;
+}
+
+// What a table found on the page becomes: its rows of cells, each cell's lines made into
+// paragraphs as any text is. Pieces of one line that fall into one cell are kept apart by a
+// tab. A row that fills only some of the columns that the row above fills, just under it,
+// continues that row: a cell's text that runs over several lines, a note beside a form's rows.
+Table buildTable(fz_context* ctx, const std::vector<TextLine>& pieces,
+                 const std::vector<TableRow>& rows, size_t from, size_t to,
+                 const std::vector<std::pair<float, float>>& columns, const Leading& leading) {
+    std::vector<std::vector<std::vector<size_t>>> grid; // row, column, pieces
+    std::vector<float> bottoms;
+    for (size_t r = from; r < to; ++r) {
+        std::vector<std::vector<size_t>> cells(columns.size());
+        for (const size_t p : rows[r].pieces) {
+            cells[columnOf(columns, pieces[p])].push_back(p);
+        }
+        if (!grid.empty()) {
+            auto& above = grid.back();
+            bool continues = true;
+            size_t filled = 0, filledAbove = 0;
+            for (size_t c = 0; c < columns.size(); ++c) {
+                filled += !cells[c].empty();
+                filledAbove += !above[c].empty();
+                if (!cells[c].empty()) {
+                    // The text above runs on: it ends without a sentence's end, and this goes on
+                    // in words (a number here starts a row of its own).
+                    const char32_t next = firstVisible(pieces[cells[c].front()]);
+                    continues = continues && !above[c].empty() && isLetter(next) &&
+                                (isLower(next) || !endsSentence(pieces[above[c].back()]));
+                }
+            }
+            if (continues && filled < filledAbove &&
+                rows[r].y0 - bottoms.back() < 0.5f * rows[r].size) {
+                for (size_t c = 0; c < columns.size(); ++c) {
+                    above[c].insert(above[c].end(), cells[c].begin(), cells[c].end());
+                }
+                bottoms.back() = rows[r].y1;
+                continue;
+            }
+        }
+        grid.push_back(std::move(cells));
+        bottoms.push_back(rows[r].y1);
+    }
+
+    Table table;
+    table.leftTwips = int(std::lround(columns.front().first * TwipsPerPoint));
+    for (size_t c = 0; c < columns.size(); ++c) {
+        const float right = c + 1 < columns.size() ? (columns[c].second + columns[c + 1].first) / 2
+                                                   : columns[c].second + 2;
+        table.cellRightTwips.push_back(int(std::lround(right * TwipsPerPoint)));
+    }
+    for (auto& cells : grid) {
+        Table::Row row;
+        for (size_t c = 0; c < columns.size(); ++c) {
+            std::vector<TextLine> lines;
+            for (const size_t p : cells[c]) {
+                const TextLine& piece = pieces[p];
+                if (!lines.empty() &&
+                    std::fabs(lines.back().baseline - piece.baseline) < 0.25f * piece.size) {
+                    TextLine& line = lines.back();
+                    const Glyph& last = line.glyphs.back();
+                    line.glyphs.push_back(
+                        {U'\t', last.style, last.size, line.x1, piece.x0, last.baseline});
+                    line.glyphs.insert(line.glyphs.end(), piece.glyphs.begin(), piece.glyphs.end());
+                    finishLine(line);
+                } else {
+                    lines.push_back(piece);
+                }
+            }
+            std::vector<Built> built;
+            buildParagraphs(ctx, lines, leading, Frame{columns[c].first, columns[c].second}, built);
+            std::vector<Paragraph> paragraphs;
+            for (Built& b : built) {
+                Paragraph& para = std::get<Paragraph>(b.item);
+                para.spaced = false;
+                if (!blank(para)) {
+                    paragraphs.push_back(std::move(para));
+                }
+            }
+            row.cells.push_back(std::move(paragraphs));
+        }
+        table.rows.push_back(std::move(row));
+    }
+    return table;
+}
+
+using FlowItem = std::variant<TextLine, Picture, Table>;
+
+// Finds tables among the page's lines: three rows or more, one under the other, whose pieces
+// leave the same gaps between them from row to row, most rows with text in two columns or
+// more. A table takes the place of its first line in reading order. On a page of two columns
+// of text each half is searched on its own, so that the two columns are never taken for one.
+std::vector<FlowItem> findTables(fz_context* ctx,
+                                 std::vector<std::variant<TextLine, Picture>>&& flow,
+                                 const Leading& leading, const Frame& frame, int pageColumns) {
+    std::vector<FlowItem> items;
+    for (auto& entry : flow) {
+        if (auto* line = std::get_if<TextLine>(&entry)) {
+            items.emplace_back(std::move(*line));
+        } else {
+            items.emplace_back(std::move(std::get<Picture>(entry)));
+        }
+    }
+    const float middle = (frame.left + frame.right) / 2;
+    std::vector<std::pair<size_t, Table>> found; // the flow place of its first line
+    std::vector<bool> taken(items.size(), false);
+    for (int zone = pageColumns == 2 ? 1 : 0; zone <= (pageColumns == 2 ? 2 : 0); ++zone) {
+        std::vector<TextLine> pieces;
+        std::vector<size_t> origin; // the flow place each piece comes from
+        for (size_t i = 0; i < items.size(); ++i) {
+            const auto* line = std::get_if<TextLine>(&items[i]);
+            if (!line || !line->horizontal || (zone == 1 && line->x1 > middle) ||
+                (zone == 2 && line->x0 < middle)) {
+                continue;
+            }
+            for (TextLine& piece : cutAtGaps(*line)) {
+                pieces.push_back(std::move(piece));
+                origin.push_back(i);
+            }
+        }
+        std::vector<size_t> order(pieces.size());
+        for (size_t i = 0; i < order.size(); ++i) {
+            order[i] = i;
+        }
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return pieces[a].baseline < pieces[b].baseline ||
+                   (pieces[a].baseline == pieces[b].baseline && pieces[a].x0 < pieces[b].x0);
+        });
+        std::vector<TableRow> rows;
+        for (const size_t p : order) {
+            const TextLine& piece = pieces[p];
+            if (!rows.empty()) {
+                TableRow& row = rows.back();
+                const float overlap = std::min(row.y1, piece.y1) - std::max(row.y0, piece.y0);
+                if (overlap > 0.5f * std::min(row.y1 - row.y0, piece.y1 - piece.y0)) {
+                    row.pieces.push_back(p);
+                    row.y0 = std::min(row.y0, piece.y0);
+                    row.y1 = std::max(row.y1, piece.y1);
+                    row.size = std::max(row.size, piece.size);
+                    continue;
+                }
+            }
+            rows.push_back(TableRow{{p}, piece.y0, piece.y1, piece.size});
+        }
+        for (size_t from = 0; from < rows.size();) {
+            const float gap = std::max(3.0f, 0.5f * rows[from].size);
+            size_t columnCount = columnsOf(pieces, rows, from, from + 1, gap).size();
+            if (columnCount < 2) {
+                ++from;
+                continue;
+            }
+            size_t to = from + 1;
+            while (to < rows.size() && rows[to].y0 - rows[to - 1].y1 < 1.5f * rows[to].size &&
+                   columnsOf(pieces, rows, from, to + 1, gap).size() >= columnCount) {
+                columnCount = columnsOf(pieces, rows, from, to + 1, gap).size();
+                ++to;
+            }
+            const auto columns = columnsOf(pieces, rows, from, to, gap);
+            size_t wide = 0; // rows with text in two columns or more
+            std::vector<size_t> filledRows(columns.size(), 0);
+            for (size_t r = from; r < to; ++r) {
+                std::vector<bool> filled(columns.size(), false);
+                for (const size_t p : rows[r].pieces) {
+                    filled[columnOf(columns, pieces[p])] = true;
+                }
+                wide += std::count(filled.begin(), filled.end(), true) >= 2;
+                for (size_t c = 0; c < columns.size(); ++c) {
+                    filledRows[c] += filled[c];
+                }
+            }
+            // Two wide columns side by side are columns of running text (or of an index), not
+            // a table; nor is a column of list marks beside the items' text.
+            const auto widerThan = [&](float share) {
+                return std::count_if(columns.begin(), columns.end(), [&](auto c) {
+                    return c.second - c.first > share * (frame.right - frame.left);
+                });
+            };
+            const bool textColumns =
+                widerThan(0.3f) >= 2 || (columns.size() == 2 && widerThan(0.25f) == 2);
+            bool marks = true;
+            for (size_t r = from; r < to && marks; ++r) {
+                for (const size_t p : rows[r].pieces) {
+                    const TextLine& piece = pieces[p];
+                    if (columnOf(columns, piece) == 0) {
+                        const char32_t last = lastVisible(piece);
+                        marks = isBullet(firstVisible(piece)) ||
+                                (piece.glyphs.size() <= 4 && (last == U'.' || last == U')'));
+                    }
+                }
+            }
+            const bool table = to - from >= 3 && wide >= 3 && 2 * wide >= to - from &&
+                               *std::min_element(filledRows.begin(), filledRows.end()) >= 2 &&
+                               !textColumns && !marks;
+            if (!table) {
+                ++from;
+                continue;
+            }
+            size_t place = items.size();
+            for (size_t r = from; r < to; ++r) {
+                for (const size_t p : rows[r].pieces) {
+                    place = std::min(place, origin[p]);
+                    taken[origin[p]] = true;
+                }
+            }
+            found.emplace_back(place, buildTable(ctx, pieces, rows, from, to, columns, leading));
+            from = to;
+        }
+    }
+    std::vector<FlowItem> out;
+    for (size_t i = 0; i < items.size(); ++i) {
+        for (auto& [place, table] : found) {
+            if (place == i) {
+                out.emplace_back(std::move(table));
+            }
+        }
+        if (!taken[i]) {
+            out.push_back(std::move(items[i]));
+        }
+    }
+    return out;
+}
+
+// Puts the page's lines together into paragraphs and tables, in reading order with the
+// pictures.
 void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow,
             PageModel& model) {
     const Leading leading(flow);
@@ -1317,43 +1639,22 @@ void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow
 
     std::vector<Built> built;
     std::vector<TextLine> lines;
-    auto layOutLines = [&] {
-        for (size_t first = 0; first < lines.size();) {
-            Stack s;
-            s.first = first;
-            s.end = first + 1;
-            while (s.end < lines.size() &&
-                   continuesStack(lines[s.end - 1], lines[s.end], leading)) {
-                ++s.end;
-            }
-            s.left = lines[first].x0;
-            s.right = lines[first].x1;
-            for (size_t i = first; i < s.end; ++i) {
-                s.left = std::min(s.left, lines[i].x0);
-                s.right = std::max(s.right, lines[i].x1);
-            }
-            s.tolerance = std::max(1.0f, 0.15f * lines[first].size);
-            s.alignment = alignmentOf(lines, s, frame);
-            for (const auto& [a, b] : paragraphsOf(lines, s)) {
-                built.push_back(buildParagraph(ctx, lines, s, a, b));
-                std::get<Paragraph>(built.back().item).lineTwips =
-                    int(std::lround(leading.usual(built.back().size) * TwipsPerPoint));
-            }
-            first = s.end;
-        }
-        lines.clear();
-    };
-    for (auto& entry : flow) {
+    for (auto& entry : findTables(ctx, std::move(flow), leading, frame, model.columns)) {
         if (auto* line = std::get_if<TextLine>(&entry)) {
             lines.push_back(std::move(*line));
-        } else {
-            layOutLines();
-            Built picture;
-            picture.item = std::move(std::get<Picture>(entry));
-            built.push_back(std::move(picture));
+            continue;
         }
+        buildParagraphs(ctx, lines, leading, frame, built);
+        lines.clear();
+        Built other;
+        if (auto* picture = std::get_if<Picture>(&entry)) {
+            other.item = std::move(*picture);
+        } else {
+            other.item = std::move(std::get<Table>(entry));
+        }
+        built.push_back(std::move(other));
     }
-    layOutLines();
+    buildParagraphs(ctx, lines, leading, frame, built);
     joinColumns(built);
     measureGaps(built);
 

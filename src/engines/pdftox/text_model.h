@@ -65,13 +65,24 @@ struct Picture {
     int heightTwips = 0;
 };
 
+/// A table whose cells line up on the page: its rows from the top, each with one cell per
+/// column (an empty cell holds no paragraph). Places are measured from the page's left edge.
+struct Table {
+    struct Row {
+        std::vector<std::vector<Paragraph>> cells;
+    };
+    int leftTwips = 0;               ///< where the first column starts
+    std::vector<int> cellRightTwips; ///< where each column ends
+    std::vector<Row> rows;
+};
+
 /// What one page holds, in reading order.
 struct PageModel {
     int widthTwips = 12240;
     int heightTwips = 15840;
     int columns = 1;        ///< 2: the page sets its text in two columns
     int columnGapTwips = 0; ///< the space between them
-    std::vector<std::variant<Paragraph, Picture>> items;
+    std::vector<std::variant<Paragraph, Picture, Table>> items;
 };
 
 /// Extracts the text and pictures of `page` (counting from 1).
