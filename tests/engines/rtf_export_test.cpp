@@ -444,8 +444,61 @@ TEST(RtfTypesetting, TwoColumnPagesKeepTheirColumnsAndLeading) {
     // The columns' text ends near 54 + 235 = 289 pt and starts again at 324 pt.
     EXPECT_NEAR(std::stoi(gap[1]), (324 - 289) * 20, 200);
     EXPECT_EQ(rest.find("\\cols2"), std::string::npos);
+    EXPECT_EQ(raw.find("\\trowd"), std::string::npos) << "columns of text are not a table";
     EXPECT_NE(first.find("\\sl-240\\slmult0"), std::string::npos) << "12 pt from line to line";
     EXPECT_NE(exported.doc.pages[0].text.find("number 39"), std::string::npos);
+}
+
+// A table whose cells line up, one of its cells running over two lines, above a numbered
+// list whose marks stand apart from the items' text as a column would.
+TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
+    TempFolder dir;
+    using testing_support::textLine;
+    testing_support::FixturePage page;
+    const std::vector<std::vector<std::string>> rows = {{"Benchmark", "Time", "Speedup over"},
+                                                        {"", "", "the interpreter"},
+                                                        {"crypto-md5", "12 ms", "2.5"},
+                                                        {"string-tagcloud", "187 ms", "0.9"},
+                                                        {"3d-morph", "31 ms", "4.1"}};
+    const int columns[] = {72, 250, 400};
+    for (size_t r = 0; r < rows.size(); ++r) {
+        for (size_t c = 0; c < 3; ++c) {
+            if (!rows[r][c].empty()) {
+                page.content += textLine("F1", 10, columns[c], 700 - 12 * int(r), rows[r][c]);
+            }
+        }
+    }
+    for (int i = 1; i <= 3; ++i) {
+        page.content += textLine("F1", 10, 72, 560 - 12 * i, std::to_string(i) + ".");
+        page.content += textLine("F1", 10, 100, 560 - 12 * i,
+                                 "An item of a numbered list, which is no table at all.");
+    }
+    const Exported exported = exportFixture(dir, {page});
+    const std::string& raw = exported.raw;
+
+    std::vector<std::string> definitions;
+    const std::regex definition("\\\\trowd[^\\n]*");
+    for (auto it = std::sregex_iterator(raw.begin(), raw.end(), definition);
+         it != std::sregex_iterator(); ++it) {
+        definitions.push_back(it->str());
+    }
+    ASSERT_EQ(definitions.size(), 4u) << "the head's two lines are one row: " << raw;
+    std::smatch edges;
+    ASSERT_TRUE(std::regex_search(definitions[0], edges,
+                                  std::regex("trleft(-?\\d+)\\\\cellx(\\d+)\\\\cellx(\\d+)"
+                                             "\\\\cellx(\\d+)$")))
+        << definitions[0];
+    // Measured from the margin (36 pt): the columns start at 72, 250 and 400 pt.
+    EXPECT_NEAR(std::stoi(edges[1]), (72 - 36) * 20, 60);
+    EXPECT_GT(std::stoi(edges[2]), (150 - 36) * 20); // in the gap after "string-tagcloud"
+    EXPECT_LT(std::stoi(edges[2]), (250 - 36) * 20);
+    EXPECT_GT(std::stoi(edges[3]), (290 - 36) * 20);
+    EXPECT_LT(std::stoi(edges[3]), (400 - 36) * 20);
+    EXPECT_NE(raw.find("Speedup over the interpreter}\\cell"), std::string::npos) << raw;
+    EXPECT_NE(raw.find("string-tagcloud}\\cell"), std::string::npos);
+    EXPECT_NE(raw.find("187 ms}\\cell"), std::string::npos);
+    EXPECT_EQ(raw.find("\\intbl{\\f0\\fs20 An item"), std::string::npos) << "lists stay lists";
+    EXPECT_NE(exported.doc.pages[0].text.find("An item of a numbered list"), std::string::npos);
 }
 
 // A chart: many short labels beside bars on a white ground that covers a whole column. It
