@@ -353,6 +353,47 @@ TEST(RtfTypesetting, FilledFormFieldsShowTheirValues) {
     EXPECT_NE(doc.pages[0].text.find("foobar"), std::string::npos) << doc.pages[0].text;
 }
 
+// Bullets and arrows in Wingdings and Greek in a Symbol font, neither embedded nor mapped to
+// Unicode by the PDF, as office programs write them.
+TEST(RtfTypesetting, SymbolFontsGiveTheirOwnCharacters) {
+    TempFolder dir;
+    const std::string path = dir.file("symbols.pdf");
+    {
+        QPDF pdf;
+        pdf.emptyPDF();
+        const auto font = [&](const char* name) {
+            QPDFObjectHandle descriptor = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+                std::string("<< /Type /FontDescriptor /FontName /") + name +
+                " /Flags 4 /FontBBox [0 -200 1000 900] /ItalicAngle 0 /Ascent 900 /Descent -200 "
+                "/CapHeight 700 /StemV 80 >>"));
+            QPDFObjectHandle f = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+                std::string("<< /Type /Font /Subtype /TrueType /BaseFont /") + name +
+                " /FirstChar 32 /LastChar 255 >>"));
+            f.replaceKey("/FontDescriptor", descriptor);
+            return f;
+        };
+        QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+            "<< /Type /Page /MediaBox [0 0 612 792] /Resources << /Font << >> >> >>"));
+        QPDFObjectHandle fonts = page.getKey("/Resources").getKey("/Font");
+        fonts.replaceKey("/W", font("Wingdings-Regular"));
+        fonts.replaceKey("/S", font("SymbolMT"));
+        fonts.replaceKey("/W2", font("Wingdings2"));
+        page.replaceKey("/Contents", pdf.newStream("BT /W 12 Tf 72 700 Td (l n v) Tj ET "
+                                                   "BT /S 12 Tf 72 670 Td (abg = 3) Tj ET "
+                                                   "BT /W2 12 Tf 72 640 Td (P) Tj ET"));
+        QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(page), false);
+        QPDFWriter writer(pdf, path.c_str());
+        writer.write();
+    }
+    const Exported exported = exportWhole(dir, path, 1);
+    ASSERT_EQ(exported.doc.pages.size(), 1u);
+    const std::string& text = exported.doc.pages[0].text;
+    EXPECT_NE(text.find("\u25CF \u25A0 \u2756"), std::string::npos) << text;   // ● ■ ❖
+    EXPECT_NE(text.find("\u03B1\u03B2\u03B3 = 3"), std::string::npos) << text; // αβγ = 3
+    EXPECT_NE(text.find("P"), std::string::npos) << "Wingdings 2 has codes of its own: " << text;
+    EXPECT_NE(exported.raw.find("Segoe UI Symbol"), std::string::npos);
+}
+
 TEST(RtfTypesetting, PicturesStandWhereThePageShowsThemWhateverTheDrawingOrder) {
     TempFolder dir;
     testing_support::FixturePage page;

@@ -5,6 +5,7 @@
 
 #include "image_writers.h"
 #include "recognition.h"
+#include "symbol_fonts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -204,6 +205,12 @@ Run runFor(fz_context* ctx, const StyleKey& key) {
     const bool mono = key.font && fz_font_is_monospaced(ctx, key.font);
     const FontNameInfo info = describeFontName(name ? name : "", serif, mono);
     run.face = info.face;
+    if (const char* family = mappedSymbolFamily(name)) {
+        // Its characters are Unicode now, which the symbol font itself does not hold.
+        run.face = FontFace{
+            family, std::string(family) == "Times New Roman" ? FontClass::Roman : FontClass::Tech,
+            family};
+    }
     run.bold = info.bold || (key.font && fz_font_is_bold(ctx, key.font));
     run.italic = info.italic || (key.font && fz_font_is_italic(ctx, key.font));
     run.halfPoints = key.halfPoints;
@@ -339,7 +346,7 @@ void composeAccents(std::vector<Glyph>& glyphs) {
     }
 }
 
-TextLine readLine(const fz_stext_line* line, int block) {
+TextLine readLine(fz_context* ctx, const fz_stext_line* line, int block) {
     TextLine out;
     out.block = block;
     out.y0 = line->bbox.y0;
@@ -348,11 +355,13 @@ TextLine readLine(const fz_stext_line* line, int block) {
     out.x1 = line->bbox.x1;
     out.horizontal = line->wmode == 0 && std::fabs(line->dir.y) < 0.1f && line->dir.x > 0;
     for (const fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
-        if (ch->c == 0 || ch->c == 0xFFFD) {
+        const char32_t c = ch->font ? symbolCharacter(fz_font_name(ctx, ch->font), char32_t(ch->c))
+                                    : char32_t(ch->c);
+        if (c == 0 || c == 0xFFFD) {
             continue;
         }
         const fz_rect box = fz_rect_from_quad(ch->quad);
-        out.glyphs.push_back({char32_t(ch->c),
+        out.glyphs.push_back({c,
                               StyleKey{ch->font, std::max(2, int(std::lround(ch->size * 2))),
                                        uint32_t(ch->color) & 0xFFFFFFu},
                               ch->size, box.x0, box.x1, ch->origin.y});
@@ -1724,7 +1733,7 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
         ++blockNumber;
         if (block->type == FZ_STEXT_BLOCK_TEXT) {
             for (const fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
-                TextLine piece = readLine(line, blockNumber);
+                TextLine piece = readLine(ctx, line, blockNumber);
                 if (piece.glyphs.empty()) {
                     continue;
                 }
