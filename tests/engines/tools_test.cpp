@@ -447,7 +447,8 @@ TEST(Pdf2htm, GlyphsWithoutLettersAreDrawnIntoTheBackground) {
     TempFolder dir;
     const std::string content = "BT /F1 12 Tf 20 150 Td (Plain words) Tj ET\n"
                                 "BT /F2 24 Tf 20 100 Td (kkk) Tj ET\n"
-                                "BT /F3 24 Tf 200 100 Td (ab) Tj ET\n";
+                                "BT /F3 24 Tf 200 100 Td (ab) Tj ET\n"
+                                "0 0 0 rg 20 40 300 0.1 re f\n";
     const std::string square = "1000 0 0 0 1000 1000 d1 0 0 1000 1000 re f";
     const std::vector<std::string> objects = {
         "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
@@ -477,8 +478,8 @@ TEST(Pdf2htm, GlyphsWithoutLettersAreDrawnIntoTheBackground) {
     EXPECT_NE(text.find("x"), std::string::npos) << "the Type 3 glyph's letter stays findable";
     EXPECT_NE(page.find("color:transparent"), std::string::npos);
 
-    // The background (twice the page's size in points) holds the dingbats and the squares,
-    // but not the plain words, which stay text.
+    // The background (twice the page's size in points) holds the dingbats, the squares and the
+    // rule, but not the plain words, which stay text.
     const Decoded bg = decodePng(dir.file("glyphs-1.png"));
     ASSERT_TRUE(bg.ok);
     ASSERT_EQ(bg.width, 800);
@@ -495,6 +496,8 @@ TEST(Pdf2htm, GlyphsWithoutLettersAreDrawnIntoTheBackground) {
     EXPECT_GT(darkIn(40, 152, 160, 200), 200) << "the dingbats";
     EXPECT_GT(darkIn(400, 152, 496, 200), 2000) << "the Type 3 squares";
     EXPECT_EQ(darkIn(40, 70, 200, 100), 0) << "the plain words are text only";
+    // A rule a tenth of a point thin, as forms draw them, is a line and not a faint smear.
+    EXPECT_GT(darkIn(40, 316, 640, 324), 550) << "the thin rule";
 }
 
 // None of the converting tools writes its output over its input, named as it is or through a

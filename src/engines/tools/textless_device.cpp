@@ -43,10 +43,114 @@ void paint(fz_device* dev) {
     *reinterpret_cast<Textless*>(dev)->painted = true;
 }
 
+// Forms draw their rules as filled rectangles a tenth of a point thin. Smoothed at the
+// background's resolution such a rule comes out a faint grey that a browser, scaling the
+// picture down, loses altogether, where PDF readers show it as a line of one screen pixel.
+// A rectangle thinner than this many pixels is drawn this thick about its middle.
+constexpr float ThinnestRule = 1.5f;
+
+struct Corners {
+    float x[5];
+    float y[5];
+    int n = 0;
+    bool plain = true; // moves and lines only, one figure
+};
+
+void rectMoveTo(fz_context*, void* arg, float x, float y) {
+    auto* c = static_cast<Corners*>(arg);
+    c->plain = c->plain && c->n == 0;
+    if (c->n < 5) {
+        c->x[c->n] = x;
+        c->y[c->n] = y;
+    }
+    ++c->n;
+}
+void rectLineTo(fz_context*, void* arg, float x, float y) {
+    auto* c = static_cast<Corners*>(arg);
+    if (c->n < 5) {
+        c->x[c->n] = x;
+        c->y[c->n] = y;
+    }
+    ++c->n;
+}
+void rectCurveTo(fz_context*, void* arg, float, float, float, float, float, float) {
+    static_cast<Corners*>(arg)->plain = false;
+}
+void rectClose(fz_context*, void*) {}
+void rectRect(fz_context*, void* arg, float x0, float y0, float x1, float y1) {
+    auto* c = static_cast<Corners*>(arg);
+    c->plain = c->plain && c->n == 0;
+    const float xs[4] = {x0, x1, x1, x0};
+    const float ys[4] = {y0, y0, y1, y1};
+    for (int i = 0; i < 4; ++i) {
+        c->x[i] = xs[i];
+        c->y[i] = ys[i];
+    }
+    c->n = 4;
+}
+
+// The device box of a path that is one upright rectangle, empty for any other path.
+fz_rect uprightRectangle(fz_context* ctx, const fz_path* path, fz_matrix ctm) {
+    const bool upright = (ctm.b == 0 && ctm.c == 0) || (ctm.a == 0 && ctm.d == 0);
+    if (!upright) {
+        return fz_empty_rect;
+    }
+    fz_path_walker walker{};
+    walker.moveto = rectMoveTo;
+    walker.lineto = rectLineTo;
+    walker.curveto = rectCurveTo;
+    walker.closepath = rectClose;
+    walker.rectto = rectRect;
+    Corners c;
+    fz_walk_path(ctx, path, &walker, &c);
+    if (!c.plain || c.n < 4 || c.n > 5 || (c.n == 5 && (c.x[4] != c.x[0] || c.y[4] != c.y[0]))) {
+        return fz_empty_rect;
+    }
+    // Sides in turn along x and y.
+    const bool alongX =
+        c.y[0] == c.y[1] && c.x[1] == c.x[2] && c.y[2] == c.y[3] && c.x[3] == c.x[0];
+    const bool alongY =
+        c.x[0] == c.x[1] && c.y[1] == c.y[2] && c.x[2] == c.x[3] && c.y[3] == c.y[0];
+    if (!alongX && !alongY) {
+        return fz_empty_rect;
+    }
+    fz_rect box = fz_empty_rect;
+    for (int i = 0; i < 4; ++i) {
+        box = fz_include_point_in_rect(box, fz_transform_point_xy(c.x[i], c.y[i], ctm));
+    }
+    return box;
+}
+
 void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm,
               fz_colorspace* cs, const float* color, float alpha, fz_color_params params) {
     paint(dev);
-    fz_fill_path(ctx, target(dev), path, evenOdd, ctm, cs, color, alpha, params);
+    fz_rect box = uprightRectangle(ctx, path, ctm);
+    const bool thin = !fz_is_empty_rect(box) &&
+                      (box.x1 - box.x0 < ThinnestRule || box.y1 - box.y0 < ThinnestRule);
+    if (!thin) {
+        fz_fill_path(ctx, target(dev), path, evenOdd, ctm, cs, color, alpha, params);
+        return;
+    }
+    const auto widen = [](float& a, float& b) {
+        if (b - a < ThinnestRule) {
+            const float middle = (a + b) / 2;
+            a = middle - ThinnestRule / 2;
+            b = middle + ThinnestRule / 2;
+        }
+    };
+    widen(box.x0, box.x1);
+    widen(box.y0, box.y1);
+    fz_path* rule = fz_new_path(ctx);
+    fz_try(ctx) {
+        fz_rectto(ctx, rule, box.x0, box.y0, box.x1, box.y1);
+        fz_fill_path(ctx, target(dev), rule, 0, fz_identity, cs, color, alpha, params);
+    }
+    fz_always(ctx) {
+        fz_drop_path(ctx, rule);
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
 }
 void strokePath(fz_context* ctx, fz_device* dev, const fz_path* path, const fz_stroke_state* stroke,
                 fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha,
