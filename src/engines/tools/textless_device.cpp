@@ -121,6 +121,21 @@ fz_rect uprightRectangle(fz_context* ctx, const fz_path* path, fz_matrix ctm) {
     return box;
 }
 
+void fillRectangle(fz_context* ctx, fz_device* dev, fz_rect box, fz_colorspace* cs,
+                   const float* color, float alpha, fz_color_params params) {
+    fz_path* rule = fz_new_path(ctx);
+    fz_try(ctx) {
+        fz_rectto(ctx, rule, box.x0, box.y0, box.x1, box.y1);
+        fz_fill_path(ctx, dev, rule, 0, fz_identity, cs, color, alpha, params);
+    }
+    fz_always(ctx) {
+        fz_drop_path(ctx, rule);
+    }
+    fz_catch(ctx) {
+        fz_rethrow(ctx);
+    }
+}
+
 void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm,
               fz_colorspace* cs, const float* color, float alpha, fz_color_params params) {
     paint(dev);
@@ -140,17 +155,7 @@ void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd,
     };
     widen(box.x0, box.x1);
     widen(box.y0, box.y1);
-    fz_path* rule = fz_new_path(ctx);
-    fz_try(ctx) {
-        fz_rectto(ctx, rule, box.x0, box.y0, box.x1, box.y1);
-        fz_fill_path(ctx, target(dev), rule, 0, fz_identity, cs, color, alpha, params);
-    }
-    fz_always(ctx) {
-        fz_drop_path(ctx, rule);
-    }
-    fz_catch(ctx) {
-        fz_rethrow(ctx);
-    }
+    fillRectangle(ctx, target(dev), box, cs, color, alpha, params);
 }
 void strokePath(fz_context* ctx, fz_device* dev, const fz_path* path, const fz_stroke_state* stroke,
                 fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha,
