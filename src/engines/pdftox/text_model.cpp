@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <string_view>
 
 namespace pdftox {
 namespace {
@@ -1337,6 +1338,19 @@ void buildParagraphs(fz_context* ctx, const std::vector<TextLine>& lines, const 
     }
 }
 
+// Whether the glyphs end in a dot leader: four dots or more, spaced or not.
+bool leaderBefore(const std::vector<Glyph>& glyphs) {
+    int dots = 0;
+    for (auto g = glyphs.rbegin(); g != glyphs.rend() && dots < 4; ++g) {
+        if (isLeaderDot(g->c)) {
+            ++dots;
+        } else if (!isBlank(g->c)) {
+            break;
+        }
+    }
+    return dots >= 4;
+}
+
 // A line cut where its words stand far apart: a table's row gives the text of each cell.
 // Words of a justified line are never spaced that widely.
 std::vector<TextLine> cutAtGaps(const TextLine& line) {
@@ -1360,7 +1374,12 @@ std::vector<TextLine> cutAtGaps(const TextLine& line) {
             }
             continue;
         }
-        if (previous && g.x0 - previous->x1 > 1.2f * line.size) {
+        // The dots of a leader stand apart, but they lead on to the next cell, which starts
+        // where they end.
+        const bool dots = isLeaderDot(g.c) || isLeaderDot(previous ? previous->c : 0);
+        const bool afterLeader =
+            previous && isLeaderDot(previous->c) && !isLeaderDot(g.c) && leaderBefore(piece.glyphs);
+        if (previous && (afterLeader || g.x0 - previous->x1 > (dots ? 4 : 1.0f) * line.size)) {
             flush();
         }
         piece.glyphs.push_back(g);
@@ -1408,6 +1427,19 @@ size_t columnOf(const std::vector<std::pair<float, float>>& columns, const TextL
         }
     }
     return columns.size() - 1;
+}
+
+// Whether a paragraph holds figures only: digits and the signs that go with them.
+bool figures(const Paragraph& para) {
+    for (const Run& run : para.runs) {
+        for (const char32_t c : run.text) {
+            if (!(c >= U'0' && c <= U'9') && !isBlank(c) &&
+                std::u32string_view(U".,-+%$()\u20AC\u00A3").find(c) == std::u32string_view::npos) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 // What a table found on the page becomes: its rows of cells, each cell's lines made into
@@ -1483,6 +1515,11 @@ Table buildTable(fz_context* ctx, const std::vector<TextLine>& pieces,
             for (Built& b : built) {
                 Paragraph& para = std::get<Paragraph>(b.item);
                 para.spaced = false;
+                // A cell's line that reaches its column's edge is not for that set right: only
+                // figures are, to line up their digits.
+                if (para.alignment == Alignment::Right && !figures(para)) {
+                    para.alignment = Alignment::Left;
+                }
                 if (!blank(para)) {
                     paragraphs.push_back(std::move(para));
                 }
