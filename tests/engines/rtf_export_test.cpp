@@ -474,12 +474,27 @@ TEST(RtfTypesetting, TwoColumnPagesKeepTheirColumnsAndLeading) {
                                       "reach the far side, number " +
                                           std::to_string(i) + ".");
     }
-    const Exported exported = exportFixture(dir, {twoColumns, oneColumn});
+    // A paper's first page: its title across the top, above the two columns.
+    testing_support::FixturePage headed = twoColumns;
+    headed.content = textLine("F3", 18, 150, 770, "A Title Set Across Both Columns Above Them") +
+                     twoColumns.content;
+    const Exported exported = exportFixture(dir, {twoColumns, oneColumn, headed});
     const std::string& raw = exported.raw;
     const size_t second = raw.find("\\sect\\sectd");
     ASSERT_NE(second, std::string::npos);
     const std::string first = raw.substr(0, second);
-    const std::string rest = raw.substr(second);
+    const size_t third = raw.find("\\sect\\sectd\\sbkpage", second + 1);
+    ASSERT_NE(third, std::string::npos);
+    const std::string rest = raw.substr(second, third - second);
+    const std::string last = raw.substr(third);
+    EXPECT_EQ(first.find("\\sbknone"), std::string::npos);
+    const size_t title = last.find("A Title Set Across");
+    const size_t columns = last.find("\\sect\\sectd\\sbknone");
+    ASSERT_NE(columns, std::string::npos) << last;
+    EXPECT_LT(title, columns);
+    EXPECT_EQ(last.substr(0, columns).find("\\cols2"), std::string::npos) << "the title's width";
+    EXPECT_NE(last.find("\\cols2", columns), std::string::npos);
+    EXPECT_LT(columns, last.find("number 0 "));
     std::smatch gap;
     ASSERT_TRUE(std::regex_search(first, gap, std::regex("\\\\cols2\\\\colsx(\\d+)"))) << first;
     // The columns' text ends near 54 + 235 = 289 pt and starts again at 324 pt.

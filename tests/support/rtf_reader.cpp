@@ -272,6 +272,9 @@ RtfDocument readRtf(const std::string& rtf) {
             if (st.dest == Dest::Text) {
                 doc.pages.emplace_back();
             }
+        } else if (word == "sbknone" && doc.pages.size() > 1 && doc.pages.back().text.empty() &&
+                   doc.pages.back().runs.empty()) {
+            doc.pages.pop_back(); // a section that goes on on the same page
         }
     }
     for (const auto& [index, name] : fonts) {

@@ -1,8 +1,8 @@
 #pragma once
 
-// A small RTF reader for tests: the text of each page (pages split at \page and \sect), the
-// runs with their character formatting, the paragraphs with their alignment, and the pictures
-// met.
+// A small RTF reader for tests: the text of each page (pages split at \page and at \sect, unless
+// the section goes on on the same page: \sbknone), the runs with their character formatting, the
+// paragraphs with their alignment, and the pictures met.
 #include <string>
 #include <vector>
 

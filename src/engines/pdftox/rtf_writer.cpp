@@ -318,22 +318,32 @@ void RtfWriter::addPage(const PageModel& page) {
         out += "\\sect";
     }
     // Each page is a section of its own size, so landscape pages stay landscape.
-    out += "\\sectd\\sbkpage\\pgwsxn" + std::to_string(page.widthTwips) + "\\pghsxn" +
-           std::to_string(page.heightTwips) + "\\marglsxn" + std::to_string(margin) + "\\margrsxn" +
-           std::to_string(margin) + "\\margtsxn" + std::to_string(margin) + "\\margbsxn" +
-           std::to_string(margin);
+    std::string geometry = "\\pgwsxn" + std::to_string(page.widthTwips) + "\\pghsxn" +
+                           std::to_string(page.heightTwips) + "\\marglsxn" +
+                           std::to_string(margin) + "\\margrsxn" + std::to_string(margin) +
+                           "\\margtsxn" + std::to_string(margin) + "\\margbsxn" +
+                           std::to_string(margin);
     if (page.widthTwips > page.heightTwips) {
-        out += "\\lndscpsxn";
+        geometry += "\\lndscpsxn";
     }
-    if (twoColumns) {
-        out += "\\cols2\\colsx" + std::to_string(page.columnGapTwips);
+    const std::string columns = "\\cols2\\colsx" + std::to_string(page.columnGapTwips);
+    // What stands across the top of a page of two columns is a section of one column that the
+    // columns follow on the same page.
+    const size_t across = twoColumns ? std::min(page.spanningItems, page.items.size()) : 0;
+    out += "\\sectd\\sbkpage" + geometry;
+    if (twoColumns && across == 0) {
+        out += columns;
     }
     out += '\n';
 
     if (page.items.empty()) {
         out += "\\pard\\plain\\par\n";
     }
-    for (const auto& item : page.items) {
+    for (size_t i = 0; i < page.items.size(); ++i) {
+        const auto& item = page.items[i];
+        if (across > 0 && i == across) {
+            out += "\\sect\\sectd\\sbknone" + geometry + columns + '\n';
+        }
         if (const auto* para = std::get_if<Paragraph>(&item)) {
             out += paragraphRtf(*para, textWidth, "");
             out += "\\par\n";

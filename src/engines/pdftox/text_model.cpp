@@ -1667,6 +1667,36 @@ std::vector<FlowItem> findTables(fz_context* ctx,
     return out;
 }
 
+// On a page set in two columns, the paragraphs at its top that stand across both (a paper's
+// title, its authors, an abstract set wide) go above the columns, across the page: the count of
+// the first paragraphs that lie above the first one set in a column at the column's width, up
+// to the last of them that crosses the page's middle.
+size_t spanningHead(const std::vector<Built>& built, const Frame& frame) {
+    const float middle = (frame.left + frame.right) / 2;
+    const float width = frame.right - frame.left;
+    float top = 0;
+    bool found = false;
+    for (const Built& b : built) {
+        if (std::holds_alternative<Paragraph>(b.item) && (b.x1 <= middle || b.x0 >= middle) &&
+            b.x1 - b.x0 > 0.35f * width) {
+            top = b.y0;
+            found = true;
+            break;
+        }
+    }
+    size_t count = 0;
+    for (size_t i = 0; found && i < built.size(); ++i) {
+        const Built& b = built[i];
+        if (!std::holds_alternative<Paragraph>(b.item) || b.y0 >= top) {
+            break;
+        }
+        if (b.x0 < middle && b.x1 > middle) {
+            count = i + 1;
+        }
+    }
+    return count;
+}
+
 // Puts the page's lines together into paragraphs and tables, in reading order with the
 // pictures.
 void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow,
@@ -1704,11 +1734,15 @@ void layOut(fz_context* ctx, std::vector<std::variant<TextLine, Picture>>&& flow
     joinColumns(built);
     measureGaps(built);
 
-    for (Built& b : built) {
-        if (const auto* para = std::get_if<Paragraph>(&b.item); para && blank(*para)) {
+    const size_t spanning = model.columns == 2 ? spanningHead(built, frame) : 0;
+    for (size_t i = 0; i < built.size(); ++i) {
+        if (const auto* para = std::get_if<Paragraph>(&built[i].item); para && blank(*para)) {
             continue;
         }
-        model.items.push_back(std::move(b.item));
+        model.items.push_back(std::move(built[i].item));
+        if (i < spanning) {
+            model.spanningItems = model.items.size();
+        }
     }
 }
 

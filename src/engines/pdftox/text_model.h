@@ -80,8 +80,9 @@ struct Table {
 struct PageModel {
     int widthTwips = 12240;
     int heightTwips = 15840;
-    int columns = 1;        ///< 2: the page sets its text in two columns
-    int columnGapTwips = 0; ///< the space between them
+    int columns = 1;          ///< 2: the page sets its text in two columns
+    int columnGapTwips = 0;   ///< the space between them
+    size_t spanningItems = 0; ///< with two columns: the first items stand across both, above them
     std::vector<std::variant<Paragraph, Picture, Table>> items;
 };
 
