@@ -361,6 +361,14 @@ struct ClipState {
 
 constexpr int MaxStretches = 64; // different sideways stretches of a page's text
 
+// The units of a page's texts per pixel of its picture: as fine as the 16-bit coordinates of
+// text records allow, at most a twentieth of a pixel; glyph origins up to two page sizes away
+// from the picture's corner fit. Text stretched sideways takes coarser units, to fit the same.
+double unitsPerPixel(fz_rect page, int stretch) {
+    const double reach = 3.0 * std::max(page.x1 - page.x0, page.y1 - page.y0);
+    return std::min(20.0, 32000.0 / std::max(1.0, reach)) * std::min(1.0, stretch / 1000.0);
+}
+
 // What the first run over a page learns: the candidates, and which of them stay text.
 struct Analysis {
     fz_device base;
@@ -529,10 +537,12 @@ void Analysis::fillText(const fz_text* text, fz_matrix ctm, fz_colorspace* cs, c
         const bool upright = m.a > 0 && height > 0 && std::fabs(m.b) <= 1e-3f * m.a &&
                              std::fabs(m.c) <= 1e-3f * height && m.a < 5 * height &&
                              height < 5 * m.a;
-        const bool spanPlain = plain && upright && span->wmode == 0 && span->font &&
-                               !fz_font_t3_procs(ctx, span->font) && height <= 3000;
-        const std::string* key = spanPlain ? &keyOf(span->font) : nullptr;
         const int stretch = upright ? int(std::lround(1000.0 * m.a / height)) : 1000;
+        // The em's height in the text's units must fit the records' 16 bits and not be 0.
+        const double units = upright ? height * unitsPerPixel(page, stretch) : 0;
+        const bool spanPlain = plain && upright && span->wmode == 0 && span->font &&
+                               !fz_font_t3_procs(ctx, span->font) && units >= 1 && units <= 0xFFFF;
+        const std::string* key = spanPlain ? &keyOf(span->font) : nullptr;
         const bool stretchOk =
             spanPlain && (stretches.count(stretch) || int(stretches.size()) < MaxStretches);
         for (int i = 0; i < span->len; ++i) {
@@ -546,7 +556,7 @@ void Analysis::fillText(const fz_text* text, fz_matrix ctm, fz_colorspace* cs, c
             at.f = origin.y;
             const fz_rect ink = fz_bound_glyph(ctx, span->font, item.gid, at);
             const GlyphOutline* outline = nullptr;
-            const bool placeable = stretchOk && !key->empty() && item.gid <= 0xFFFF &&
+            const bool placeable = stretchOk && !key->empty() && item.gid < 0xFFFF &&
                                    fz_contains_rect(fz_expand_rect(state.rect, 0.5f), ink) &&
                                    !fz_is_empty_rect(fz_intersect_rect(ink, page)) &&
                                    std::fabs(origin.x - page.x0) < 2 * (page.x1 - page.x0) &&
@@ -785,10 +795,7 @@ uint16_t codeOf(int ucs) {
 // whose top left corner is `origin`.
 void buildTexts(fz_context* ctx, const std::vector<Candidate>& candidates, fz_point origin,
                 int width, int height, PageResult& out) {
-    // Units as fine as the 16-bit coordinates of text records allow, at most a twentieth of a
-    // pixel; positions up to a page beyond the picture's edges fit.
-    const double reach = 3.0 * std::max(width, height);
-    const double finest = std::min(20.0, 32000.0 / reach);
+    const fz_rect picture{0, 0, float(width), float(height)};
     std::map<std::string, int> fontIndex;
     std::map<int, size_t> textOf; // by stretch
     for (const Candidate& c : candidates) {
@@ -799,7 +806,7 @@ void buildTexts(fz_context* ctx, const std::vector<Candidate>& candidates, fz_po
         if (added) {
             SwfText text;
             text.xScale = c.stretch / 1000.0;
-            text.unitsPerPixel = finest * std::min(1.0, text.xScale);
+            text.unitsPerPixel = unitsPerPixel(picture, c.stretch);
             text.xMin = text.yMin = INT32_MAX;
             text.xMax = text.yMax = INT32_MIN;
             out.page.texts.push_back(text);
@@ -807,15 +814,15 @@ void buildTexts(fz_context* ctx, const std::vector<Candidate>& candidates, fz_po
         SwfText& text = out.page.texts[it->second];
         const double ux = text.unitsPerPixel / text.xScale;
         const double uy = text.unitsPerPixel;
-        const long h = std::lround(c.size * uy);
-        if (h < 1 || h > 0xFFFF) {
-            continue;
-        }
+        const long h = std::lround(c.size * uy); // within 16 bits: see Analysis::fillText
         auto [fi, newFont] = fontIndex.emplace(*c.key, int(out.fonts.size()));
         if (newFont) {
             PageFont f;
             f.key = *c.key;
-            f.name = fz_font_name(ctx, c.font);
+            // The font's name as the movie's (UTF-8) strings take it: plain ASCII.
+            for (const char* n = fz_font_name(ctx, c.font); *n; ++n) {
+                f.name += *n > ' ' && *n < 0x7F ? *n : '_';
+            }
             out.fonts.push_back(std::move(f));
         }
         PageFont& font = out.fonts[size_t(fi->second)];

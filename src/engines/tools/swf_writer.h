@@ -73,10 +73,10 @@ struct SwfPage {
     std::vector<SwfText> texts;
 };
 
-/// The parts of a SWF file that a slide show of page pictures needs: a header, bitmaps
-/// filling the stage one frame each, and an optional viewer (stop on the first frame, buttons
-/// to play, go back and go on). Frames are written to a temporary body as they come, so
-/// memory does not grow with the page count.
+/// The parts of a SWF file that a slide show of pages needs: a header, a bitmap and texts
+/// filling the stage one frame each, fonts of glyph outlines for the texts, and an optional
+/// viewer (stop on the first frame, buttons to play, go back and go on). Frames are written to
+/// a temporary body as they come, so memory does not grow with the page count.
 class SwfMovie {
 public:
     /// `stageWidth` and `stageHeight` in pixels; `frameRate` in frames per second (> 0).
