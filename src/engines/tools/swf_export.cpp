@@ -382,9 +382,66 @@ struct Analysis {
     std::vector<bool> groups; // each open group: whether it blends, knocks out or fades
     std::vector<ClipState> clips;
     std::vector<Candidate> candidates;
-    std::vector<CandidateGroup> candidateGroups;
+    std::vector<CandidateGroup> candidateGroups; // of the fill_text calls done
+    CandidateGroup open;                         // of the fill_text call in progress
     std::map<fz_font*, std::string> keys;
     std::set<int> stretches;
+
+    // The groups by the horizontal bands of the page they reach, so that a drawing is tested
+    // against the text near it only: a page of many drawings and many lines stays quick.
+    static constexpr int Bands = 256;
+    std::vector<std::vector<uint32_t>> bands = std::vector<std::vector<uint32_t>>(Bands);
+    std::vector<uint32_t> stamps; // per group: the last search that met it
+    uint32_t stamp = 0;
+
+    std::pair<int, int> bandsOf(fz_rect box) const {
+        const double height = std::max(1.0f, page.y1 - page.y0);
+        const auto band = [&](float y) {
+            const double at = std::floor((double(y) - page.y0) / height * Bands);
+            return int(std::clamp(at, 0.0, double(Bands - 1)));
+        };
+        return {band(box.y0), band(box.y1)};
+    }
+
+    // Calls `visit` once with each done group that may meet `box`.
+    template <typename Visit> void groupsNear(fz_rect box, Visit&& visit) {
+        ++stamp;
+        const auto [from, to] = bandsOf(box);
+        for (int b = from; b <= to; ++b) {
+            for (const uint32_t g : bands[size_t(b)]) {
+                if (stamps[g] != stamp) {
+                    stamps[g] = stamp;
+                    visit(size_t(g));
+                }
+            }
+        }
+    }
+
+    void closeGroup() {
+        if (open.end > open.first) {
+            const auto index = uint32_t(candidateGroups.size());
+            candidateGroups.push_back(open);
+            stamps.push_back(0);
+            const auto [from, to] = bandsOf(open.box);
+            for (int b = from; b <= to; ++b) {
+                bands[size_t(b)].push_back(index);
+            }
+        }
+        open = CandidateGroup{};
+        open.first = open.end = candidates.size();
+    }
+
+    static void coverGroup(std::vector<Candidate>& all, const CandidateGroup& g, fz_rect box,
+                           size_t end) {
+        if (fz_is_empty_rect(fz_intersect_rect(g.box, box))) {
+            return;
+        }
+        for (size_t i = g.first; i < std::min(g.end, end); ++i) {
+            if (all[i].kept && !fz_is_empty_rect(fz_intersect_rect(all[i].ink, box))) {
+                all[i].kept = false;
+            }
+        }
+    }
 
     ClipState clip() const { return clips.empty() ? ClipState{} : clips.back(); }
 
@@ -394,16 +451,9 @@ struct Analysis {
         if (fz_is_empty_rect(box)) {
             return;
         }
-        for (const CandidateGroup& g : candidateGroups) {
-            if (fz_is_empty_rect(fz_intersect_rect(g.box, box))) {
-                continue;
-            }
-            for (size_t i = g.first; i < g.end; ++i) {
-                if (!fz_is_empty_rect(fz_intersect_rect(candidates[i].ink, box))) {
-                    candidates[i].kept = false;
-                }
-            }
-        }
+        groupsNear(box,
+                   [&](size_t g) { coverGroup(candidates, candidateGroups[g], box, SIZE_MAX); });
+        coverGroup(candidates, open, box, SIZE_MAX);
     }
 
     void pushClip(fz_rect box, bool rectangular) {
@@ -420,24 +470,18 @@ struct Analysis {
     // A text drawn in the picture whose glyphs lie late in the order puts the glyphs under them
     // into the picture too, back to the first.
     void settle() {
+        closeGroup();
         for (size_t g = candidateGroups.size(); g-- > 0;) {
             for (size_t i = candidateGroups[g].end; i-- > candidateGroups[g].first;) {
                 if (candidates[i].kept) {
                     continue;
                 }
                 const fz_rect ink = candidates[i].ink;
-                for (size_t h = 0; h <= g; ++h) {
-                    const CandidateGroup& earlier = candidateGroups[h];
-                    if (fz_is_empty_rect(fz_intersect_rect(earlier.box, ink))) {
-                        continue;
+                groupsNear(ink, [&](size_t h) {
+                    if (h <= g) {
+                        coverGroup(candidates, candidateGroups[h], ink, i);
                     }
-                    for (size_t j = earlier.first; j < std::min(earlier.end, i); ++j) {
-                        if (candidates[j].kept &&
-                            !fz_is_empty_rect(fz_intersect_rect(candidates[j].ink, ink))) {
-                            candidates[j].kept = false;
-                        }
-                    }
-                }
+                });
             }
         }
     }
@@ -525,8 +569,7 @@ void Analysis::fillText(const fz_text* text, fz_matrix ctm, fz_colorspace* cs, c
         };
         rgba = byte(rgb[0]) << 24 | byte(rgb[1]) << 16 | byte(rgb[2]) << 8 | byte(alpha);
     }
-    CandidateGroup group;
-    group.first = group.end = candidates.size();
+    closeGroup();
     int spanIndex = 0;
     for (const fz_text_span* span = text->head; span; span = span->next, ++spanIndex) {
         fz_matrix trm = span->trm;
@@ -587,15 +630,8 @@ void Analysis::fillText(const fz_text* text, fz_matrix ctm, fz_colorspace* cs, c
             c.ink = ink;
             c.rgba = rgba;
             candidates.push_back(c);
-            group.box = fz_union_rect(group.box, ink);
-            group.end = candidates.size();
-            // The call's group is listed from its first candidate on, so that the call's own
-            // later glyphs that stay in the picture cover its earlier ones.
-            if (candidateGroups.empty() || candidateGroups.back().first != group.first) {
-                candidateGroups.push_back(group);
-            } else {
-                candidateGroups.back() = group;
-            }
+            open.box = fz_union_rect(open.box, ink);
+            open.end = candidates.size();
         }
     }
 }
