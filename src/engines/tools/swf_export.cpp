@@ -7,6 +7,8 @@
 #include "textless_device.h"
 #include "tool_source.h"
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
 #include <zlib.h>
 
 #include <algorithm>
@@ -260,6 +262,12 @@ bool fillsAlike(fz_context* ctx, fz_path* path) {
 
 GlyphOutline outlineOf(fz_context* ctx, fz_font* font, int gid) {
     GlyphOutline out;
+    // The glyphs of "tricky" fonts take their shape from hinting, which plain outlines lack;
+    // only the drawing shows them right.
+    const auto* face = static_cast<FT_Face>(fz_font_ft_face(ctx, font));
+    if (face && FT_IS_TRICKY(face)) {
+        return out;
+    }
     fz_path* path = nullptr;
     OutlineWalk walk;
     bool alike = true;
