@@ -1002,14 +1002,16 @@ TEST(Pdf2swf, TextThatOnlyThePictureShowsStaysInIt) {
                    // half covered by a grey box drawn after it
                    textLine("F1", 24, 72, 400, "Under") + "0.5 g 72 395 40 30 re f 0 g\n" +
                    // inside a rectangle that clips nothing of it: still text
-                   "q 60 280 300 60 re W n\n" + textLine("F1", 24, 72, 300, "Boxed") + "Q\n";
+                   "q 60 280 300 60 re W n\n" + textLine("F1", 24, 72, 300, "Boxed") + "Q\n" +
+                   // squeezed to half its width: still text, in a text of its own
+                   "BT /F1 24 Tf 50 Tz 72 200 Td (Narrow) Tj 100 Tz ET\n";
     ASSERT_TRUE(writeFixturePdf(pdf, {page}));
     const std::string swf = dir.file("kinds.swf");
     ASSERT_EQ(runTool(app + "/data/pdf2swf -q " + q(pdf) + " -o " + q(swf), dir.file("e")).status,
               0);
     const SwfInfo info = parseSwf(swf);
     ASSERT_TRUE(info.ok);
-    ASSERT_EQ(info.texts.size(), 1u);
+    ASSERT_EQ(info.texts.size(), 2u);
     // "Plain", the end of "Under" that the box leaves alone, and "Boxed".
     const std::vector<SwfInfo::Glyph>& glyphs = info.texts[0];
     ASSERT_EQ(glyphs.size(), 12u);
@@ -1017,6 +1019,14 @@ TEST(Pdf2swf, TextThatOnlyThePictureShowsStaysInIt) {
     EXPECT_NEAR(glyphs[5].y, 392 * 20, 10);
     EXPECT_GT(glyphs[5].x, 112 * 20) << "right of the box";
     EXPECT_NEAR(glyphs[7].y, 492 * 20, 10);
+    // "Narrow" where its squeezed advances put it: N a r r o (Helvetica's 722, 556, 333, 333,
+    // 556 thousandths of the em) at 12 pt before the w.
+    const std::vector<SwfInfo::Glyph>& narrow = info.texts[1];
+    ASSERT_EQ(narrow.size(), 6u);
+    EXPECT_NEAR(narrow[0].x, 72 * 20, 10);
+    EXPECT_NEAR(narrow[5].x, (72 + 12 * 2.5) * 20, 10);
+    EXPECT_NEAR(narrow[0].y, 592 * 20, 10);
+    EXPECT_NEAR(narrow[0].height, 24 * 20, 10);
     ASSERT_EQ(info.mapped.size(), 1u);
     const SwfInfo::Mapped& picture = info.mapped[0];
     // The turned, slanted, outlined, cut and covered words and the box: well over the ink of
