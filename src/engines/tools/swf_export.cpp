@@ -308,12 +308,23 @@ std::string fontKey(fz_context* ctx, fz_font* font) {
     unsigned char* data = nullptr;
     const size_t size = fz_buffer_storage(ctx, font->buffer, &data);
     uint64_t hash = 1469598103934665603ull;
+    const auto mix = [&](uint64_t value) { hash = (hash ^ value) * 1099511628211ull; };
     for (size_t i = 0; i < size; ++i) {
-        hash = (hash ^ data[i]) * 1099511628211ull;
+        mix(data[i]);
     }
     const fz_font_flags_t* flags = fz_font_flags(font);
+    // A substitute font is stretched to the widths of the font it stands for, which another
+    // font object on the same program may give otherwise.
+    if (flags->ft_stretch && font->width_table) {
+        mix(uint64_t(font->width_count));
+        mix(uint64_t(uint16_t(font->width_default)));
+        for (int i = 0; i < font->width_count; ++i) {
+            mix(uint64_t(uint16_t(font->width_table[i])));
+        }
+    }
     return std::string(fz_font_name(ctx, font)) + "/" + std::to_string(size) + "/" +
-           std::to_string(hash) + (flags->fake_bold ? "/b" : "") + (flags->fake_italic ? "/i" : "");
+           std::to_string(hash) + (flags->fake_bold ? "/b" : "") +
+           (flags->fake_italic ? "/i" : "") + (flags->ft_stretch ? "/s" : "");
 }
 
 // The outlines of the document's glyphs, made once for all pages and threads.
