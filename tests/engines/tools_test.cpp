@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -590,6 +591,17 @@ struct SwfInfo {
     int bitmaps = 0, showFrames = 0, buttons = 0, actions = 0;
     int jpegs = 0;
     std::vector<std::string> shapes; // each DefineShape3's records, without its id
+    /// A glyph of a DefineText(2), where the stage shows it: its origin and em size in twips.
+    struct Glyph {
+        int font = 0, index = 0;
+        double x = 0, y = 0, height = 0;
+        uint32_t rgba = 0;
+    };
+    std::vector<std::vector<Glyph>> texts; ///< each text's glyphs, in order
+    int textsPlaced = 0;
+    std::map<int, int> fontGlyphs; ///< glyphs by font id
+    int brokenGlyphs = 0;          ///< glyph outlines that do not decode, or lie far off the em
+    bool undefinedGlyph = false;   ///< a text names a font not defined before it, or no glyph of it
     /// Each colour-mapped bitmap: its pixels decoded (one colour table index a pixel) and its
     /// colour table (RGB), or empty when the bitmap is damaged.
     struct Mapped {
@@ -624,6 +636,166 @@ SwfInfo::Mapped decodeMapped(const std::string& tag) {
         m.pixels.insert(m.pixels.end(), row, row + width);
     }
     return m;
+}
+
+/// Bit fields of a tag, most significant bit first.
+struct TagBits {
+    const std::string& d;
+    size_t bit = 0;
+    uint32_t u(int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++bit) {
+            const size_t at = bit / 8;
+            v = (v << 1) | (at < d.size() ? (uint8_t(d[at]) >> (7 - bit % 8)) & 1u : 0u);
+        }
+        return v;
+    }
+    int32_t s(int n) {
+        const uint32_t v = u(n);
+        return n > 0 && (v & (1u << (n - 1))) ? int32_t(v | ~((1u << n) - 1)) : int32_t(v);
+    }
+    void align() { bit = (bit + 7) / 8 * 8; }
+    size_t byte() const { return bit / 8; }
+    int u8() { return int(u(8)); }
+    int u16() { return u8() | u8() << 8; }
+};
+
+/// A glyph's SHAPE within [from, to) of a DefineFont2: true when its records decode, end where
+/// the next glyph begins and stay near the em square.
+bool glyphDecodes(const std::string& tag, size_t from, size_t to) {
+    const std::string shape = tag.substr(from, to - from);
+    TagBits b{shape};
+    const int fillBits = int(b.u(4));
+    const int lineBits = int(b.u(4));
+    int32_t x = 0, y = 0;
+    while (b.byte() < shape.size()) {
+        if (b.u(1) == 0) {
+            const uint32_t flags = b.u(5);
+            if (flags == 0) {
+                b.align();
+                return b.byte() == shape.size();
+            }
+            if (flags & 0x10) {
+                return false; // fonts have no styles of their own
+            }
+            if (flags & 1) {
+                const int n = int(b.u(5));
+                x = b.s(n);
+                y = b.s(n);
+            }
+            b.u(((flags & 2) ? fillBits : 0) + ((flags & 4) ? fillBits : 0) +
+                ((flags & 8) ? lineBits : 0));
+        } else if (b.u(1) == 1) {
+            const int n = int(b.u(4)) + 2;
+            if (b.u(1) == 1) {
+                x += b.s(n);
+                y += b.s(n);
+            } else if (b.u(1) == 1) {
+                y += b.s(n);
+            } else {
+                x += b.s(n);
+            }
+        } else {
+            const int n = int(b.u(4)) + 2;
+            x += b.s(n);
+            y += b.s(n);
+            x += b.s(n);
+            y += b.s(n);
+        }
+        if (std::abs(x) > 3 * 1024 || std::abs(y) > 3 * 1024) {
+            return false;
+        }
+    }
+    return false;
+}
+
+void parseFont(const std::string& tag, SwfInfo& info) {
+    TagBits b{tag};
+    const int id = b.u16();
+    const int flags = b.u8();
+    b.u8(); // language
+    b.bit += size_t(b.u8()) * 8;
+    const int count = b.u16();
+    const size_t table = b.byte();
+    const bool wide = flags & 0x08;
+    std::vector<size_t> offsets;
+    for (int i = 0; i <= count; ++i) {
+        offsets.push_back(wide ? size_t(b.u16()) | size_t(b.u16()) << 16 : size_t(b.u16()));
+    }
+    for (int i = 0; i < count; ++i) {
+        const size_t from = table + offsets[size_t(i)], to = table + offsets[size_t(i) + 1];
+        if (to > tag.size() || from >= to || !glyphDecodes(tag, from, to)) {
+            ++info.brokenGlyphs;
+        }
+    }
+    info.fontGlyphs[id] = count;
+}
+
+void parseText(const std::string& tag, bool alpha, SwfInfo& info) {
+    TagBits b{tag};
+    b.u16(); // id
+    const int rectBits = int(b.u(5));
+    b.u(4 * rectBits);
+    b.align();
+    double sx = 1, sy = 1;
+    if (b.u(1)) {
+        const int n = int(b.u(5));
+        sx = b.s(n) / 65536.0;
+        sy = b.s(n) / 65536.0;
+    }
+    if (b.u(1)) {
+        const int n = int(b.u(5));
+        b.u(2 * n);
+    }
+    const int n = int(b.u(5));
+    const double tx = b.s(n), ty = b.s(n);
+    b.align();
+    const int glyphBits = b.u8();
+    const int advanceBits = b.u8();
+    std::vector<SwfInfo::Glyph> glyphs;
+    int font = -1, height = 0;
+    int32_t x = 0, y = 0;
+    uint32_t rgba = 0;
+    while (b.byte() < tag.size()) {
+        const int flags = b.u8();
+        if (flags == 0) {
+            break;
+        }
+        if (flags & 0x08) {
+            font = b.u16();
+        }
+        if (flags & 0x04) {
+            rgba = uint32_t(b.u8()) << 24 | uint32_t(b.u8()) << 16 | uint32_t(b.u8()) << 8 |
+                   (alpha ? uint32_t(b.u8()) : 0xFFu);
+        }
+        if (flags & 0x01) {
+            x = int16_t(b.u16());
+        }
+        if (flags & 0x02) {
+            y = int16_t(b.u16());
+        }
+        if (flags & 0x08) {
+            height = b.u16();
+        }
+        const int count = b.u8();
+        for (int i = 0; i < count; ++i) {
+            SwfInfo::Glyph g;
+            g.font = font;
+            g.index = int(b.u(glyphBits));
+            g.x = tx + sx * x;
+            g.y = ty + sy * y;
+            g.height = sy * height;
+            g.rgba = rgba;
+            const auto known = info.fontGlyphs.find(font);
+            if (known == info.fontGlyphs.end() || g.index >= known->second) {
+                info.undefinedGlyph = true;
+            }
+            glyphs.push_back(g);
+            x += b.s(advanceBits);
+        }
+        b.align();
+    }
+    info.texts.push_back(glyphs);
 }
 
 SwfInfo parseSwf(const std::string& path) {
@@ -671,6 +843,7 @@ SwfInfo parseSwf(const std::string& path) {
     info.frameRate = uint8_t(body[pos]) | (uint8_t(body[pos + 1]) << 8);
     info.frameCount = uint8_t(body[pos + 2]) | (uint8_t(body[pos + 3]) << 8);
     pos += 4;
+    std::set<int> textIds;
     while (pos + 2 <= body.size()) {
         const int header = uint8_t(body[pos]) | (uint8_t(body[pos + 1]) << 8);
         pos += 2;
@@ -694,6 +867,17 @@ SwfInfo parseSwf(const std::string& path) {
         info.actions += code == 12;
         if (code == 32 && len > 2) {
             info.shapes.push_back(body.substr(pos + 2, len - 2));
+        }
+        if (code == 48) {
+            parseFont(body.substr(pos, len), info);
+        }
+        if ((code == 11 || code == 33) && len > 2) {
+            parseText(body.substr(pos, len), code == 33, info);
+            textIds.insert(uint8_t(body[pos]) | uint8_t(body[pos + 1]) << 8);
+        }
+        if (code == 26 && len >= 5 && (uint8_t(body[pos]) & 0x02)) {
+            info.textsPlaced +=
+                int(textIds.count(int(uint8_t(body[pos + 3]) | uint8_t(body[pos + 4]) << 8)));
         }
         pos += len;
         if (code == 0) {
@@ -720,19 +904,52 @@ TEST(Pdf2swf, FramesRatesStageAndViewer) {
     EXPECT_EQ(info.frameRate, 0x0080);
     EXPECT_EQ(info.width, 612 * 20);
     EXPECT_EQ(info.height, 792 * 20);
-    EXPECT_EQ(info.bitmaps, 3);
-    // The pages of text: grey, kept in 16 shades through a colour table; the page with the
-    // coloured picture and red text as a JPEG.
-    EXPECT_EQ(info.jpegs, 1);
+    // Letters become the movie's text; a picture holds what else a page shows. The first page:
+    // its photo in the picture, exact in its three colours (the paper and the checks), and
+    // no letter there; the landscape page: text alone, no picture; the rotated page: its
+    // turned words stay in a grey picture of 16 shades.
+    EXPECT_EQ(info.bitmaps, 2);
+    EXPECT_EQ(info.jpegs, 0);
     ASSERT_EQ(info.mapped.size(), 2u);
-    for (const SwfInfo::Mapped& m : info.mapped) {
-        ASSERT_EQ(m.table.size(), 16u * 3) << "16 shades";
-        EXPECT_EQ(m.pixels.size(), size_t(m.width) * size_t(m.height));
-        EXPECT_EQ(m.width * m.height, 1224 * 1584) << "twice the page's size in points";
-        const auto white = std::count(m.pixels.begin(), m.pixels.end(), uint8_t(15));
-        const auto black = std::count(m.pixels.begin(), m.pixels.end(), uint8_t(0));
-        EXPECT_GT(white, int(m.pixels.size()) * 9 / 10) << "the paper";
-        EXPECT_GT(black, 100) << "the letters";
+    const SwfInfo::Mapped& photo = info.mapped[0];
+    EXPECT_EQ(photo.width * photo.height, 1224 * 1584) << "twice the page's size in points";
+    EXPECT_EQ(photo.table.size(), 3u * 3);
+    for (size_t i = 0; i + 2 < photo.table.size(); i += 3) {
+        const int g = uint8_t(photo.table[i + 1]), b = uint8_t(photo.table[i + 2]);
+        EXPECT_FALSE(g < 0x60 && b < 0x60) << "no black or red letters in the picture";
+    }
+    const SwfInfo::Mapped& turned = info.mapped[1];
+    ASSERT_EQ(turned.table.size(), 16u * 3) << "16 shades";
+    EXPECT_EQ(turned.pixels.size(), size_t(turned.width) * size_t(turned.height));
+    EXPECT_GT(std::count(turned.pixels.begin(), turned.pixels.end(), uint8_t(0)), 100)
+        << "the letters";
+
+    ASSERT_EQ(info.texts.size(), 2u);
+    EXPECT_EQ(info.textsPlaced, 2);
+    EXPECT_EQ(info.brokenGlyphs, 0);
+    EXPECT_FALSE(info.undefinedGlyph);
+    // Every letter but the spaces, "Heading Bold" first at its place and size: 72 pt from the
+    // left, its baseline 92 pt from the top, 20 pt high.
+    const std::vector<SwfInfo::Glyph>& first = info.texts[0];
+    EXPECT_EQ(first.size(), 89u);
+    ASSERT_FALSE(first.empty());
+    EXPECT_NEAR(first[0].x, 72 * 20, 10);
+    EXPECT_NEAR(first[0].y, 92 * 20, 10);
+    EXPECT_NEAR(first[0].height, 20 * 20, 10);
+    EXPECT_EQ(std::count_if(first.begin(), first.end(),
+                            [](const SwfInfo::Glyph& g) { return g.rgba == 0xFF0000FFu; }),
+              10)
+        << "\"Red warning\" in red";
+    // The landscape page fits the stage as its picture would: scaled by 612/792 and centred.
+    const double fit = 612.0 / 792;
+    const std::vector<SwfInfo::Glyph>& second = info.texts[1];
+    ASSERT_EQ(second.size(), 14u);
+    EXPECT_NEAR(second[0].x, 72 * fit * 20, 10);
+    EXPECT_NEAR(second[0].y, ((792 - 612 * fit) / 2 + (612 - 500) * fit) * 20, 10);
+    EXPECT_NEAR(second[0].height, 14 * fit * 20, 10);
+    for (size_t i = 1; i < second.size(); ++i) {
+        EXPECT_GT(second[i].x, second[i - 1].x) << "one line, left to right";
+        EXPECT_EQ(second[i].y, second[0].y);
     }
     EXPECT_EQ(info.showFrames, 3);
     EXPECT_EQ(info.buttons, 0);
@@ -751,7 +968,8 @@ TEST(Pdf2swf, FramesRatesStageAndViewer) {
     EXPECT_EQ(info.frameCount, 2);
     EXPECT_EQ(info.frameRate, 12 * 256 + 64);
     EXPECT_EQ(info.width, 792 * 20) << "the stage takes the first page of the range";
-    EXPECT_EQ(info.bitmaps, 2);
+    EXPECT_EQ(info.bitmaps, 1) << "the rotated page's picture";
+    EXPECT_EQ(info.texts.size(), 1u);
     EXPECT_EQ(info.buttons, 3);
     EXPECT_EQ(info.actions, 2) << "stop on the first and on the last page";
     // The backdrop and the back, play and next pictures: four shapes, no two alike.
@@ -768,6 +986,105 @@ TEST(Pdf2swf, FramesRatesStageAndViewer) {
         EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << bad << ": " << r.errors;
     }
     EXPECT_FALSE(std::ifstream(dir.file("x.swf")).good());
+}
+
+// Only plain upright filled text is the movie's text: what the movie's text could not show as
+// the page does stays in the picture.
+TEST(Pdf2swf, TextThatOnlyThePictureShowsStaysInIt) {
+    TempFolder dir;
+    const std::string pdf = dir.file("kinds.pdf");
+    FixturePage page;
+    page.content = textLine("F1", 24, 72, 700, "Plain") +
+                   // turned, slanted and stroked
+                   "BT /F1 24 Tf 0 1 -1 0 400 300 Tm (Turned) Tj ET\n"
+                   "BT /F1 24 Tf 1 0 0.4 1 72 600 Tm (Slanted) Tj ET\n"
+                   "BT /F1 24 Tf 1 Tr 72 550 Td (Outlined) Tj 0 Tr ET\n"
+                   // under a triangular clip that cuts it
+                   "q 72 490 m 200 490 l 136 530 l h W n\n" +
+                   textLine("F1", 24, 72, 500, "Cut") + "Q\n" +
+                   // half covered by a grey box drawn after it
+                   textLine("F1", 24, 72, 400, "Under") + "0.5 g 72 395 40 30 re f 0 g\n" +
+                   // inside a rectangle that clips nothing of it: still text
+                   "q 60 280 300 60 re W n\n" + textLine("F1", 24, 72, 300, "Boxed") + "Q\n" +
+                   // squeezed to half its width: still text, in a text of its own
+                   "BT /F1 24 Tf 50 Tz 72 200 Td (Narrow) Tj 100 Tz ET\n";
+    ASSERT_TRUE(writeFixturePdf(pdf, {page}));
+    const std::string swf = dir.file("kinds.swf");
+    ASSERT_EQ(runTool(app + "/data/pdf2swf -q " + q(pdf) + " -o " + q(swf), dir.file("e")).status,
+              0);
+    const SwfInfo info = parseSwf(swf);
+    ASSERT_TRUE(info.ok);
+    ASSERT_EQ(info.texts.size(), 2u);
+    // "Plain", the end of "Under" that the box leaves alone, and "Boxed".
+    const std::vector<SwfInfo::Glyph>& glyphs = info.texts[0];
+    ASSERT_EQ(glyphs.size(), 12u);
+    EXPECT_NEAR(glyphs[0].y, 92 * 20, 10);
+    EXPECT_NEAR(glyphs[5].y, 392 * 20, 10);
+    EXPECT_GT(glyphs[5].x, 112 * 20) << "right of the box";
+    EXPECT_NEAR(glyphs[7].y, 492 * 20, 10);
+    // "Narrow" where its squeezed advances put it: N a r r o (Helvetica's 722, 556, 333, 333,
+    // 556 thousandths of the em) at 12 pt before the w.
+    const std::vector<SwfInfo::Glyph>& narrow = info.texts[1];
+    ASSERT_EQ(narrow.size(), 6u);
+    EXPECT_NEAR(narrow[0].x, 72 * 20, 10);
+    EXPECT_NEAR(narrow[5].x, (72 + 12 * 2.5) * 20, 10);
+    EXPECT_NEAR(narrow[0].y, 592 * 20, 10);
+    EXPECT_NEAR(narrow[0].height, 24 * 20, 10);
+    ASSERT_EQ(info.mapped.size(), 1u);
+    const SwfInfo::Mapped& picture = info.mapped[0];
+    // The turned, slanted, outlined, cut and covered words and the box: well over the ink of
+    // one word.
+    const auto dark = std::count_if(picture.pixels.begin(), picture.pixels.end(),
+                                    [](uint8_t shade) { return shade < 8; });
+    EXPECT_GT(dark, 6000);
+    // Where the words left as text lie (left of the turned one), the picture holds no ink.
+    auto inkIn = [&](int top, int bottom, int right) { // points from the top left corner
+        long n = 0;
+        for (int y = 2 * top; y < 2 * bottom; ++y) {
+            for (int x = 0; x < 2 * right; ++x) {
+                n += picture.pixels[size_t(y) * size_t(picture.width) + size_t(x)] < 15;
+            }
+        }
+        return n;
+    };
+    EXPECT_EQ(inkIn(70, 96, 300), 0) << "\"Plain\"";
+    EXPECT_EQ(inkIn(470, 496, 300), 0) << "\"Boxed\"";
+    EXPECT_GT(inkIn(370, 400, 300), 500) << "\"Under\" and its box";
+}
+
+// Each glyph is defined once for the whole movie, before the first frame that shows it; a later
+// page adds only the glyphs it uses first.
+TEST(Pdf2swf, GlyphsAreDefinedOnceBeforeTheirFirstUse) {
+    TempFolder dir;
+    const std::string pdf = dir.file("shared.pdf");
+    FixturePage one, two;
+    one.content = textLine("F1", 12, 72, 700, "abc cab");
+    two.content = textLine("F1", 12, 72, 700, "dab") + textLine("F3", 12, 72, 680, "abc");
+    ASSERT_TRUE(writeFixturePdf(pdf, {one, two}));
+    const std::string swf = dir.file("shared.swf");
+    ASSERT_EQ(
+        runTool(app + "/data/pdf2swf -z -q " + q(pdf) + " -o " + q(swf), dir.file("e")).status, 0);
+    const SwfInfo info = parseSwf(swf);
+    ASSERT_TRUE(info.ok);
+    EXPECT_EQ(info.signature, 'C');
+    EXPECT_EQ(info.frameCount, 2);
+    EXPECT_EQ(info.bitmaps, 0) << "pages of nothing but text need no picture";
+    EXPECT_EQ(info.brokenGlyphs, 0);
+    EXPECT_FALSE(info.undefinedGlyph);
+    std::vector<int> counts;
+    for (const auto& [id, count] : info.fontGlyphs) {
+        counts.push_back(count);
+    }
+    // Helvetica's a, b, c; then its d; then Times' a, b, c.
+    EXPECT_EQ(counts, (std::vector<int>{3, 1, 3}));
+    ASSERT_EQ(info.texts.size(), 2u);
+    ASSERT_EQ(info.texts[0].size(), 6u);
+    ASSERT_EQ(info.texts[1].size(), 6u);
+    // The a of both pages is one glyph; the same letters in Times are others.
+    EXPECT_EQ(info.texts[0][0].font, info.texts[1][1].font);
+    EXPECT_EQ(info.texts[0][0].index, info.texts[1][1].index);
+    EXPECT_NE(info.texts[1][0].font, info.texts[1][1].font) << "d came with the second page";
+    EXPECT_NE(info.texts[1][3].font, info.texts[1][1].font) << "Times is a font of its own";
 }
 
 // ---- pdftotext ---------------------------------------------------------------------------

@@ -12,8 +12,9 @@ struct SwfOptions {
     int last = 1 << 30;
 };
 
-/// Writes the pages of the PDF at `source` as a SWF movie at `output`: one frame per page, each
-/// showing the page rendered as a JPEG picture filling a stage of the first page's size.
+/// Writes the pages of the PDF at `source` as a SWF movie at `output`: one frame per page on a
+/// stage of the first page's size, each showing the page's plain text as the movie's own text
+/// (glyph outlines) over a picture of the rest of the page.
 /// Returns the number of frames; throws std::runtime_error with a one-line message.
 int convertToSwf(const std::string& source, const std::string& output, const SwfOptions& options);
 

@@ -20,13 +20,16 @@ enum Tag : int {
     ShowFrame = 1,
     DefineShape = 2,
     SetBackgroundColor = 9,
+    DefineText = 11,
     DoAction = 12,
     DefineBitsLossless = 20,
     DefineBitsJPEG2 = 21,
     PlaceObject2 = 26,
     RemoveObject2 = 28,
     DefineShape3 = 32,
+    DefineText2 = 33,
     DefineButton2 = 34,
+    DefineFont2 = 48,
     FileAttributes = 69,
 };
 
@@ -146,7 +149,99 @@ void polygon(Bits& b, const std::vector<std::pair<int32_t, int32_t>>& points) {
     b.align();
 }
 
+int unsignedBits(uint32_t v) {
+    int n = 0;
+    while (n < 32 && (v >> n) != 0) {
+        ++n;
+    }
+    return n;
+}
+
+void line(Bits& b, int32_t dx, int32_t dy) {
+    const int bits = std::max(2, signedBits({dx, dy}));
+    b.put(1, 1); // edge
+    b.put(1, 1); // straight
+    b.put(uint32_t(bits - 2), 4);
+    if (dx != 0 && dy != 0) {
+        b.put(1, 1); // general line: both deltas
+        b.putSigned(dx, bits);
+        b.putSigned(dy, bits);
+    } else {
+        b.put(0, 1);
+        b.put(dx == 0 ? 1 : 0, 1); // vertical or horizontal
+        b.putSigned(dx == 0 ? dy : dx, bits);
+    }
+}
+
 } // namespace
+
+std::string swfGlyphShape(const std::vector<SwfOutlineStep>& steps) {
+    Bits b;
+    b.put(1, 4); // one fill bit
+    b.put(0, 4); // no line bits
+    bool first = true;
+    bool open = false;
+    int32_t x = 0, y = 0;           // the pen
+    int32_t startX = 0, startY = 0; // where the contour began
+    auto close = [&] {
+        if (open && (x != startX || y != startY)) {
+            line(b, startX - x, startY - y);
+            x = startX;
+            y = startY;
+        }
+        open = false;
+    };
+    for (const SwfOutlineStep& s : steps) {
+        if (s.kind == SwfOutlineStep::Kind::Move) {
+            close();
+            b.put(0, 1);                         // style change
+            b.put(first ? 0b00011 : 0b00001, 5); // fill style 0 on the first; move to
+            const int n = signedBits({s.x, s.y});
+            b.put(uint32_t(n), 5);
+            b.putSigned(s.x, n);
+            b.putSigned(s.y, n);
+            if (first) {
+                b.put(1, 1); // fill style 0: the font's one fill
+            }
+            first = false;
+            x = startX = s.x;
+            y = startY = s.y;
+            open = true;
+            continue;
+        }
+        if (!open) {
+            continue; // a step without a contour draws nothing
+        }
+        if (s.kind == SwfOutlineStep::Kind::Line) {
+            if (s.x != x || s.y != y) {
+                line(b, s.x - x, s.y - y);
+            }
+        } else {
+            const int32_t cdx = s.cx - x, cdy = s.cy - y;
+            const int32_t adx = s.x - s.cx, ady = s.y - s.cy;
+            if ((cdx == 0 && cdy == 0) || (adx == 0 && ady == 0)) {
+                if (s.x != x || s.y != y) {
+                    line(b, s.x - x, s.y - y);
+                }
+            } else {
+                const int bits = std::max(2, signedBits({cdx, cdy, adx, ady}));
+                b.put(1, 1); // edge
+                b.put(0, 1); // curved
+                b.put(uint32_t(bits - 2), 4);
+                b.putSigned(cdx, bits);
+                b.putSigned(cdy, bits);
+                b.putSigned(adx, bits);
+                b.putSigned(ady, bits);
+            }
+        }
+        x = s.x;
+        y = s.y;
+    }
+    close();
+    b.put(0, 6); // end of shape
+    b.align();
+    return std::string(b.bytes().begin(), b.bytes().end());
+}
 
 uint16_t swfFrameRate(double frameRate) {
     if (!(frameRate > 0) || frameRate >= 256) {
@@ -202,7 +297,7 @@ void SwfMovie::defineViewer() {
 
     // A polygon in one solid colour (RGBA) within the button's square.
     auto solidShape = [&](uint32_t rgba, const std::vector<std::pair<int32_t, int32_t>>& points) {
-        const uint16_t id = m_nextId++;
+        const uint16_t id = newId();
         std::vector<uint8_t> d;
         u16(d, id);
         Bits bounds;
@@ -246,7 +341,7 @@ void SwfMovie::defineViewer() {
         icon({{a, a}, {b - w, m}, {b - w, a}, {b, a}, {b, b}, {b - w, b}, {b - w, m}, {a, b}});
 
     auto button = [&](uint16_t glyph, uint8_t action, int32_t x) {
-        const uint16_t id = m_nextId++;
+        const uint16_t id = newId();
         std::vector<uint8_t> d;
         u16(d, id);
         d.push_back(0); // not a menu button
@@ -286,21 +381,160 @@ void SwfMovie::defineViewer() {
     button(nextIcon, NextFrame, left + 2 * (size + gap));
 }
 
-void SwfMovie::addFrame(const SwfBitmap& picture) {
-    const int pixelWidth = picture.width;
-    const int pixelHeight = picture.height;
-    const uint16_t bitmap = m_nextId++;
-    std::vector<uint8_t> bits;
-    u16(bits, bitmap);
-    if (picture.kind == SwfBitmap::Kind::Mapped) {
-        bits.push_back(3); // colour-mapped, 8 bits a pixel
-        u16(bits, uint32_t(pixelWidth));
-        u16(bits, uint32_t(pixelHeight));
-        bits.push_back(uint8_t(picture.colors - 1));
+uint16_t SwfMovie::newId() {
+    if (m_nextId >= 65000) {
+        throw std::runtime_error("too many pages for one movie");
     }
-    bits.insert(bits.end(), picture.data.begin(), picture.data.end());
-    tag(picture.kind == SwfBitmap::Kind::Mapped ? DefineBitsLossless : DefineBitsJPEG2, bits);
+    return m_nextId++;
+}
 
+uint16_t SwfMovie::defineFont(const std::string& name, const std::vector<SwfFontGlyph>& glyphs) {
+    if (glyphs.empty() || glyphs.size() > 0xFFFF) {
+        throw std::invalid_argument("a font of 1 to 65535 glyphs");
+    }
+    const uint16_t id = newId();
+    size_t shapes = 0;
+    for (const SwfFontGlyph& g : glyphs) {
+        shapes += g.shape.size();
+    }
+    const size_t count = glyphs.size();
+    const bool wide = 2 * (count + 1) + shapes > 0xFFFF;
+    const size_t offsetSize = wide ? 4 : 2;
+
+    std::vector<uint8_t> d;
+    u16(d, id);
+    d.push_back(uint8_t(0x04 | (wide ? 0x08 : 0))); // wide codes, and wide offsets when needed
+    d.push_back(0);                                 // no language
+    std::string label = name.substr(0, 255);
+    d.push_back(uint8_t(label.size()));
+    d.insert(d.end(), label.begin(), label.end());
+    u16(d, uint32_t(count));
+    auto offset = [&](size_t value) {
+        if (wide) {
+            u32(d, uint32_t(value));
+        } else {
+            u16(d, uint32_t(value));
+        }
+    };
+    size_t at = offsetSize * (count + 1); // the first shape, from the start of the offsets
+    for (const SwfFontGlyph& g : glyphs) {
+        offset(at);
+        at += g.shape.size();
+    }
+    offset(at); // the code table
+    for (const SwfFontGlyph& g : glyphs) {
+        d.insert(d.end(), g.shape.begin(), g.shape.end());
+    }
+    for (const SwfFontGlyph& g : glyphs) {
+        u16(d, g.code);
+    }
+    tag(DefineFont2, d);
+    return id;
+}
+
+void SwfMovie::addFrame(const SwfBitmap& picture) {
+    SwfPage page;
+    page.width = picture.width;
+    page.height = picture.height;
+    page.picture = picture;
+    addFrame(page);
+}
+
+namespace {
+
+// A DefineText(2) of `text`: one text record where the font, size, colour or line changes, or
+// where a record's 255 glyphs are full. Each glyph's advance takes the pen exactly to the next
+// glyph's origin, so that rounding never adds up along a line.
+std::vector<uint8_t> textTag(uint16_t id, const SwfText& text, double scaleX, double scaleY,
+                             int32_t tx, int32_t ty, bool alpha) {
+    std::vector<uint8_t> d;
+    u16(d, id);
+    Bits bounds;
+    rect(bounds, text.xMin, std::max(text.xMin, text.xMax), text.yMin,
+         std::max(text.yMin, text.yMax));
+    append(d, bounds);
+    Bits place;
+    matrix(place, scaleX, scaleY, tx, ty);
+    append(d, place);
+
+    uint32_t maxIndex = 0;
+    int advanceBits = 1;
+    for (const SwfTextRun& run : text.runs) {
+        for (size_t i = 0; i < run.glyphs.size(); ++i) {
+            maxIndex = std::max<uint32_t>(maxIndex, run.glyphs[i].index);
+            if (i + 1 < run.glyphs.size()) {
+                advanceBits =
+                    std::max(advanceBits, signedBits(run.glyphs[i + 1].x - run.glyphs[i].x));
+            }
+        }
+    }
+    const int glyphBits = std::max(1, unsignedBits(maxIndex));
+    d.push_back(uint8_t(glyphBits));
+    d.push_back(uint8_t(advanceBits));
+
+    bool started = false;
+    uint16_t font = 0, height = 0;
+    uint32_t rgba = 0;
+    int32_t y = 0;
+    for (const SwfTextRun& run : text.runs) {
+        size_t i = 0;
+        while (i < run.glyphs.size()) {
+            const uint16_t runFont = run.glyphs[i].font;
+            size_t end = i + 1;
+            while (end < run.glyphs.size() && end - i < 255 && run.glyphs[end].font == runFont) {
+                ++end;
+            }
+            const bool newFont = !started || runFont != font || run.height != height;
+            const bool newColor = !started || run.rgba != rgba;
+            const bool newY = !started || run.y != y;
+            d.push_back(uint8_t(0x80 | (newFont ? 0x08 : 0) | (newColor ? 0x04 : 0) |
+                                (newY ? 0x02 : 0) | 0x01));
+            if (newFont) {
+                u16(d, runFont);
+            }
+            if (newColor) {
+                d.push_back(uint8_t(run.rgba >> 24));
+                d.push_back(uint8_t(run.rgba >> 16));
+                d.push_back(uint8_t(run.rgba >> 8));
+                if (alpha) {
+                    d.push_back(uint8_t(run.rgba));
+                }
+            }
+            u16(d, uint32_t(uint16_t(int16_t(run.glyphs[i].x))));
+            if (newY) {
+                u16(d, uint32_t(uint16_t(int16_t(run.y))));
+            }
+            if (newFont) {
+                u16(d, run.height);
+            }
+            d.push_back(uint8_t(end - i));
+            Bits entries;
+            for (size_t k = i; k < end; ++k) {
+                entries.put(run.glyphs[k].index, glyphBits);
+                const int32_t advance = k + 1 < run.glyphs.size() && k + 1 < end
+                                            ? run.glyphs[k + 1].x - run.glyphs[k].x
+                                            : 0;
+                entries.putSigned(advance, advanceBits);
+            }
+            entries.align();
+            append(d, entries);
+            started = true;
+            font = runFont;
+            height = run.height;
+            rgba = run.rgba;
+            y = run.y;
+            i = end;
+        }
+    }
+    d.push_back(0); // end of records
+    return d;
+}
+
+} // namespace
+
+void SwfMovie::addFrame(const SwfPage& page) {
+    const int pixelWidth = std::max(1, page.width);
+    const int pixelHeight = std::max(1, page.height);
     // Scaled to fit the stage, keeping its shape, centred.
     const double scale = std::min(double(m_width) / pixelWidth, double(m_height) / pixelHeight);
     const int32_t w = int32_t(std::lround(pixelWidth * scale * Twips));
@@ -308,41 +542,82 @@ void SwfMovie::addFrame(const SwfBitmap& picture) {
     const int32_t x = (m_width * Twips - w) / 2;
     const int32_t y = (m_height * Twips - h) / 2;
 
-    const uint16_t shape = m_nextId++;
-    std::vector<uint8_t> d;
-    u16(d, shape);
-    Bits bounds;
-    rect(bounds, x, x + w, y, y + h);
-    append(d, bounds);
-    d.push_back(1);    // one fill style
-    d.push_back(0x41); // clipped bitmap fill
-    u16(d, bitmap);
-    Bits fill;
-    matrix(fill, scale * Twips, scale * Twips, x, y);
-    append(d, fill);
-    d.push_back(0);    // no line styles
-    d.push_back(0x10); // 1 fill bit, 0 line bits
-    Bits edges;
-    polygon(edges, {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}});
-    append(d, edges);
-    tag(DefineShape, d);
+    // Each character the page places, with its depth: the picture at 1, the texts above it.
+    std::vector<std::pair<uint16_t, int>> placed;
+    if (page.picture) {
+        const SwfBitmap& picture = *page.picture;
+        const uint16_t bitmap = newId();
+        std::vector<uint8_t> bits;
+        u16(bits, bitmap);
+        if (picture.kind == SwfBitmap::Kind::Mapped) {
+            bits.push_back(3); // colour-mapped, 8 bits a pixel
+            u16(bits, uint32_t(picture.width));
+            u16(bits, uint32_t(picture.height));
+            bits.push_back(uint8_t(picture.colors - 1));
+        }
+        bits.insert(bits.end(), picture.data.begin(), picture.data.end());
+        tag(picture.kind == SwfBitmap::Kind::Mapped ? DefineBitsLossless : DefineBitsJPEG2, bits);
+
+        // The bitmap's own pixels fill the page's box.
+        const double fill = scale * pixelWidth / std::max(1, picture.width);
+        const uint16_t shape = newId();
+        std::vector<uint8_t> d;
+        u16(d, shape);
+        Bits bounds;
+        rect(bounds, x, x + w, y, y + h);
+        append(d, bounds);
+        d.push_back(1);    // one fill style
+        d.push_back(0x41); // clipped bitmap fill
+        u16(d, bitmap);
+        Bits fillMatrix;
+        matrix(fillMatrix, fill * Twips, fill * Twips, x, y);
+        append(d, fillMatrix);
+        d.push_back(0);    // no line styles
+        d.push_back(0x10); // 1 fill bit, 0 line bits
+        Bits edges;
+        polygon(edges, {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}});
+        append(d, edges);
+        tag(DefineShape, d);
+        placed.emplace_back(shape, 1);
+    }
+    for (const SwfText& text : page.texts) {
+        if (text.runs.empty()) {
+            continue;
+        }
+        bool alpha = false;
+        for (const SwfTextRun& run : text.runs) {
+            alpha = alpha || (run.rgba & 0xFF) != 0xFF;
+        }
+        const double unit = scale * Twips / text.unitsPerPixel;
+        const uint16_t id = newId();
+        tag(alpha ? DefineText2 : DefineText,
+            textTag(id, text, unit * text.xScale, unit, x, y, alpha));
+        placed.emplace_back(id, int(placed.size()) + (page.picture ? 1 : 2));
+    }
+    if (int(placed.size()) + 1 >= ViewerDepth) {
+        throw std::runtime_error("too many texts on a page");
+    }
 
     if (m_pendingShow) {
         tag(ShowFrame, {});
     }
-    if (m_frames > 0) {
+    for (int depth = 1; depth <= m_pageDepths; ++depth) {
         std::vector<uint8_t> remove;
-        u16(remove, 1);
+        u16(remove, uint32_t(depth));
         tag(RemoveObject2, remove);
     }
-    std::vector<uint8_t> place;
-    place.push_back(0x06); // has character, has matrix
-    u16(place, 1);         // depth
-    u16(place, shape);
-    Bits identity;
-    matrix(identity, 1, 1, 0, 0);
-    append(place, identity);
-    tag(PlaceObject2, place);
+    m_pageDepths = 0;
+    for (const auto& [character, depth] : placed) {
+        std::vector<uint8_t> place;
+        place.push_back(0x06); // has character, has matrix
+        u16(place, uint32_t(depth));
+        u16(place, character);
+        Bits identity;
+        matrix(identity, 1, 1, 0, 0);
+        append(place, identity);
+        tag(PlaceObject2, place);
+        m_pageDepths = std::max(m_pageDepths, depth);
+    }
     if (m_viewer && m_frames == 0) {
         tag(DoAction, {Stop, 0});
     }
@@ -350,9 +625,6 @@ void SwfMovie::addFrame(const SwfBitmap& picture) {
     // still receive the viewer's stop.
     m_pendingShow = true;
     ++m_frames;
-    if (m_nextId > 65000) {
-        throw std::runtime_error("too many pages for one movie");
-    }
 }
 
 void SwfMovie::finish(const std::string& path, bool compress) {

@@ -34,6 +34,8 @@ struct Textless {
     fz_device* target;
     bool* painted;
     GlyphUses* uses;
+    const KeptOut* keptOut; // set: the caller chooses the glyphs left out
+    int calls;              // fill_text calls so far
 };
 
 fz_device* target(fz_device* dev) {
@@ -172,18 +174,25 @@ void clipStrokePath(fz_context* ctx, fz_device* dev, const fz_path* path,
     fz_clip_stroke_path(ctx, target(dev), path, stroke, ctm, scissor);
 }
 /// The glyphs of `text` that are drawn rather than written, or nullptr when there are none; the
-/// glyphs written are noted in `uses`. MuPDF errors pass through to the caller of the device.
-fz_text* drawnPart(fz_context* ctx, const fz_text* text, GlyphUses* uses) {
+/// glyphs written are noted in `uses`. With `keptOut`, it chooses the glyphs left out of the
+/// drawing, as fill_text call `call`. MuPDF errors pass through to the caller of the device.
+fz_text* drawnPart(fz_context* ctx, const fz_text* text, GlyphUses* uses,
+                   const KeptOut* keptOut = nullptr, int call = 0) {
     fz_text* part = nullptr;
     fz_var(part);
     fz_try(ctx) {
-        for (fz_text_span* span = text->head; span; span = span->next) {
+        int spanIndex = 0;
+        for (fz_text_span* span = text->head; span; span = span->next, ++spanIndex) {
             for (int i = 0; i < span->len; ++i) {
                 const fz_text_item& item = span->items[i];
                 if (item.gid < 0) {
                     continue;
                 }
-                if (showOf(ctx, span->font, item.ucs) == GlyphShow::Text) {
+                if (keptOut) {
+                    if ((*keptOut)(call, spanIndex, i)) {
+                        continue;
+                    }
+                } else if (showOf(ctx, span->font, item.ucs) == GlyphShow::Text) {
                     // A glyph followed by characters without glyphs of their own shows them all.
                     const bool ligature = i + 1 < span->len && span->items[i + 1].gid < 0;
                     if (uses && !ligature) {
@@ -212,7 +221,8 @@ fz_text* drawnPart(fz_context* ctx, const fz_text* text, GlyphUses* uses) {
 
 void fillText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ctm,
               fz_colorspace* cs, const float* color, float alpha, fz_color_params params) {
-    fz_text* part = drawnPart(ctx, text, reinterpret_cast<Textless*>(dev)->uses);
+    Textless* self = reinterpret_cast<Textless*>(dev);
+    fz_text* part = drawnPart(ctx, text, self->uses, self->keptOut, self->calls++);
     if (!part) {
         return;
     }
@@ -230,6 +240,11 @@ void fillText(fz_context* ctx, fz_device* dev, const fz_text* text, fz_matrix ct
 void strokeText(fz_context* ctx, fz_device* dev, const fz_text* text, const fz_stroke_state* stroke,
                 fz_matrix ctm, fz_colorspace* cs, const float* color, float alpha,
                 fz_color_params params) {
+    if (reinterpret_cast<Textless*>(dev)->keptOut) {
+        paint(dev);
+        fz_stroke_text(ctx, target(dev), text, stroke, ctm, cs, color, alpha, params);
+        return;
+    }
     fz_text* part = drawnPart(ctx, text, reinterpret_cast<Textless*>(dev)->uses);
     if (!part) {
         return;
@@ -291,6 +306,9 @@ void endGroup(fz_context* ctx, fz_device* dev) {
 }
 int beginTile(fz_context* ctx, fz_device* dev, fz_rect area, fz_rect view, float xstep, float ystep,
               fz_matrix ctm, int id) {
+    if (reinterpret_cast<Textless*>(dev)->keptOut) {
+        id = 0; // not cached: the tile's content runs each time
+    }
     return fz_begin_tile_id(ctx, target(dev), area, view, xstep, ystep, ctm, id);
 }
 void endTile(fz_context* ctx, fz_device* dev) {
@@ -311,12 +329,21 @@ void endLayer(fz_context* ctx, fz_device* dev) {
 
 } // namespace
 
+fz_device* newTextSplitDevice(fz_context* ctx, fz_device* targetDevice, bool* painted,
+                              const KeptOut* keptOut) {
+    fz_device* dev = newTextlessDevice(ctx, targetDevice, painted, nullptr);
+    reinterpret_cast<Textless*>(dev)->keptOut = keptOut;
+    return dev;
+}
+
 fz_device* newTextlessDevice(fz_context* ctx, fz_device* targetDevice, bool* painted,
                              GlyphUses* uses) {
     Textless* dev = fz_new_derived_device(ctx, Textless);
     dev->target = targetDevice;
     dev->painted = painted;
     dev->uses = uses;
+    dev->keptOut = nullptr;
+    dev->calls = 0;
     dev->base.fill_path = fillPath;
     dev->base.stroke_path = strokePath;
     dev->base.clip_path = clipPath;

@@ -2,6 +2,7 @@
 
 #include <mupdf/fitz.h>
 
+#include <functional>
 #include <map>
 
 namespace tools {
@@ -31,5 +32,16 @@ using GlyphUses = std::map<fz_font*, std::map<int, int>>;
 /// collects the glyphs written as text.
 fz_device* newTextlessDevice(fz_context* ctx, fz_device* target, bool* painted,
                              GlyphUses* uses = nullptr);
+
+/// Whether a glyph of the page's filled text is shown some other way: `call` counts the
+/// device's fill_text calls from 0, `span` and `item` index the text's spans and a span's items.
+using KeptOut = std::function<bool(int call, int span, int item)>;
+
+/// Like newTextlessDevice(), but the caller chooses the glyphs left out: filled text loses
+/// those for which `keptOut` (which must outlive the device) is true; stroked and clipping text
+/// is passed on whole. Tiles are passed on uncached, so that a pattern's text is seen as often
+/// as it is drawn and the calls are counted as in any other run of the same page.
+fz_device* newTextSplitDevice(fz_context* ctx, fz_device* target, bool* painted,
+                              const KeptOut* keptOut);
 
 } // namespace tools
