@@ -521,58 +521,6 @@ Analysis& analysisOf(fz_device* dev) {
     return *reinterpret_cast<Analysis*>(dev);
 }
 
-// A clip path that is an upright rectangle: its four corners in device space.
-bool isUprightRectangle(fz_context* ctx, const fz_path* path, fz_matrix ctm) {
-    struct Corners {
-        std::vector<fz_point> points;
-        int subpaths = 0;
-        bool curved = false;
-    } corners;
-    static const fz_path_walker walker = {
-        [](fz_context*, void* arg, float x, float y) {
-            auto* c = static_cast<Corners*>(arg);
-            ++c->subpaths;
-            c->points.push_back({x, y});
-        },
-        [](fz_context*, void* arg, float x, float y) {
-            static_cast<Corners*>(arg)->points.push_back({x, y});
-        },
-        [](fz_context*, void* arg, float, float, float, float, float, float) {
-            static_cast<Corners*>(arg)->curved = true;
-        },
-        [](fz_context*, void*) {},
-        nullptr,
-        nullptr,
-        nullptr,
-        [](fz_context*, void* arg, float x0, float y0, float x1, float y1) {
-            auto* c = static_cast<Corners*>(arg);
-            ++c->subpaths;
-            c->points.insert(c->points.end(), {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
-        },
-    };
-    fz_walk_path(ctx, path, &walker, &corners);
-    std::vector<fz_point>& p = corners.points;
-    if (corners.curved || corners.subpaths != 1) {
-        return false;
-    }
-    if (p.size() == 5 && std::fabs(p[4].x - p[0].x) < 0.01f && std::fabs(p[4].y - p[0].y) < 0.01f) {
-        p.pop_back();
-    }
-    if (p.size() != 4) {
-        return false;
-    }
-    for (fz_point& q : p) {
-        q = fz_transform_point(q, ctm);
-    }
-    for (size_t i = 0; i < 4; ++i) {
-        const fz_point a = p[i], b = p[(i + 1) % 4];
-        if (std::fabs(a.x - b.x) > 0.05f && std::fabs(a.y - b.y) > 0.05f) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void Analysis::fillText(const fz_text* text, fz_matrix ctm, fz_colorspace* cs, const float* color,
                         float alpha, fz_color_params params) {
     const int call = calls++;
@@ -751,7 +699,7 @@ fz_device* newAnalysisDevice(fz_context* context, OutlineCache* cache, fz_rect p
     made->base.clip_path = [](fz_context* ctx, fz_device* dev, const fz_path* path, int,
                               fz_matrix ctm, fz_rect) {
         analysisOf(dev).pushClip(fz_bound_path(ctx, path, nullptr, ctm),
-                                 isUprightRectangle(ctx, path, ctm));
+                                 uprightRectangle(ctx, path, ctm).has_value());
     };
     made->base.clip_stroke_path = [](fz_context* ctx, fz_device* dev, const fz_path* path,
                                      const fz_stroke_state* stroke, fz_matrix ctm, fz_rect) {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <string>
+#include <vector>
 
 namespace tools {
 
@@ -25,6 +27,59 @@ GlyphShow showOf(fz_context* ctx, fz_font* font, int character) {
         }
     }
     return noCharacter ? GlyphShow::Drawn : GlyphShow::Text;
+}
+
+std::optional<fz_rect> uprightRectangle(fz_context* ctx, const fz_path* path, fz_matrix ctm) {
+    struct Corners {
+        std::vector<fz_point> points;
+        int subpaths = 0;
+        bool curved = false;
+    } corners;
+    static const fz_path_walker walker = {
+        [](fz_context*, void* arg, float x, float y) {
+            auto* c = static_cast<Corners*>(arg);
+            ++c->subpaths;
+            c->points.push_back({x, y});
+        },
+        [](fz_context*, void* arg, float x, float y) {
+            static_cast<Corners*>(arg)->points.push_back({x, y});
+        },
+        [](fz_context*, void* arg, float, float, float, float, float, float) {
+            static_cast<Corners*>(arg)->curved = true;
+        },
+        [](fz_context*, void*) {},
+        nullptr,
+        nullptr,
+        nullptr,
+        [](fz_context*, void* arg, float x0, float y0, float x1, float y1) {
+            auto* c = static_cast<Corners*>(arg);
+            ++c->subpaths;
+            c->points.insert(c->points.end(), {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
+        },
+    };
+    fz_walk_path(ctx, path, &walker, &corners);
+    std::vector<fz_point>& p = corners.points;
+    if (corners.curved || corners.subpaths != 1) {
+        return std::nullopt;
+    }
+    if (p.size() == 5 && std::fabs(p[4].x - p[0].x) < 0.01f && std::fabs(p[4].y - p[0].y) < 0.01f) {
+        p.pop_back();
+    }
+    if (p.size() != 4) {
+        return std::nullopt;
+    }
+    fz_rect box = fz_empty_rect;
+    for (fz_point& q : p) {
+        q = fz_transform_point(q, ctm);
+        box = fz_include_point_in_rect(box, q);
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        const fz_point a = p[i], b = p[(i + 1) % 4];
+        if (std::fabs(a.x - b.x) > 0.05f && std::fabs(a.y - b.y) > 0.05f) {
+            return std::nullopt;
+        }
+    }
+    return box;
 }
 
 namespace {
@@ -51,78 +106,6 @@ void paint(fz_device* dev) {
 // A rectangle thinner than this many pixels is drawn this thick about its middle.
 constexpr float ThinnestRule = 1.5f;
 
-struct Corners {
-    float x[5];
-    float y[5];
-    int n = 0;
-    bool plain = true; // moves and lines only, one figure
-};
-
-void rectMoveTo(fz_context*, void* arg, float x, float y) {
-    auto* c = static_cast<Corners*>(arg);
-    c->plain = c->plain && c->n == 0;
-    if (c->n < 5) {
-        c->x[c->n] = x;
-        c->y[c->n] = y;
-    }
-    ++c->n;
-}
-void rectLineTo(fz_context*, void* arg, float x, float y) {
-    auto* c = static_cast<Corners*>(arg);
-    if (c->n < 5) {
-        c->x[c->n] = x;
-        c->y[c->n] = y;
-    }
-    ++c->n;
-}
-void rectCurveTo(fz_context*, void* arg, float, float, float, float, float, float) {
-    static_cast<Corners*>(arg)->plain = false;
-}
-void rectClose(fz_context*, void*) {}
-void rectRect(fz_context*, void* arg, float x0, float y0, float x1, float y1) {
-    auto* c = static_cast<Corners*>(arg);
-    c->plain = c->plain && c->n == 0;
-    const float xs[4] = {x0, x1, x1, x0};
-    const float ys[4] = {y0, y0, y1, y1};
-    for (int i = 0; i < 4; ++i) {
-        c->x[i] = xs[i];
-        c->y[i] = ys[i];
-    }
-    c->n = 4;
-}
-
-// The device box of a path that is one upright rectangle, empty for any other path.
-fz_rect uprightRectangle(fz_context* ctx, const fz_path* path, fz_matrix ctm) {
-    const bool upright = (ctm.b == 0 && ctm.c == 0) || (ctm.a == 0 && ctm.d == 0);
-    if (!upright) {
-        return fz_empty_rect;
-    }
-    fz_path_walker walker{};
-    walker.moveto = rectMoveTo;
-    walker.lineto = rectLineTo;
-    walker.curveto = rectCurveTo;
-    walker.closepath = rectClose;
-    walker.rectto = rectRect;
-    Corners c;
-    fz_walk_path(ctx, path, &walker, &c);
-    if (!c.plain || c.n < 4 || c.n > 5 || (c.n == 5 && (c.x[4] != c.x[0] || c.y[4] != c.y[0]))) {
-        return fz_empty_rect;
-    }
-    // Sides in turn along x and y.
-    const bool alongX =
-        c.y[0] == c.y[1] && c.x[1] == c.x[2] && c.y[2] == c.y[3] && c.x[3] == c.x[0];
-    const bool alongY =
-        c.x[0] == c.x[1] && c.y[1] == c.y[2] && c.x[2] == c.x[3] && c.y[3] == c.y[0];
-    if (!alongX && !alongY) {
-        return fz_empty_rect;
-    }
-    fz_rect box = fz_empty_rect;
-    for (int i = 0; i < 4; ++i) {
-        box = fz_include_point_in_rect(box, fz_transform_point_xy(c.x[i], c.y[i], ctm));
-    }
-    return box;
-}
-
 void fillRectangle(fz_context* ctx, fz_device* dev, fz_rect box, fz_colorspace* cs,
                    const float* color, float alpha, fz_color_params params) {
     fz_path* rule = fz_new_path(ctx);
@@ -141,10 +124,9 @@ void fillRectangle(fz_context* ctx, fz_device* dev, fz_rect box, fz_colorspace* 
 void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm,
               fz_colorspace* cs, const float* color, float alpha, fz_color_params params) {
     paint(dev);
-    fz_rect box = uprightRectangle(ctx, path, ctm);
-    const bool thin = !fz_is_empty_rect(box) &&
-                      (box.x1 - box.x0 < ThinnestRule || box.y1 - box.y0 < ThinnestRule);
-    if (!thin) {
+    const std::optional<fz_rect> rectangle = uprightRectangle(ctx, path, ctm);
+    if (!rectangle || (rectangle->x1 - rectangle->x0 >= ThinnestRule &&
+                       rectangle->y1 - rectangle->y0 >= ThinnestRule)) {
         fz_fill_path(ctx, target(dev), path, evenOdd, ctm, cs, color, alpha, params);
         return;
     }
@@ -155,6 +137,7 @@ void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd,
             b = middle + ThinnestRule / 2;
         }
     };
+    fz_rect box = *rectangle;
     widen(box.x0, box.x1);
     widen(box.y0, box.y1);
     fillRectangle(ctx, target(dev), box, cs, color, alpha, params);

@@ -4,8 +4,13 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace tools {
+
+/// The device box of a path that is one upright rectangle (four corners whose sides lie along
+/// the axes once `ctm` places them), or nothing for any other path.
+std::optional<fz_rect> uprightRectangle(fz_context* ctx, const fz_path* path, fz_matrix ctm);
 
 /// How a web page shows one glyph of the PDF page.
 enum class GlyphShow {
