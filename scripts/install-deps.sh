@@ -17,7 +17,7 @@ packages=(
     libtesseract-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-rus ghostscript
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-urw-base35
     tzdata
 )
 

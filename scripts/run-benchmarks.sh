@@ -16,7 +16,7 @@ echo
 # The HTML pages in a real browser against the pages' own rendering (needs Chromium).
 python3 "$(dirname "$0")/../bench/html_ink.py" "$build/app" "$corpus/TAMReview.pdf:5" \
     "$corpus/tracemonkey.pdf:1" "$corpus/tracemonkey.pdf:11" "$corpus/prefilled_f1040.pdf:2" \
-    "$corpus/160F-2019.pdf:1" "$corpus/personwithdog.pdf:1"
+    "$corpus/160F-2019.pdf:1" "$corpus/personwithdog.pdf:1" made:1 made:2 made:3
 echo
 # Text recognition against the tesseract program on the same pages (needs Ghostscript).
 python3 "$(dirname "$0")/../bench/ocr_bench.py" "$build/app" "$corpus" "$corpus/../verify"

@@ -320,11 +320,28 @@ TEST(Pdf2htm, TextStylesAndPlacesOfTheWords) {
         std::regex(
             "class=\"s(\\d+)\" style=\"left:([\\d.]+)pt;top:([\\d.]+)pt\"[^>]*>Heading Bold<")));
     EXPECT_NEAR(std::stod(m[2]), 72, 0.5);
-    EXPECT_NEAR(std::stod(m[3]), 792 - 700 - 20, 6)
-        << "the top of the line, from the baseline at 700";
     const std::regex rule("\\.s" + m[1].str() + "\\{([^}]*)\\}");
     std::smatch css;
     ASSERT_TRUE(std::regex_search(page, css, rule));
+    // A browser puts the baseline of a line of height 1 below its top by half of what the
+    // font's ascent and descent leave of the line, and the ascent. The heading is set in the
+    // web font of the font the page is drawn with (MuPDF's own Helvetica).
+    const std::string declarations = css[1].str();
+    std::smatch family;
+    ASSERT_TRUE(std::regex_search(declarations, family, std::regex("font-family:'(lf\\d+)'")));
+    const std::string webFont = readFile(folder + "/in put-" + family[1].str() + ".ttf");
+    FT_Library library = nullptr;
+    ASSERT_EQ(FT_Init_FreeType(&library), 0);
+    FT_Face face = nullptr;
+    ASSERT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(webFont.data()),
+                                 FT_Long(webFont.size()), 0, &face),
+              0);
+    const double em = face->units_per_EM;
+    const double below = (1 + face->ascender / em + face->descender / em) / 2;
+    FT_Done_Face(face);
+    FT_Done_FreeType(library);
+    EXPECT_NEAR(std::stod(m[3]), 792 - 700 - below * 20, 0.05)
+        << "the top of the line, from the baseline at 700";
     EXPECT_NE(css[1].str().find("font-weight:bold"), std::string::npos);
     EXPECT_NE(css[1].str().find("font-size:20pt"), std::string::npos);
     EXPECT_NE(css[1].str().find("sans-serif"), std::string::npos);
@@ -438,6 +455,71 @@ TEST(Pdf2htm, EmbeddedTrueTypeFontsBecomeWebFonts) {
         EXPECT_GE(cff, 6);
         EXPECT_GE(mapped, 4);
     }
+    FT_Done_FreeType(library);
+}
+
+// A Type 1 font, which browsers do not load, becomes a TrueType web font of its outlines: the
+// glyphs keep their widths, their contours and their extents. URW Gothic stands in for the
+// Century Gothic that such documents name.
+TEST(Pdf2htm, Type1FontsBecomeTrueTypeWebFonts) {
+    TempFolder dir;
+    const std::string type1 = readFile("/usr/share/fonts/type1/urw-base35/URWGothic-Book.t1");
+    ASSERT_FALSE(type1.empty()) << "needs fonts-urw-base35";
+    const std::string content = "BT /F1 24 Tf 72 700 Td (Gothic Qa&8) Tj ET";
+    const std::string pdf = dir.file("type1.pdf");
+    std::ofstream(pdf, std::ios::binary) << testing_support::assemblePdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources "
+         "<< /Font << /F1 5 0 R >> >> >>",
+         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+         "<< /Type /Font /Subtype /Type1 /BaseFont /CenturyGothic /Encoding /WinAnsiEncoding "
+         "/FontDescriptor 6 0 R >>",
+         "<< /Type /FontDescriptor /FontName /CenturyGothic /Flags 32 /FontBBox [-200 -300 1200 "
+         "1000] /ItalicAngle 0 /Ascent 740 /Descent -200 /CapHeight 740 /StemV 80 /FontFile 7 0 "
+         "R >>",
+         "<< /Length " + std::to_string(type1.size()) + " /Length1 " +
+             std::to_string(type1.size()) + " /Length2 0 /Length3 0 >>\nstream\n" + type1 +
+             "\nendstream"},
+        "/Root 1 0 R");
+    const std::string html = dir.file("type1.html");
+    const ToolResult r = runTool(app + "/data/pdf2htm " + q(pdf) + " " + q(html), dir.file("e"));
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const std::string page = readFile(html);
+    EXPECT_NE(page.find("src:url('type1-lf1.ttf') format('truetype')"), std::string::npos) << page;
+    EXPECT_NE(page.find(">Gothic Qa&amp;8<"), std::string::npos);
+
+    FT_Library library = nullptr;
+    ASSERT_EQ(FT_Init_FreeType(&library), 0);
+    FT_Face original = nullptr;
+    FT_Face web = nullptr;
+    ASSERT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(type1.data()),
+                                 FT_Long(type1.size()), 0, &original),
+              0);
+    const std::string webBytes = readFile(dir.file("type1-lf1.ttf"));
+    ASSERT_EQ(webBytes.compare(0, 4, std::string("\0\1\0\0", 4)), 0) << "TrueType outlines";
+    ASSERT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(webBytes.data()),
+                                 FT_Long(webBytes.size()), 0, &web),
+              0);
+    for (const char c : std::string("GothicQa&8")) {
+        const FT_UInt mine = FT_Get_Char_Index(web, FT_ULong(c));
+        ASSERT_NE(mine, 0u) << c;
+        ASSERT_EQ(
+            FT_Load_Glyph(original, FT_Get_Char_Index(original, FT_ULong(c)), FT_LOAD_NO_SCALE), 0);
+        const FT_Glyph_Metrics expected = original->glyph->metrics;
+        const short contours = original->glyph->outline.n_contours;
+        ASSERT_EQ(FT_Load_Glyph(web, mine, FT_LOAD_NO_SCALE), 0) << c;
+        const FT_Glyph_Metrics got = web->glyph->metrics;
+        EXPECT_EQ(got.horiAdvance, expected.horiAdvance) << c;
+        EXPECT_EQ(web->glyph->outline.n_contours, contours) << c;
+        // The curves become quadratic ones within a font unit of the cubic ones.
+        EXPECT_NEAR(got.horiBearingX, expected.horiBearingX, 2) << c;
+        EXPECT_NEAR(got.horiBearingY, expected.horiBearingY, 2) << c;
+        EXPECT_NEAR(got.width, expected.width, 3) << c;
+        EXPECT_NEAR(got.height, expected.height, 3) << c;
+    }
+    EXPECT_EQ(FT_Get_Char_Index(web, 'Z'), 0u) << "characters the page does not show are left out";
+    FT_Done_Face(web);
+    FT_Done_Face(original);
     FT_Done_FreeType(library);
 }
 

@@ -13,6 +13,7 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_OUTLINE_H
 
 #include <algorithm>
 #include <cerrno>
@@ -72,11 +73,93 @@ struct HtmlPage {
 struct FontProgram {
     std::string bytes;
     bool cff = false;    // a bare CFF font, which needs the metrics below
+    bool type1 = false;  // a Type 1 font, kept as the outlines below
     FontMetrics metrics; // read by FreeType
+    std::vector<GlyphContours> outlines;
 };
 
-// A CFF font's metrics in font units, as FreeType reads them (under MuPDF's FreeType lock).
-FontMetrics metricsOf(fz_context* ctx, fz_font* font) {
+// FreeType's outline of a glyph as TrueType contours: cubic curves (Type 1's) split into
+// quadratic ones until each lies within a font unit of the curve it stands for.
+struct ContourWalk {
+    GlyphContours contours;
+    FT_Vector at{};
+};
+
+OutlinePoint pointOf(double x, double y, bool onCurve) {
+    return {int16_t(std::clamp(std::lround(x), -32768l, 32767l)),
+            int16_t(std::clamp(std::lround(y), -32768l, 32767l)), onCurve};
+}
+
+void quadraticTo(ContourWalk& w, double cx, double cy, double x, double y) {
+    w.contours.back().push_back(pointOf(cx, cy, false));
+    w.contours.back().push_back(pointOf(x, y, true));
+}
+
+void cubicTo(ContourWalk& w, double x0, double y0, double x1, double y1, double x2, double y2,
+             double x3, double y3, int depth) {
+    // How far the best quadratic strays from the cubic: √3/36 of |P3 − 3P2 + 3P1 − P0|.
+    const double dx = x3 - 3 * x2 + 3 * x1 - x0;
+    const double dy = y3 - 3 * y2 + 3 * y1 - y0;
+    if (depth >= 6 || std::sqrt(dx * dx + dy * dy) * 0.0481125 <= 1.0) {
+        quadraticTo(w, (3 * (x1 + x2) - x0 - x3) / 4, (3 * (y1 + y2) - y0 - y3) / 4, x3, y3);
+        return;
+    }
+    const double ax = (x0 + x1) / 2, ay = (y0 + y1) / 2;
+    const double bx = (x1 + x2) / 2, by = (y1 + y2) / 2;
+    const double cx = (x2 + x3) / 2, cy = (y2 + y3) / 2;
+    const double abx = (ax + bx) / 2, aby = (ay + by) / 2;
+    const double bcx = (bx + cx) / 2, bcy = (by + cy) / 2;
+    const double mx = (abx + bcx) / 2, my = (aby + bcy) / 2;
+    cubicTo(w, x0, y0, ax, ay, abx, aby, mx, my, depth + 1);
+    cubicTo(w, mx, my, bcx, bcy, cx, cy, x3, y3, depth + 1);
+}
+
+GlyphContours contoursOf(const FT_Outline& outline) {
+    ContourWalk walk;
+    FT_Outline_Funcs funcs{};
+    funcs.move_to = [](const FT_Vector* to, void* user) {
+        auto& w = *static_cast<ContourWalk*>(user);
+        w.contours.emplace_back();
+        w.contours.back().push_back(pointOf(double(to->x), double(to->y), true));
+        w.at = *to;
+        return 0;
+    };
+    funcs.line_to = [](const FT_Vector* to, void* user) {
+        auto& w = *static_cast<ContourWalk*>(user);
+        w.contours.back().push_back(pointOf(double(to->x), double(to->y), true));
+        w.at = *to;
+        return 0;
+    };
+    funcs.conic_to = [](const FT_Vector* control, const FT_Vector* to, void* user) {
+        auto& w = *static_cast<ContourWalk*>(user);
+        quadraticTo(w, double(control->x), double(control->y), double(to->x), double(to->y));
+        w.at = *to;
+        return 0;
+    };
+    funcs.cubic_to = [](const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
+        auto& w = *static_cast<ContourWalk*>(user);
+        cubicTo(w, double(w.at.x), double(w.at.y), double(c1->x), double(c1->y), double(c2->x),
+                double(c2->y), double(to->x), double(to->y), 0);
+        w.at = *to;
+        return 0;
+    };
+    if (FT_Outline_Decompose(const_cast<FT_Outline*>(&outline), &funcs, &walk) != 0) {
+        return {};
+    }
+    // A contour closes by itself: a last point on its start is dropped.
+    for (auto& contour : walk.contours) {
+        if (contour.size() > 1 && contour.back().onCurve && contour.back().x == contour[0].x &&
+            contour.back().y == contour[0].y) {
+            contour.pop_back();
+        }
+    }
+    std::erase_if(walk.contours, [](const auto& contour) { return contour.size() < 2; });
+    return std::move(walk.contours);
+}
+
+// A CFF or Type 1 font's metrics in font units, as FreeType reads them (under MuPDF's FreeType
+// lock), and for Type 1 the glyphs' outlines.
+FontMetrics metricsOf(fz_context* ctx, fz_font* font, std::vector<GlyphContours>* outlines) {
     FontMetrics m;
     auto* face = static_cast<FT_Face>(fz_font_ft_face(ctx, font));
     if (!face) {
@@ -96,9 +179,20 @@ FontMetrics metricsOf(fz_context* ctx, fz_font* font) {
             face, FT_UInt(g), FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_IGNORE_TRANSFORM);
         m.advances[g] =
             error ? 0 : uint16_t(std::clamp<FT_Pos>(face->glyph->metrics.horiAdvance, 0, 0xFFFF));
+        if (outlines) {
+            outlines->push_back(error || face->glyph->format != FT_GLYPH_FORMAT_OUTLINE
+                                    ? GlyphContours{}
+                                    : contoursOf(face->glyph->outline));
+        }
     }
     fz_unlock(ctx, FZ_LOCK_FREETYPE);
     return m;
+}
+
+// A Type 1 font program: its clear text ("%!PS-AdobeFont", "%!FontType1") or the segment
+// header of a PFB file.
+bool isType1(const unsigned char* data, size_t size) {
+    return size > 2 && ((data[0] == '%' && data[1] == '!') || (data[0] == 0x80 && data[1] == 1));
 }
 
 class FontBank {
@@ -113,10 +207,14 @@ public:
         unsigned char* data = nullptr;
         const size_t size = fz_buffer_storage(ctx, font->buffer, &data);
         FontProgram program;
-        program.bytes.assign(reinterpret_cast<const char*>(data), size);
         program.cff = size > 4 && data[0] == 1;
-        if (program.cff) {
-            program.metrics = metricsOf(ctx, font);
+        program.type1 = isType1(data, size);
+        // A Type 1 program is kept as its outlines, which the web font is made of.
+        if (!program.type1) {
+            program.bytes.assign(reinterpret_cast<const char*>(data), size);
+        }
+        if (program.cff || program.type1) {
+            program.metrics = metricsOf(ctx, font, program.type1 ? &program.outlines : nullptr);
         }
         std::lock_guard lock(m_mutex);
         m_fonts.emplace(key, std::move(program));
@@ -130,6 +228,9 @@ public:
             return {};
         }
         const FontProgram& p = it->second;
+        if (p.type1) {
+            return webFontFromOutlines(p.outlines, p.metrics, family, glyphs);
+        }
         return p.cff ? webFontFromCff(p.bytes, p.metrics, family, glyphs)
                      : webFont(p.bytes, family, glyphs);
     }
@@ -139,8 +240,8 @@ private:
     std::map<std::string, FontProgram> m_fonts;
 };
 
-// The key of an embedded TrueType or CFF font: its name, size and a hash of its first and last
-// kilobytes (a font object's address may be reused by another font on another page); empty for
+// The key of an embedded TrueType, CFF or Type 1 font: its name, size and a hash of its first and
+// last kilobytes (a font object's address may be reused by another font on another page); empty for
 // any other font.
 std::string webFontKey(fz_context* ctx, fz_font* font) {
     if (!font || !font->buffer) {
@@ -153,7 +254,7 @@ std::string webFontKey(fz_context* ctx, fz_font* font) {
         size > 12 && ((data[0] == 0 && data[1] == 1 && data[2] == 0 && data[3] == 0) ||
                       std::memcmp(data, "true", 4) == 0);
     const bool cff = size > 4 && data[0] == 1 && data[1] == 0 && data[2] == 4;
-    if (!trueType && !cff) {
+    if (!trueType && !cff && !isType1(data, size)) {
         return {};
     }
     uint64_t hash = 1469598103934665603ull;
@@ -244,6 +345,28 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// Where a browser puts the baseline of text set with line-height 1, below the top of its line,
+// in font sizes: the ascent, after half of what ascent and descent leave of the line. For the
+// common fonts that stand in for the page's ones it is within a hundredth of this.
+constexpr float UsualBaseline = 0.845f;
+
+// The same for a web font, from the ascent and descent its tables give.
+float baselineOf(fz_context* ctx, fz_font* font) {
+    auto* face = static_cast<FT_Face>(fz_font_ft_face(ctx, font));
+    if (!face) {
+        return UsualBaseline;
+    }
+    fz_lock(ctx, FZ_LOCK_FREETYPE);
+    const float em = face->units_per_EM ? float(face->units_per_EM) : 1000.0f;
+    const float ascent = float(face->ascender) / em;
+    const float descent = -float(face->descender) / em;
+    fz_unlock(ctx, FZ_LOCK_FREETYPE);
+    if (ascent <= 0 || ascent > 2 || descent < 0 || descent > 1) {
+        return UsualBaseline;
+    }
+    return (1 + ascent - descent) / 2;
+}
+
 // The page's text as spans. On a page drawn whole for recognition all text is invisible: the
 // background shows the page as it is, and the words over it make it searchable and let it be
 // copied.
@@ -296,8 +419,20 @@ void collectText(fz_context* ctx, fz_stext_page* raw, bool recognised, const Gly
                     out.spans.push_back(Span{});
                     span = &out.spans.back();
                     span->style = style;
-                    span->x = ch->quad.ul.x;
-                    span->y = ch->quad.ul.y;
+                    // The span's top left corner, where the browser puts the baseline as far
+                    // below as the page has it. A recognised word's box is its place.
+                    fz_point top = ch->quad.ul;
+                    const float up =
+                        std::hypot(ch->quad.ul.x - ch->quad.ll.x, ch->quad.ul.y - ch->quad.ll.y);
+                    if (!recognised && up > 0) {
+                        const float k =
+                            (style.webFont.empty() ? UsualBaseline : baselineOf(ctx, ch->font)) *
+                            size / up;
+                        top = {ch->origin.x + (ch->quad.ul.x - ch->quad.ll.x) * k,
+                               ch->origin.y + (ch->quad.ul.y - ch->quad.ll.y) * k};
+                    }
+                    span->x = top.x;
+                    span->y = top.y;
                     span->angle = angle;
                 }
                 appendUtf8(span->text, char32_t(ch->c));
@@ -457,12 +592,14 @@ std::string colorText(uint32_t c) {
 }
 
 // Browsers draw the text in their own fonts; this script stretches each span to the width
-// the text has on the PDF page, so lines keep their length and columns stay apart.
+// the text has on the PDF page, so lines keep their length and columns stay apart. It measures
+// again once the page's web fonts have loaded: until then the spans stand in a fallback font.
 const char* fitScript = R"(<script>
-(function(){var s=document.querySelectorAll('span[data-w]');var pt=96/72;
+(function(){function fit(){var s=document.querySelectorAll('span[data-w]');var pt=96/72;
 for(var i=0;i<s.length;i++){var e=s[i],w=e.offsetWidth;if(!w)continue;
-var k=parseFloat(e.getAttribute('data-w'))*pt/w;if(k>0.5&&k<2){var r=e.getAttribute('data-r');
-e.style.transform=(r?'rotate('+r+'deg) ':'')+'scaleX('+k.toFixed(3)+')';}}})();
+var k=parseFloat(e.getAttribute('data-w'))*pt/w,r=e.getAttribute('data-r');
+e.style.transform=(r?'rotate('+r+'deg) ':'')+(k>0.5&&k<2?'scaleX('+k.toFixed(3)+')':'');}}
+fit();if(document.fonts&&document.fonts.ready){document.fonts.ready.then(fit);}})();
 </script>
 )";
 

@@ -1,6 +1,7 @@
 #include "web_fonts.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -260,21 +261,27 @@ std::string webFont(const std::string& font, const std::string& family,
     return assemble(tables, 0x00010000);
 }
 
-std::string webFontFromCff(const std::string& cff, const FontMetrics& metrics,
-                           const std::string& family, const std::map<int, int>& glyphs) {
-    const size_t glyphCount = metrics.advances.size();
+namespace {
+
+// The characters of `glyphs` whose glyphs a font of `glyphCount` glyphs holds.
+std::map<int, int> usableOf(const std::map<int, int>& glyphs, size_t glyphCount) {
     std::map<int, int> usable;
     for (const auto& [c, gid] : glyphs) {
         if (gid > 0 && size_t(gid) < glyphCount) {
             usable.emplace(c, gid);
         }
     }
-    if (usable.empty() || cff.size() < 4 || cff[0] != 1 || glyphCount > 0xFFFF) {
-        return {};
-    }
-    std::map<std::string, std::string> tables;
-    tables["CFF "] = cff;
+    return usable;
+}
 
+// The tables of a font that its outlines do not carry themselves: the header (`longOffsets`
+// for a glyf font's loca), the horizontal metrics (`bearings`: each glyph's left side bearing,
+// or none), characters, names and the operating system's metrics.
+std::map<std::string, std::string> tablesOf(const FontMetrics& metrics, bool longOffsets,
+                                            const std::vector<int16_t>& bearings,
+                                            const std::string& family,
+                                            const std::map<int, int>& usable) {
+    std::map<std::string, std::string> tables;
     std::string head;
     put32(head, 0x00010000); // version
     put32(head, 0x00010000); // font revision
@@ -290,16 +297,19 @@ std::string webFontFromCff(const std::string& cff, const FontMetrics& metrics,
     put16(head, 0); // style
     put16(head, 8); // smallest readable size
     put16(head, 2); // direction hint
-    put16(head, 0); // short offsets
+    put16(head, longOffsets ? 1 : 0);
     put16(head, 0); // glyph data format
     tables["head"] = head;
 
     uint16_t widest = 0;
+    int16_t leastBearing = 0;
     std::string hmtx;
-    for (const uint16_t advance : metrics.advances) {
-        widest = std::max(widest, advance);
-        put16(hmtx, advance);
-        put16(hmtx, 0);
+    for (size_t g = 0; g < metrics.advances.size(); ++g) {
+        const int16_t bearing = g < bearings.size() ? bearings[g] : 0;
+        widest = std::max(widest, metrics.advances[g]);
+        leastBearing = std::min(leastBearing, bearing);
+        put16(hmtx, metrics.advances[g]);
+        put16(hmtx, uint16_t(bearing));
     }
     tables["hmtx"] = hmtx;
     std::string hhea;
@@ -308,26 +318,137 @@ std::string webFontFromCff(const std::string& cff, const FontMetrics& metrics,
     put16(hhea, uint16_t(metrics.descender));
     put16(hhea, 0); // line gap
     put16(hhea, widest);
-    put16(hhea, uint16_t(std::min(metrics.xMin, 0))); // least left side bearing
-    put16(hhea, 0);                                   // least right side bearing
+    put16(hhea, uint16_t(leastBearing));
+    put16(hhea, 0); // least right side bearing
     put16(hhea, uint16_t(metrics.xMax));
     put16(hhea, 1); // caret: upright
     put16(hhea, 0);
     put16(hhea, 0);
     hhea.append(8, '\0'); // reserved
     put16(hhea, 0);       // metric data format
-    put16(hhea, uint32_t(glyphCount));
+    put16(hhea, uint32_t(metrics.advances.size()));
     tables["hhea"] = hhea;
-    std::string maxp;
-    put32(maxp, 0x00005000); // version 0.5: outlines in CFF
-    put16(maxp, uint32_t(glyphCount));
-    tables["maxp"] = maxp;
 
     tables["cmap"] = cmapTable(usable);
     tables["name"] = nameTable(family);
     tables["post"] = postTable();
     tables["OS/2"] = os2Table(int16_t(metrics.ascender), int16_t(metrics.descender), usable);
+    return tables;
+}
+
+// One glyph of a glyf table: its contours' end points, no instructions, a flag per point
+// (on the outline or not) and the points as 16-bit steps from the one before.
+std::string glyphEntry(const GlyphContours& contours, int16_t& xMin) {
+    std::string out;
+    int16_t x0 = INT16_MAX, y0 = INT16_MAX, x1 = INT16_MIN, y1 = INT16_MIN;
+    size_t points = 0;
+    for (const auto& contour : contours) {
+        for (const OutlinePoint& p : contour) {
+            x0 = std::min(x0, p.x);
+            y0 = std::min(y0, p.y);
+            x1 = std::max(x1, p.x);
+            y1 = std::max(y1, p.y);
+        }
+        points += contour.size();
+    }
+    if (points == 0 || contours.size() > 0x7FFF || points > 0xFFFF) {
+        xMin = 0;
+        return out;
+    }
+    xMin = x0;
+    put16(out, uint32_t(contours.size()));
+    put16(out, uint16_t(x0));
+    put16(out, uint16_t(y0));
+    put16(out, uint16_t(x1));
+    put16(out, uint16_t(y1));
+    size_t end = 0;
+    for (const auto& contour : contours) {
+        end += contour.size();
+        put16(out, uint32_t(end - 1));
+    }
+    put16(out, 0); // no instructions
+    for (const auto& contour : contours) {
+        for (const OutlinePoint& p : contour) {
+            out += char(p.onCurve ? 1 : 0);
+        }
+    }
+    for (const bool alongX : {true, false}) {
+        int previous = 0;
+        for (const auto& contour : contours) {
+            for (const OutlinePoint& p : contour) {
+                const int v = alongX ? p.x : p.y;
+                put16(out, uint16_t(int16_t(v - previous)));
+                previous = v;
+            }
+        }
+    }
+    out.append((4 - out.size() % 4) % 4, '\0');
+    return out;
+}
+
+} // namespace
+
+std::string webFontFromCff(const std::string& cff, const FontMetrics& metrics,
+                           const std::string& family, const std::map<int, int>& glyphs) {
+    const size_t glyphCount = metrics.advances.size();
+    const std::map<int, int> usable = usableOf(glyphs, glyphCount);
+    if (usable.empty() || cff.size() < 4 || cff[0] != 1 || glyphCount > 0xFFFF) {
+        return {};
+    }
+    std::map<std::string, std::string> tables = tablesOf(metrics, false, {}, family, usable);
+    tables["CFF "] = cff;
+    std::string maxp;
+    put32(maxp, 0x00005000); // version 0.5: outlines in CFF
+    put16(maxp, uint32_t(glyphCount));
+    tables["maxp"] = maxp;
     return assemble(tables, 0x4F54544F); // "OTTO"
+}
+
+std::string webFontFromOutlines(const std::vector<GlyphContours>& outlines,
+                                const FontMetrics& metrics, const std::string& family,
+                                const std::map<int, int>& glyphs) {
+    const size_t glyphCount = std::min(outlines.size(), metrics.advances.size());
+    const std::map<int, int> usable = usableOf(glyphs, glyphCount);
+    if (usable.empty() || glyphCount > 0xFFFF) {
+        return {};
+    }
+    std::vector<bool> kept(glyphCount, false);
+    for (const auto& [c, gid] : usable) {
+        kept[size_t(gid)] = true;
+    }
+    std::string glyf;
+    std::string loca;
+    std::vector<int16_t> bearings(glyphCount, 0);
+    size_t maxPoints = 0, maxContours = 0;
+    for (size_t g = 0; g < glyphCount; ++g) {
+        put32(loca, uint32_t(glyf.size()));
+        if (kept[g]) {
+            glyf += glyphEntry(outlines[g], bearings[g]);
+            size_t points = 0;
+            for (const auto& contour : outlines[g]) {
+                points += contour.size();
+            }
+            maxPoints = std::max(maxPoints, points);
+            maxContours = std::max(maxContours, outlines[g].size());
+        }
+    }
+    put32(loca, uint32_t(glyf.size()));
+    FontMetrics trimmed = metrics;
+    trimmed.advances.resize(glyphCount);
+    std::map<std::string, std::string> tables = tablesOf(trimmed, true, bearings, family, usable);
+    tables["glyf"] = glyf;
+    tables["loca"] = loca;
+    std::string maxp;
+    put32(maxp, 0x00010000); // version 1.0: outlines in glyf
+    put16(maxp, uint32_t(glyphCount));
+    put16(maxp, uint32_t(std::min<size_t>(maxPoints, 0xFFFF)));
+    put16(maxp, uint32_t(std::min<size_t>(maxContours, 0xFFFF)));
+    put16(maxp, 0);        // composite points
+    put16(maxp, 0);        // composite contours
+    put16(maxp, 2);        // zones
+    maxp.append(18, '\0'); // no instructions: no twilight points, storage, functions, stack
+    tables["maxp"] = maxp;
+    return assemble(tables, 0x00010000);
 }
 
 } // namespace tools

@@ -19,7 +19,7 @@ namespace tools {
 std::string webFont(const std::string& font, const std::string& family,
                     const std::map<int, int>& glyphs);
 
-/// What a bare CFF font (Type 1C, CID-keyed CFF) does not say of itself in the tables an
+/// What a bare CFF or Type 1 font does not say of itself in the tables an
 /// OpenType font needs: read by FreeType, in font units.
 struct FontMetrics {
     int unitsPerEm = 1000;
@@ -33,5 +33,21 @@ struct FontMetrics {
 /// does. Empty when no character fits.
 std::string webFontFromCff(const std::string& cff, const FontMetrics& metrics,
                            const std::string& family, const std::map<int, int>& glyphs);
+
+/// A point of a glyph's contour as TrueType stores it: on the outline, or the control point of
+/// a quadratic curve between its neighbours. In font units.
+struct OutlinePoint {
+    int16_t x = 0;
+    int16_t y = 0;
+    bool onCurve = true;
+};
+using GlyphContours = std::vector<std::vector<OutlinePoint>>;
+
+/// A font that browsers do not load (Type 1) as a TrueType font made of its glyphs' contours
+/// (`outlines`, per glyph, curves already quadratic), named and mapped as webFont() does. Only
+/// the glyphs that `glyphs` maps to are kept; hinting is not. Empty when no character fits.
+std::string webFontFromOutlines(const std::vector<GlyphContours>& outlines,
+                                const FontMetrics& metrics, const std::string& family,
+                                const std::map<int, int>& glyphs);
 
 } // namespace tools
