@@ -1494,8 +1494,24 @@ Table buildTable(fz_context* ctx, const std::vector<TextLine>& pieces,
     for (auto& cells : grid) {
         Table::Row row;
         for (size_t c = 0; c < columns.size(); ++c) {
+            // The cell's pieces line by line, each line from the left.
+            std::vector<size_t>& inCell = cells[c];
+            std::sort(inCell.begin(), inCell.end(),
+                      [&](size_t a, size_t b) { return pieces[a].baseline < pieces[b].baseline; });
+            std::map<size_t, int> lineOf;
+            for (size_t i = 0, first = 0; i < inCell.size(); ++i) {
+                const TextLine& head = pieces[inCell[first]];
+                if (pieces[inCell[i]].baseline - head.baseline >= 0.25f * head.size) {
+                    first = i;
+                }
+                lineOf[inCell[i]] = int(first);
+            }
+            std::stable_sort(inCell.begin(), inCell.end(), [&](size_t a, size_t b) {
+                return lineOf[a] < lineOf[b] ||
+                       (lineOf[a] == lineOf[b] && pieces[a].x0 < pieces[b].x0);
+            });
             std::vector<TextLine> lines;
-            for (const size_t p : cells[c]) {
+            for (const size_t p : inCell) {
                 const TextLine& piece = pieces[p];
                 if (!lines.empty() &&
                     std::fabs(lines.back().baseline - piece.baseline) < 0.25f * piece.size) {
@@ -1602,18 +1618,40 @@ std::vector<FlowItem> findTables(fz_context* ctx,
                 columnCount = columnsOf(pieces, rows, from, to + 1, gap).size();
                 ++to;
             }
-            const auto columns = columnsOf(pieces, rows, from, to, gap);
+            auto columns = columnsOf(pieces, rows, from, to, gap);
             size_t wide = 0; // rows with text in two columns or more
-            std::vector<size_t> filledRows(columns.size(), 0);
-            for (size_t r = from; r < to; ++r) {
-                std::vector<bool> filled(columns.size(), false);
-                for (const size_t p : rows[r].pieces) {
-                    filled[columnOf(columns, pieces[p])] = true;
+            std::vector<size_t> filledRows;
+            const auto count = [&] {
+                wide = 0;
+                filledRows.assign(columns.size(), 0);
+                for (size_t r = from; r < to; ++r) {
+                    std::vector<bool> filled(columns.size(), false);
+                    for (const size_t p : rows[r].pieces) {
+                        filled[columnOf(columns, pieces[p])] = true;
+                    }
+                    wide += std::count(filled.begin(), filled.end(), true) >= 2;
+                    for (size_t c = 0; c < columns.size(); ++c) {
+                        filledRows[c] += filled[c];
+                    }
                 }
-                wide += std::count(filled.begin(), filled.end(), true) >= 2;
-                for (size_t c = 0; c < columns.size(); ++c) {
-                    filledRows[c] += filled[c];
+            };
+            count();
+            // A column that one row alone fills (a form's "Apt. no." between two fields) is
+            // part of the nearer column beside it.
+            for (size_t c = 0; columns.size() > 2 && c < columns.size();) {
+                if (filledRows[c] >= 2) {
+                    ++c;
+                    continue;
                 }
+                const float before = c > 0 ? columns[c].first - columns[c - 1].second : 1e9f;
+                const float after =
+                    c + 1 < columns.size() ? columns[c + 1].first - columns[c].second : 1e9f;
+                const size_t into = before <= after ? c - 1 : c + 1;
+                columns[into] = {std::min(columns[into].first, columns[c].first),
+                                 std::max(columns[into].second, columns[c].second)};
+                columns.erase(columns.begin() + std::ptrdiff_t(c));
+                count();
+                c = 0;
             }
             // Two wide columns side by side are columns of running text (or of an index), not
             // a table; nor is a column of list marks beside the items' text.
