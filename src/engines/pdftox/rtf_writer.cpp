@@ -272,8 +272,10 @@ std::string RtfWriter::tableRtf(const Table& table, int columnLeft, int width) {
     const double scale = right - table.leftTwips > width - start && right > table.leftTwips
                              ? double(width - start) / (right - table.leftTwips)
                              : 1.0;
-    std::string definition =
-        "\\trowd\\trgaph" + std::to_string(Gap) + "\\trleft" + std::to_string(start);
+    // No space above and below a cell's text: the rows stand as close as on the page.
+    std::string definition = "\\trowd\\trgaph" + std::to_string(Gap) +
+                             "\\trpaddt0\\trpaddft3\\trpaddb0\\trpaddfb3\\trleft" +
+                             std::to_string(start);
     for (const int cell : table.cellRightTwips) {
         const int x = start + int(std::lround((cell - table.leftTwips) * scale));
         definition += "\\cellx" + std::to_string(x);

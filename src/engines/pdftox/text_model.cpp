@@ -1660,8 +1660,11 @@ std::vector<FlowItem> findTables(fz_context* ctx,
                     return c.second - c.first > share * (frame.right - frame.left);
                 });
             };
-            const bool textColumns =
-                widerThan(0.3f) >= 2 || (columns.size() == 2 && widerThan(0.25f) == 2);
+            // A few rows whose wide columns come with narrow ones (a form's numbered boxes)
+            // are a table whatever their widths.
+            const bool numbered = to - from <= 8 && widerThan(0.05f) < ptrdiff_t(columns.size());
+            const bool textColumns = !numbered && (widerThan(0.3f) >= 2 ||
+                                                   (columns.size() == 2 && widerThan(0.25f) == 2));
             bool marks = true;
             for (size_t r = from; r < to && marks; ++r) {
                 for (const size_t p : rows[r].pieces) {
