@@ -261,13 +261,22 @@ TEST_F(Run, OutputsNeverOverwriteTheInputOrEachOther) {
 }
 
 TEST_F(Run, AFullDiskFailsEveryFormatWithItsReasonAndLeavesNoPartialFile) {
-    // Pages full of text: every format's output is larger than the room left.
+    // Pages full of text, each with a grainy picture: every format's output is larger than the
+    // room left (a movie keeps the text as text, small, but not the picture).
     std::vector<FixturePage> pages(12);
+    uint32_t grain = 12345;
     for (FixturePage& page : pages) {
         for (int line = 0; line < 40; ++line) {
             page.content += textLine("F3", 10, 50, 760 - 18 * line,
                                      "A line of words that fills the page and the disk too.");
         }
+        testing_support::FixturePicture picture{"Im1", 48, 48, std::string(48 * 48 * 3, '\0')};
+        for (char& byte : picture.rgb) {
+            grain = grain * 1103515245u + 12345u;
+            byte = char(grain >> 24);
+        }
+        page.pictures.push_back(std::move(picture));
+        page.content += "q 200 0 0 200 350 40 cm /Im1 Do Q\n";
     }
     const QString wordy = in + "/wordy.pdf";
     ASSERT_TRUE(writeFixturePdf(wordy.toStdString(), pages));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "atomic_file.h"
 #include "mupdf.h"
 #include "page_budget.h"
 
@@ -61,7 +62,8 @@ struct DocumentSource {
 
 /// Works off the pages first..last (all inside the document) on worker threads, each with a
 /// cloned context and its own copy of the document, and hands the results to `deliver` on the
-/// calling thread in page order. A page whose work failed arrives as an empty optional.
+/// calling thread in page order. A page whose work failed arrives as an empty optional; one that
+/// failed to write its output (WriteError) ends the run with that error instead.
 /// `deliver` returns false to stop the run early; requestStop() stops it too, after the pages
 /// in hand, and makes runPages return false (it returns true otherwise). At most a few pages beyond
 /// the one awaited are in flight, so memory stays bounded whatever the page count. Each page's
@@ -82,6 +84,7 @@ bool runPages(const DocumentSource& source, int first, int last,
     std::mutex mutex;
     std::condition_variable changed;
     std::map<int, std::optional<Result>> ready;
+    std::map<int, std::exception_ptr> writeFailures;
     int nextPage = first;
     int awaited = first;
     bool stop = false;
@@ -110,12 +113,17 @@ bool runPages(const DocumentSource& source, int first, int last,
                 page = nextPage++;
             }
             std::optional<Result> result;
+            std::exception_ptr writeFailure;
             bool exceeded = false;
             if (doc) {
                 try {
                     const PageBudget budget(generation);
                     result = work(context->get(), doc.get(), page);
                     exceeded = budget.exceeded();
+                } catch (const WriteError&) {
+                    // A page that could not be written (a full disk) fails the run: it is not
+                    // a page that could not be read.
+                    writeFailure = std::current_exception();
                 } catch (const std::exception&) {
                     result.reset();
                 }
@@ -123,6 +131,9 @@ bool runPages(const DocumentSource& source, int first, int last,
             {
                 std::lock_guard lock(mutex);
                 ready.emplace(page, std::move(result));
+                if (writeFailure) {
+                    writeFailures.emplace(page, writeFailure);
+                }
             }
             if (exceeded) {
                 notePageCutShort(page);
@@ -170,8 +181,14 @@ bool runPages(const DocumentSource& source, int first, int last,
             result = std::move(it->second);
             ready.erase(it);
             awaited = page + 1;
+            if (const auto written = writeFailures.find(page); written != writeFailures.end()) {
+                failure = written->second;
+            }
         }
         changed.notify_all();
+        if (failure) {
+            break;
+        }
         bool more = false;
         try {
             more = deliver(page, std::move(result));

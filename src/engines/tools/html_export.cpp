@@ -4,6 +4,7 @@
 #include "image_writers.h"
 #include "mupdf.h"
 #include "page_pipeline.h"
+#include "quadratic_curves.h"
 #include "recognition.h"
 #include "text_model.h"
 #include "textless_device.h"
@@ -95,25 +96,6 @@ void quadraticTo(ContourWalk& w, double cx, double cy, double x, double y) {
     w.contours.back().push_back(pointOf(x, y, true));
 }
 
-void cubicTo(ContourWalk& w, double x0, double y0, double x1, double y1, double x2, double y2,
-             double x3, double y3, int depth) {
-    // How far the best quadratic strays from the cubic: √3/36 of |P3 − 3P2 + 3P1 − P0|.
-    const double dx = x3 - 3 * x2 + 3 * x1 - x0;
-    const double dy = y3 - 3 * y2 + 3 * y1 - y0;
-    if (depth >= 6 || std::sqrt(dx * dx + dy * dy) * 0.0481125 <= 1.0) {
-        quadraticTo(w, (3 * (x1 + x2) - x0 - x3) / 4, (3 * (y1 + y2) - y0 - y3) / 4, x3, y3);
-        return;
-    }
-    const double ax = (x0 + x1) / 2, ay = (y0 + y1) / 2;
-    const double bx = (x1 + x2) / 2, by = (y1 + y2) / 2;
-    const double cx = (x2 + x3) / 2, cy = (y2 + y3) / 2;
-    const double abx = (ax + bx) / 2, aby = (ay + by) / 2;
-    const double bcx = (bx + cx) / 2, bcy = (by + cy) / 2;
-    const double mx = (abx + bcx) / 2, my = (aby + bcy) / 2;
-    cubicTo(w, x0, y0, ax, ay, abx, aby, mx, my, depth + 1);
-    cubicTo(w, mx, my, bcx, bcy, cx, cy, x3, y3, depth + 1);
-}
-
 GlyphContours contoursOf(const FT_Outline& outline) {
     ContourWalk walk;
     FT_Outline_Funcs funcs{};
@@ -138,8 +120,10 @@ GlyphContours contoursOf(const FT_Outline& outline) {
     };
     funcs.cubic_to = [](const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
         auto& w = *static_cast<ContourWalk*>(user);
-        cubicTo(w, double(w.at.x), double(w.at.y), double(c1->x), double(c1->y), double(c2->x),
-                double(c2->y), double(to->x), double(to->y), 0);
+        cubicToQuadratics(
+            double(w.at.x), double(w.at.y), double(c1->x), double(c1->y), double(c2->x),
+            double(c2->y), double(to->x), double(to->y), 1.0, 6,
+            [&w](double cx, double cy, double x, double y) { quadraticTo(w, cx, cy, x, y); });
         w.at = *to;
         return 0;
     };

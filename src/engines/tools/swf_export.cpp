@@ -3,6 +3,7 @@
 #include "image_writers.h"
 #include "mupdf.h"
 #include "page_pipeline.h"
+#include "quadratic_curves.h"
 #include "swf_writer.h"
 #include "textless_device.h"
 #include "tool_source.h"
@@ -166,29 +167,6 @@ void addStep(OutlineWalk& w, SwfOutlineStep::Kind kind, double x, double y, doub
     w.y = y;
 }
 
-void cubicTo(OutlineWalk& w, double x1, double y1, double x2, double y2, double x3, double y3,
-             int depth) {
-    const double x0 = w.x, y0 = w.y;
-    // The distance of the best quadratic from the cubic is at most √3/36 of this length.
-    const double ex = x3 - 3 * x2 + 3 * x1 - x0;
-    const double ey = y3 - 3 * y2 + 3 * y1 - y0;
-    if (depth >= 8 || std::hypot(ex, ey) * std::sqrt(3.0) / 36 <= Tolerance) {
-        const double cx = (3 * (x1 + x2) - x0 - x3) / 4;
-        const double cy = (3 * (y1 + y2) - y0 - y3) / 4;
-        addStep(w, SwfOutlineStep::Kind::Curve, x3, y3, cx, cy);
-        return;
-    }
-    // Split at the middle (de Casteljau).
-    const double ax = (x0 + x1) / 2, ay = (y0 + y1) / 2;
-    const double bx = (x1 + x2) / 2, by = (y1 + y2) / 2;
-    const double cx = (x2 + x3) / 2, cy = (y2 + y3) / 2;
-    const double abx = (ax + bx) / 2, aby = (ay + by) / 2;
-    const double bcx = (bx + cx) / 2, bcy = (by + cy) / 2;
-    const double mx = (abx + bcx) / 2, my = (aby + bcy) / 2;
-    cubicTo(w, ax, ay, abx, aby, mx, my, depth + 1);
-    cubicTo(w, bcx, bcy, cx, cy, x3, y3, depth + 1);
-}
-
 OutlineWalk& walkOf(void* arg) {
     return *static_cast<OutlineWalk*>(arg);
 }
@@ -201,8 +179,12 @@ const fz_path_walker outlineWalker = {
         addStep(walkOf(arg), SwfOutlineStep::Kind::Line, x * EmUnits, -y * EmUnits);
     },
     [](fz_context*, void* arg, float x1, float y1, float x2, float y2, float x3, float y3) {
-        cubicTo(walkOf(arg), x1 * EmUnits, -y1 * EmUnits, x2 * EmUnits, -y2 * EmUnits, x3 * EmUnits,
-                -y3 * EmUnits, 0);
+        OutlineWalk& w = walkOf(arg);
+        cubicToQuadratics(w.x, w.y, x1 * EmUnits, -y1 * EmUnits, x2 * EmUnits, -y2 * EmUnits,
+                          x3 * EmUnits, -y3 * EmUnits, Tolerance, 8,
+                          [&w](double cx, double cy, double x, double y) {
+                              addStep(w, SwfOutlineStep::Kind::Curve, x, y, cx, cy);
+                          });
     },
     [](fz_context*, void*) {}, // swfGlyphShape() closes each contour
     [](fz_context*, void* arg, float x1, float y1, float x2, float y2) {
