@@ -240,6 +240,11 @@ std::string RtfWriter::paragraphRtf(const Paragraph& para, int width, const char
     if (para.leader) {
         out += "\\tqr\\tldot\\tx" + std::to_string(width);
     }
+    // The paragraph's mark in the size of its text: a word processor counts the mark's size in
+    // the height of the last line, which the default 12 points would make taller.
+    if (largest > 0) {
+        out += "\\fs" + std::to_string(largest);
+    }
     for (const Run& run : para.runs) {
         out +=
             "{\\f" + std::to_string(fontIndex(run.face)) + "\\fs" + std::to_string(run.halfPoints);
@@ -290,8 +295,9 @@ std::string RtfWriter::tableRtf(const Table& table, int columnLeft, int width) {
                      (c == 0 ? table.leftTwips : table.cellRightTwips[c - 1])) *
                     scale)) -
                 2 * Gap;
+            // An empty cell in the smallest size, so that it never makes its row taller.
             if (row.cells[c].empty()) {
-                out += "\\pard\\plain\\intbl";
+                out += "\\pard\\plain\\intbl\\fs2";
             }
             for (size_t i = 0; i < row.cells[c].size(); ++i) {
                 if (i > 0) {
