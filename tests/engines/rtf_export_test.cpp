@@ -511,11 +511,10 @@ TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
     TempFolder dir;
     using testing_support::textLine;
     testing_support::FixturePage page;
-    const std::vector<std::vector<std::string>> rows = {{"Benchmark", "Time", "Speedup over"},
-                                                        {"", "", "the interpreter"},
-                                                        {"crypto-md5", "12 ms", "2.5"},
-                                                        {"string-tagcloud", "187 ms", "0.9"},
-                                                        {"3d-morph", "31 ms", "4.1"}};
+    const std::vector<std::vector<std::string>> rows = {
+        {"Benchmark", "Time", "Speedup over"}, {"", "", "the interpreter"},
+        {"crypto-md5", "12 ms", "2.5"},        {"string-tagcloud", "187 ms", "0.9"},
+        {"3d-morph", "31 ms", "4.1"},          {"richards", "", "1.2"}};
     const int columns[] = {72, 250, 400};
     for (size_t r = 0; r < rows.size(); ++r) {
         for (size_t c = 0; c < 3; ++c) {
@@ -540,7 +539,7 @@ TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
          it != std::sregex_iterator(); ++it) {
         definitions.push_back(it->str());
     }
-    ASSERT_EQ(definitions.size(), 4u) << "the head's two lines are one row: " << raw;
+    ASSERT_EQ(definitions.size(), 5u) << "the head's two lines are one row: " << raw;
     std::smatch edges;
     ASSERT_TRUE(std::regex_search(definitions[0], edges,
                                   std::regex("trleft(-?\\d+)\\\\cellx(\\d+)\\\\cellx(\\d+)"
@@ -555,6 +554,8 @@ TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
     EXPECT_NE(raw.find("Speedup over the interpreter}\\cell"), std::string::npos) << raw;
     EXPECT_NE(raw.find("string-tagcloud}\\cell"), std::string::npos);
     EXPECT_NE(raw.find("187 ms\\tab n.a.}\\cell"), std::string::npos) << raw;
+    // An empty cell in the smallest size, so that its row is no taller than its text.
+    EXPECT_NE(raw.find("richards}\\cell\n\\pard\\plain\\intbl\\fs2\\cell"), std::string::npos);
     EXPECT_EQ(raw.find("\\intbl{\\f0\\fs20 An item"), std::string::npos) << "lists stay lists";
     EXPECT_NE(exported.doc.pages[0].text.find("An item of a numbered list"), std::string::npos);
 }
