@@ -505,10 +505,10 @@ TEST(RtfTypesetting, TwoColumnPagesKeepTheirColumnsAndLeading) {
     EXPECT_NE(exported.doc.pages[0].text.find("number 39"), std::string::npos);
 }
 
-// A table whose cells line up, one of its cells running over two lines, above a numbered
-// list whose marks stand apart from the items' text as a column would.
-TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
-    TempFolder dir;
+// A table of benchmarks whose head runs over two lines, a note in one row between two
+// columns and an empty cell, above a numbered list whose marks stand apart from the items' text
+// as a column would.
+testing_support::FixturePage tablePage() {
     using testing_support::textLine;
     testing_support::FixturePage page;
     const std::vector<std::vector<std::string>> rows = {
@@ -523,13 +523,18 @@ TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
             }
         }
     }
-    // A note that one row alone has, between two columns, goes with the nearer one.
     page.content += textLine("F1", 10, 330, 700 - 12 * 3, "n.a.");
     for (int i = 1; i <= 3; ++i) {
         page.content += textLine("F1", 10, 72, 560 - 12 * i, std::to_string(i) + ".");
         page.content += textLine("F1", 10, 100, 560 - 12 * i,
                                  "An item of a numbered list, which is no table at all.");
     }
+    return page;
+}
+
+TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
+    TempFolder dir;
+    const testing_support::FixturePage page = tablePage();
     const Exported exported = exportFixture(dir, {page});
     const std::string& raw = exported.raw;
 
@@ -558,6 +563,47 @@ TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
     EXPECT_NE(raw.find("richards}\\cell\n\\pard\\plain\\intbl\\fs2\\cell"), std::string::npos);
     EXPECT_EQ(raw.find("\\intbl{\\f0\\fs20 An item"), std::string::npos) << "lists stay lists";
     EXPECT_NE(exported.doc.pages[0].text.find("An item of a numbered list"), std::string::npos);
+}
+
+// LibreOffice sets the table's rows with their cells side by side, and a page whose title
+// stands across its two columns on one page.
+TEST(RtfCorpus, WordProcessorLaysOutTablesAndColumns) {
+    if (run("command -v soffice >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "LibreOffice is not installed";
+    }
+    TempFolder dir;
+    using testing_support::textLine;
+    testing_support::FixturePage headed;
+    headed.content = textLine("F3", 18, 150, 770, "A Title Set Across Both Columns Above Them");
+    for (int column = 0; column < 2; ++column) {
+        for (int i = 0; i < 40; ++i) {
+            headed.content += textLine("F3", 10, column == 0 ? 54 : 324, 730 - 12 * i,
+                                       "Words of a column line, number " + std::to_string(i) +
+                                           " and some more to fill.");
+        }
+    }
+    const std::string pdf = dir.file("laid out.pdf");
+    ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {tablePage(), headed}));
+    const int h = OpenPDF(pdf.c_str(), "");
+    ASSERT_EQ(ExportRTF(h, dir.file("laid.rtf").c_str(), 1, 2, nullptr), 2);
+    ClosePDF(h);
+    ASSERT_EQ(run("cd '" + dir.path() + "' && soffice -env:UserInstallation=file://" + dir.path() +
+                  "/profile --headless --convert-to pdf laid.rtf >/dev/null 2>&1"),
+              0);
+    ASSERT_EQ(
+        run("pdftotext -layout '" + dir.file("laid.pdf") + "' '" + dir.file("laid.txt") + "'"), 0);
+    const std::string text = readFile(dir.file("laid.txt"));
+    EXPECT_TRUE(std::regex_search(text, std::regex("string-tagcloud +187 ms +n\\.a\\. +0\\.9")))
+        << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex("crypto-md5 +12 ms +2\\.5"))) << text;
+    // Two pages, as in the PDF: the title and both columns share the second.
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\f'), 2) << text;
+    const size_t second = text.find('\f');
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_NE(text.find("A Title Set Across", second), std::string::npos);
+    EXPECT_NE(text.find("number 39", second), std::string::npos);
+    EXPECT_TRUE(std::regex_search(text, std::regex("number 0 and some more to fill\\. +Words of")))
+        << "the columns side by side";
 }
 
 // A chart: many short labels beside bars on a white ground that covers a whole column. It
