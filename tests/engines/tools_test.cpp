@@ -3,6 +3,7 @@
 // readers.
 #include "engine_test_support.h"
 
+#include "page_pipeline.h"
 #include "tool_status.h"
 
 #include "platform/command_line.h"
@@ -581,6 +582,35 @@ TEST(Pdf2htm, GlyphsWithoutLettersAreDrawnIntoTheBackground) {
     EXPECT_EQ(darkIn(40, 70, 200, 100), 0) << "the plain words are text only";
     // A rule a tenth of a point thin, as forms draw them, is a line and not a faint smear.
     EXPECT_GT(darkIn(40, 316, 640, 324), 550) << "the thin rule";
+}
+
+// Pages are worked on several threads and delivered in order. A page that cannot be read
+// arrives empty and the run goes on; a page whose output cannot be written (a full disk) ends
+// the run with that error, so that no tool reports a page it lost as done.
+TEST(PageRuns, APageThatCannotBeWrittenFailsTheRun) {
+    TempFolder dir;
+    const std::string pdf = dir.file("pages.pdf");
+    ASSERT_TRUE(
+        testing_support::writeFixturePdf(pdf, std::vector<testing_support::FixturePage>(8)));
+    std::vector<int> delivered;
+    const auto work = [](fz_context*, fz_document*, int page) {
+        if (page == 2) {
+            throw std::runtime_error("a damaged page");
+        }
+        if (page == 5) {
+            throw pdftox::WriteError("cannot write page 5", ENOSPC);
+        }
+        return page;
+    };
+    const auto deliver = [&](int page, std::optional<int>&& result) {
+        delivered.push_back(result ? *result : -page);
+        return true;
+    };
+    EXPECT_THROW(pdftox::runPages<int>({pdf, ""}, 1, 8, work, deliver), pdftox::WriteError);
+    EXPECT_EQ(delivered, (std::vector<int>{1, -2, 3, 4}));
+    delivered.clear();
+    EXPECT_TRUE(pdftox::runPages<int>({pdf, ""}, 6, 8, work, deliver));
+    EXPECT_EQ(delivered, (std::vector<int>{6, 7, 8}));
 }
 
 // None of the converting tools writes its output over its input, named as it is or through a
