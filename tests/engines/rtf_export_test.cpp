@@ -3,6 +3,7 @@
 #include "engine_test_support.h"
 #include "rtf_reader.h"
 #include "rtf_writer.h"
+#include "symbol_fonts.h"
 #include "text_model.h"
 #include "utf8.h"
 
@@ -153,6 +154,25 @@ TEST_F(RtfExport, RangesProgressAndFailures) {
               PDFTOX_WRITE_FAILED);
     EXPECT_EQ(ExportRTF(handle, "", 1, 3, nullptr), PDFTOX_BAD_ARGUMENT);
     EXPECT_EQ(ExportRTF(-4, out.c_str(), 1, 3, nullptr), PDFTOX_BAD_HANDLE);
+}
+
+// Which fonts' codes are read as Wingdings or Symbol pictures, and which are left alone.
+TEST(RtfText, SymbolFontCodesByTheFontsName) {
+    using pdftox::symbolCharacter;
+    EXPECT_EQ(symbolCharacter("ABCDEF+Wingdings-Regular", U'l'), U'\u25CF');
+    EXPECT_EQ(symbolCharacter("Wingdings", 0xF0FC), U'\u2714') << "the private-use codes";
+    EXPECT_EQ(symbolCharacter("Wingdings", U' '), U' ');
+    EXPECT_EQ(symbolCharacter("Wingdings2", U'P'), U'P') << "another font's pictures";
+    EXPECT_EQ(symbolCharacter("Wingdings-3", U'P'), U'P');
+    EXPECT_EQ(symbolCharacter("SymbolMT", U'a'), U'\u03B1');
+    EXPECT_EQ(symbolCharacter("Symbol", 0xF0E5), U'\u2211');
+    EXPECT_EQ(symbolCharacter("Symbol", U'\u00D7'), U'\u00D7') << "already Unicode: ×";
+    EXPECT_EQ(symbolCharacter("Symbol", U'\u03B1'), U'\u03B1');
+    EXPECT_EQ(symbolCharacter("Symbol", U'3'), U'3');
+    for (const char* other : std::initializer_list<const char*>{
+             "Symbola", "OpenSymbol", "SymbolNeu", "Arial", "", nullptr}) {
+        EXPECT_EQ(symbolCharacter(other, U'a'), U'a') << (other ? other : "no name");
+    }
 }
 
 TEST(RtfText, EscapesAndFontNames) {
