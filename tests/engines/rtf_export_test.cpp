@@ -585,6 +585,51 @@ TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
     EXPECT_NE(exported.doc.pages[0].text.find("An item of a numbered list"), std::string::npos);
 }
 
+// Running text set in narrow columns side by side, or beside a sidebar, lines up row by row
+// as a table would; its lines go on with their sentences from row to row, and it stays text.
+TEST(RtfTypesetting, RunningTextSideBySideIsNoTable) {
+    TempFolder dir;
+    using testing_support::textLine;
+    const std::string prose =
+        "the quick brown fox jumps over the lazy dog while the farmer watches from the old "
+        "wooden gate and wonders whether the rain will come before the harvest is done or "
+        "whether the dry weather will hold for another week of work in the fields ";
+    // Lines of about `chars` characters, cut between words, from the prose over and over.
+    const auto linesOf = [&](size_t chars, int count) {
+        std::vector<std::string> lines;
+        std::string text;
+        while (text.size() < chars * size_t(count) + chars) {
+            text += prose;
+        }
+        size_t at = 0;
+        for (int i = 0; i < count; ++i) {
+            size_t end = std::min(text.size(), at + chars);
+            end = text.rfind(' ', end);
+            lines.push_back(text.substr(at, end - at));
+            at = end + 1;
+        }
+        return lines;
+    };
+    testing_support::FixturePage columns;
+    for (int column = 0; column < 3; ++column) {
+        const auto lines = linesOf(32, 50);
+        for (int i = 0; i < 50; ++i) {
+            columns.content += textLine("F3", 9, 40 + 185 * column, 750 - 11 * i,
+                                        lines[size_t(column * 7 + i) % lines.size()]);
+        }
+    }
+    testing_support::FixturePage sidebar;
+    const auto main = linesOf(75, 40);
+    const auto side = linesOf(26, 40);
+    for (int i = 0; i < 40; ++i) {
+        sidebar.content += textLine("F3", 10, 40, 750 - 13 * i, main[size_t(i)]);
+        sidebar.content += textLine("F3", 10, 430, 750 - 13 * i, side[size_t(i)]);
+    }
+    const Exported exported = exportFixture(dir, {columns, sidebar});
+    EXPECT_EQ(exported.raw.find("\\trowd"), std::string::npos) << exported.raw.substr(0, 3000);
+    EXPECT_NE(exported.doc.pages[0].text.find("the quick brown fox"), std::string::npos);
+}
+
 // LibreOffice sets the table's rows with their cells side by side, and a page whose title
 // stands across its two columns on one page.
 TEST(RtfCorpus, WordProcessorLaysOutTablesAndColumns) {

@@ -1547,6 +1547,33 @@ Table buildTable(fz_context* ctx, const std::vector<TextLine>& pieces,
     return table;
 }
 
+// Whether the rows are lines of running text set side by side (narrow columns of prose, a
+// sidebar beside the text) rather than a table: in many of its columns a full line is followed
+// by the rest of its sentence, in lower case, on the next row.
+bool runningText(const std::vector<TextLine>& pieces, const std::vector<TableRow>& rows,
+                 size_t from, size_t to, const std::vector<std::pair<float, float>>& columns) {
+    size_t pairs = 0;
+    size_t goOn = 0;
+    for (size_t r = from + 1; r < to; ++r) {
+        for (const size_t below : rows[r].pieces) {
+            const size_t c = columnOf(columns, pieces[below]);
+            for (const size_t above : rows[r - 1].pieces) {
+                if (columnOf(columns, pieces[above]) != c) {
+                    continue;
+                }
+                const TextLine& a = pieces[above];
+                const char32_t next = firstVisible(pieces[below]);
+                ++pairs;
+                // A line of running text holds a few words at least.
+                const float width = columns[c].second - columns[c].first;
+                const bool full = width > 10 * a.size && a.x1 > columns[c].second - 2 * a.size;
+                goOn += full && (endsWithHyphen(a) || !endsSentence(a)) && isLower(next);
+            }
+        }
+    }
+    return goOn >= 3 && 10 * goOn >= 3 * pairs;
+}
+
 using FlowItem = std::variant<TextLine, Picture, Table>;
 
 // Finds tables among the page's lines: three rows or more, one under the other, whose pieces
@@ -1671,14 +1698,16 @@ std::vector<FlowItem> findTables(fz_context* ctx,
                     const TextLine& piece = pieces[p];
                     if (columnOf(columns, piece) == 0) {
                         const char32_t last = lastVisible(piece);
-                        marks = isBullet(firstVisible(piece)) ||
-                                (piece.glyphs.size() <= 4 && (last == U'.' || last == U')'));
+                        marks =
+                            marks && (isBullet(firstVisible(piece)) ||
+                                      (piece.glyphs.size() <= 4 && (last == U'.' || last == U')')));
                     }
                 }
             }
             const bool table = to - from >= 3 && wide >= 3 && 2 * wide >= to - from &&
                                *std::min_element(filledRows.begin(), filledRows.end()) >= 2 &&
-                               !textColumns && !marks;
+                               !textColumns && !marks &&
+                               !runningText(pieces, rows, from, to, columns);
             if (!table) {
                 ++from;
                 continue;
