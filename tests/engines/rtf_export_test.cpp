@@ -732,6 +732,40 @@ TEST(RtfText, RareTypefacesAreNamedByACommonFamily) {
     EXPECT_NE(table.find("Segoe UI Symbol"), std::string::npos) << "dingbats come as Unicode";
 }
 
+// A table near the right edge of its page moves left to fit between the margins, its edges
+// from left to right; a table that ends the page is followed by a paragraph, where the page's
+// break goes.
+TEST(RtfText, TablesStayBetweenTheMarginsAndEndWithAParagraph) {
+    TempFolder dir;
+    pdftox::PageModel page; // US Letter with margins of 720 twips: 10 800 twips of text
+    pdftox::Table table;
+    table.leftTwips = 11000;
+    table.cellRightTwips = {11500, 11500, 12100};
+    pdftox::Paragraph cell;
+    pdftox::Run run;
+    run.text = U"7";
+    cell.runs.push_back(run);
+    table.rows.push_back({{{cell}, {}, {cell}}});
+    page.items.emplace_back(table);
+    pdftox::RtfWriter writer;
+    writer.addPage(page);
+    const std::string path = dir.file("table.rtf");
+    writer.finish(path);
+    const std::string raw = readFile(path);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        raw, m, std::regex(R"(\\trleft(-?\d+)\\cellx(\d+)\\cellx(\d+)\\cellx(\d+)\n)")))
+        << raw;
+    const int left = std::stoi(m[1]);
+    EXPECT_GE(left, -40);
+    EXPECT_LT(left, std::stoi(m[2]));
+    EXPECT_LT(std::stoi(m[2]), std::stoi(m[3]));
+    EXPECT_LT(std::stoi(m[3]), std::stoi(m[4]));
+    EXPECT_LE(std::stoi(m[4]), 10800);
+    EXPECT_NE(raw.find("\\row\n\\pard\\plain\\fs2\\par"), std::string::npos) << raw;
+    EXPECT_TRUE(readRtf(raw).valid);
+}
+
 // A form: a ruled grid over most of the page with many short labels, its title drawn after
 // its footnotes. The labels stay text, and the title comes first.
 TEST(RtfTypesetting, AFormKeepsItsLabelsAsTextAndItsTitleFirst) {

@@ -268,22 +268,27 @@ std::string RtfWriter::paragraphRtf(const Paragraph& para, int width, const char
 }
 
 // A table without borders, its columns where they stand on the page. `columnLeft` is where the
-// text column that holds it starts on the page; a table wider than the column is narrowed to
-// fit, its columns keeping their shares.
+// text column that holds it starts on the page. A table that would reach past the column's right
+// edge moves left first; one wider than the column is narrowed to fit, its columns keeping their
+// shares.
 std::string RtfWriter::tableRtf(const Table& table, int columnLeft, int width) {
     constexpr int Gap = 40; // the space within each side of a cell
     const int right = table.cellRightTwips.empty() ? table.leftTwips : table.cellRightTwips.back();
-    const int start = std::max(-Gap, table.leftTwips - columnLeft);
-    const double scale = right - table.leftTwips > width - start && right > table.leftTwips
-                             ? double(width - start) / (right - table.leftTwips)
-                             : 1.0;
+    const int tableWidth = std::max(1, right - table.leftTwips);
+    const int start = std::max(-Gap, std::min(table.leftTwips - columnLeft, width - tableWidth));
+    const double scale =
+        tableWidth > width - start ? double(std::max(width - start, 1)) / tableWidth : 1.0;
     // No space above and below a cell's text: the rows stand as close as on the page.
     std::string definition = "\\trowd\\trgaph" + std::to_string(Gap) +
                              "\\trpaddt0\\trpaddft3\\trpaddb0\\trpaddfb3\\trleft" +
                              std::to_string(start);
+    int previous = start;
     for (const int cell : table.cellRightTwips) {
-        const int x = start + int(std::lround((cell - table.leftTwips) * scale));
+        // Each cell at least a twip wide: a word processor takes edges only from left to right.
+        const int x =
+            std::max(previous + 1, start + int(std::lround((cell - table.leftTwips) * scale)));
         definition += "\\cellx" + std::to_string(x);
+        previous = x;
     }
     std::string out;
     for (const Table::Row& row : table.rows) {
@@ -360,6 +365,11 @@ void RtfWriter::addPage(const PageModel& page) {
                                    ? margin + textWidth + page.columnGapTwips
                                    : margin;
             out += tableRtf(*table, column, textWidth);
+            // A page's text ends with a paragraph: a word processor hangs the section's break
+            // on the last paragraph, which must not be a table's row.
+            if (i + 1 == page.items.size()) {
+                out += "\\pard\\plain\\fs2\\par\n";
+            }
         } else {
             const Picture& pic = std::get<Picture>(item);
             // Scaled down, keeping its shape, when it would not fit between the margins.
