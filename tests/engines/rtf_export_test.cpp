@@ -158,20 +158,25 @@ TEST_F(RtfExport, RangesProgressAndFailures) {
 
 // Which fonts' codes are read as Wingdings or Symbol pictures, and which are left alone.
 TEST(RtfText, SymbolFontCodesByTheFontsName) {
-    using pdftox::symbolCharacter;
-    EXPECT_EQ(symbolCharacter("ABCDEF+Wingdings-Regular", U'l'), U'\u25CF');
-    EXPECT_EQ(symbolCharacter("Wingdings", 0xF0FC), U'\u2714') << "the private-use codes";
-    EXPECT_EQ(symbolCharacter("Wingdings", U' '), U' ');
-    EXPECT_EQ(symbolCharacter("Wingdings2", U'P'), U'P') << "another font's pictures";
-    EXPECT_EQ(symbolCharacter("Wingdings-3", U'P'), U'P');
-    EXPECT_EQ(symbolCharacter("SymbolMT", U'a'), U'\u03B1');
-    EXPECT_EQ(symbolCharacter("Symbol", 0xF0E5), U'\u2211');
-    EXPECT_EQ(symbolCharacter("Symbol", U'\u00D7'), U'\u00D7') << "already Unicode: ×";
-    EXPECT_EQ(symbolCharacter("Symbol", U'\u03B1'), U'\u03B1');
-    EXPECT_EQ(symbolCharacter("Symbol", U'3'), U'3');
+    using pdftox::SymbolFamily;
+    const auto mapped = [](const char* font, char32_t c, bool latinCodesAreOwn = false) {
+        return pdftox::symbolCharacter(pdftox::symbolFamilyOf(font), c, latinCodesAreOwn);
+    };
+    EXPECT_EQ(mapped("ABCDEF+Wingdings-Regular", U'l'), U'\u25CF');
+    EXPECT_EQ(mapped("Wingdings", 0xF0FC), U'\u2714') << "the private-use codes";
+    EXPECT_EQ(mapped("Wingdings", U' '), U' ');
+    EXPECT_EQ(mapped("Wingdings2", U'P'), U'P') << "another font's pictures";
+    EXPECT_EQ(mapped("Wingdings-3", U'P'), U'P');
+    EXPECT_EQ(mapped("SymbolMT", U'a'), U'\u03B1');
+    EXPECT_EQ(mapped("Symbol", 0xF0E5), U'\u2211');
+    EXPECT_EQ(mapped("Symbol", U'\u00D7'), U'\u00D7') << "already Unicode: ×";
+    EXPECT_EQ(mapped("Symbol", U'\u00B3', true), U'\u2265')
+        << "a font read through a wrong encoding: its ³ is its ≥";
+    EXPECT_EQ(mapped("Symbol", U'\u03B1'), U'\u03B1');
+    EXPECT_EQ(mapped("Symbol", U'3'), U'3');
     for (const char* other : std::initializer_list<const char*>{
              "Symbola", "OpenSymbol", "SymbolNeu", "Arial", "", nullptr}) {
-        EXPECT_EQ(symbolCharacter(other, U'a'), U'a') << (other ? other : "no name");
+        EXPECT_EQ(pdftox::symbolFamilyOf(other), SymbolFamily::None) << (other ? other : "none");
     }
 }
 

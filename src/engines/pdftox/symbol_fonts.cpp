@@ -56,9 +56,9 @@ const char32_t symbol[224] = {
     0x23A0, 0x23A4, 0x23A5, 0x23A6, 0x23AB, 0x23AC, 0x23AD, 0,
 };
 
-enum class Family { Other, Wingdings, Symbol };
+} // namespace
 
-Family familyOf(const char* fontName) {
+SymbolFamily symbolFamilyOf(const char* fontName) {
     std::string name;
     for (const char* p = fontName ? fontName : ""; *p; ++p) {
         if (*p != ' ' && *p != '-') {
@@ -72,40 +72,35 @@ Family familyOf(const char* fontName) {
     // Wingdings 2 and 3 hold other pictures under the same codes.
     if (name.rfind("wingdings", 0) == 0 &&
         (name.size() == 9 || (name[9] != '2' && name[9] != '3'))) {
-        return Family::Wingdings;
+        return SymbolFamily::Wingdings;
     }
     if (name == "symbol" || name.rfind("symbolmt", 0) == 0 || name.rfind("symbol,", 0) == 0) {
-        return Family::Symbol;
+        return SymbolFamily::Symbol;
     }
-    return Family::Other;
+    return SymbolFamily::None;
 }
 
-} // namespace
-
-const char* mappedSymbolFamily(const char* fontName) {
-    switch (familyOf(fontName)) {
-    case Family::Wingdings:
+const char* mappedSymbolFamily(SymbolFamily family) {
+    switch (family) {
+    case SymbolFamily::Wingdings:
         return "Segoe UI Symbol";
-    case Family::Symbol:
+    case SymbolFamily::Symbol:
         return "Times New Roman";
     default:
         return nullptr;
     }
 }
 
-char32_t symbolCharacter(const char* fontName, char32_t c) {
-    const Family family = familyOf(fontName);
-    if (family == Family::Other) {
+char32_t symbolCharacter(SymbolFamily family, char32_t c, bool latinCodesAreOwn) {
+    if (family == SymbolFamily::None) {
         return c;
     }
     const char32_t code = c >= 0xF020 && c <= 0xF0FF ? c - 0xF000 : c;
-    if (family == Family::Wingdings) {
+    if (family == SymbolFamily::Wingdings) {
         return code >= 0x20 && code <= 0xFF ? wingdings[code - 0x20] : c;
     }
-    // A Symbol font that the PDF already maps gives Greek and signs; codes that are ASCII
-    // letters or the few signs in their places can only be its own.
     const bool own =
-        (c >= 0xF020 && c <= 0xF0FF) ||
+        (c >= 0xF020 && c <= 0xF0FF) || (latinCodesAreOwn && c >= 0x80 && c <= 0xFF) ||
         (c < 0x80 && (std::isalpha(int(c)) || c == U'@' || c == U'`' || c == U'\\' || c == U'^' ||
                       c == U'~' || c == U'"' || c == U'$' || c == U'\'' || c == U'*' || c == U'-'));
     return own && code >= 0x20 && code <= 0xFF ? symbol[code - 0x20] : c;

@@ -206,7 +206,7 @@ Run runFor(fz_context* ctx, const StyleKey& key) {
     const bool mono = key.font && fz_font_is_monospaced(ctx, key.font);
     const FontNameInfo info = describeFontName(name ? name : "", serif, mono);
     run.face = info.face;
-    if (const char* family = mappedSymbolFamily(name)) {
+    if (const char* family = mappedSymbolFamily(symbolFamilyOf(name))) {
         // Its characters are Unicode now, which the symbol font itself does not hold.
         run.face = FontFace{
             family, std::string(family) == "Times New Roman" ? FontClass::Roman : FontClass::Tech,
@@ -347,7 +347,37 @@ void composeAccents(std::vector<Glyph>& glyphs) {
     }
 }
 
-TextLine readLine(fz_context* ctx, const fz_stext_line* line, int block) {
+// How the page's symbol fonts give their characters: their family, and whether they have shown
+// ASCII letters, which only their own codes are.
+struct SymbolCodes {
+    SymbolFamily family = SymbolFamily::None;
+    bool ownLatin = false;
+};
+using SymbolFontsOfPage = std::map<fz_font*, SymbolCodes>;
+
+SymbolFontsOfPage symbolFontsOf(fz_context* ctx, const std::vector<const fz_stext_block*>& blocks) {
+    SymbolFontsOfPage fonts;
+    for (const fz_stext_block* block : blocks) {
+        if (block->type != FZ_STEXT_BLOCK_TEXT) {
+            continue;
+        }
+        for (const fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
+            for (const fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
+                if (!ch->font) {
+                    continue;
+                }
+                auto [it, added] = fonts.emplace(ch->font, SymbolCodes{});
+                if (added) {
+                    it->second.family = symbolFamilyOf(fz_font_name(ctx, ch->font));
+                }
+                it->second.ownLatin = it->second.ownLatin || (ch->c < 0x80 && std::isalpha(ch->c));
+            }
+        }
+    }
+    return fonts;
+}
+
+TextLine readLine(const fz_stext_line* line, int block, const SymbolFontsOfPage& symbols) {
     TextLine out;
     out.block = block;
     out.y0 = line->bbox.y0;
@@ -356,12 +386,16 @@ TextLine readLine(fz_context* ctx, const fz_stext_line* line, int block) {
     out.x1 = line->bbox.x1;
     out.horizontal = line->wmode == 0 && std::fabs(line->dir.y) < 0.1f && line->dir.x > 0;
     for (const fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
-        const char32_t c = ch->font ? symbolCharacter(fz_font_name(ctx, ch->font), char32_t(ch->c))
-                                    : char32_t(ch->c);
-        if (c == 0 || c == 0xFFFD) {
-            continue;
+        char32_t c = char32_t(ch->c);
+        if (const auto symbol = symbols.find(ch->font); symbol != symbols.end()) {
+            c = symbolCharacter(symbol->second.family, c, symbol->second.ownLatin);
         }
         const fz_rect box = fz_rect_from_quad(ch->quad);
+        // A damaged page may place a glyph nowhere: it has no place in the text either.
+        if (c == 0 || c == 0xFFFD || !std::isfinite(box.x0) || !std::isfinite(box.x1) ||
+            !std::isfinite(ch->origin.y) || !std::isfinite(ch->size)) {
+            continue;
+        }
         out.glyphs.push_back({c,
                               StyleKey{ch->font, std::max(2, int(std::lround(ch->size * 2))),
                                        uint32_t(ch->color) & 0xFFFFFFu},
@@ -1870,11 +1904,12 @@ PageModel extractPage(fz_context* ctx, fz_document* doc, int page) {
             }
         }
     }
+    const SymbolFontsOfPage symbols = symbolFontsOf(ctx, blocks);
     for (const fz_stext_block* block : blocks) {
         ++blockNumber;
         if (block->type == FZ_STEXT_BLOCK_TEXT) {
             for (const fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
-                TextLine piece = readLine(ctx, line, blockNumber);
+                TextLine piece = readLine(line, blockNumber, symbols);
                 if (piece.glyphs.empty()) {
                     continue;
                 }
