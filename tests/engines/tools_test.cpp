@@ -532,7 +532,8 @@ TEST(Pdf2htm, GlyphsWithoutLettersAreDrawnIntoTheBackground) {
     const std::string content = "BT /F1 12 Tf 20 150 Td (Plain words) Tj ET\n"
                                 "BT /F2 24 Tf 20 100 Td (kkk) Tj ET\n"
                                 "BT /F3 24 Tf 200 100 Td (ab) Tj ET\n"
-                                "0 0 0 rg 20 40 300 0.1 re f\n";
+                                "0 0 0 rg 20 40 300 0.1 re f\n"
+                                "0 0 0 rg 380 20 0.3 0.3 re f\n";
     const std::string square = "1000 0 0 0 1000 1000 d1 0 0 1000 1000 re f";
     const std::vector<std::string> objects = {
         "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
@@ -582,6 +583,7 @@ TEST(Pdf2htm, GlyphsWithoutLettersAreDrawnIntoTheBackground) {
     EXPECT_EQ(darkIn(40, 70, 200, 100), 0) << "the plain words are text only";
     // A rule a tenth of a point thin, as forms draw them, is a line and not a faint smear.
     EXPECT_GT(darkIn(40, 316, 640, 324), 550) << "the thin rule";
+    EXPECT_EQ(darkIn(756, 356, 766, 366), 0) << "a speck is no rule";
 }
 
 // Pages are worked on several threads and delivered in order. A page that cannot be read

@@ -96,36 +96,51 @@ void quadraticTo(ContourWalk& w, double cx, double cy, double x, double y) {
     w.contours.back().push_back(pointOf(x, y, true));
 }
 
+// Runs a step of FreeType's walk over an outline: an error (no memory) must not pass through
+// FreeType's C code, so it ends the walk instead, and the glyph is left out.
+template <class Step> int walkStep(const Step& step) {
+    try {
+        step();
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
 GlyphContours contoursOf(const FT_Outline& outline) {
     ContourWalk walk;
     FT_Outline_Funcs funcs{};
     funcs.move_to = [](const FT_Vector* to, void* user) {
-        auto& w = *static_cast<ContourWalk*>(user);
-        w.contours.emplace_back();
-        w.contours.back().push_back(pointOf(double(to->x), double(to->y), true));
-        w.at = *to;
-        return 0;
+        return walkStep([&] {
+            auto& w = *static_cast<ContourWalk*>(user);
+            w.contours.emplace_back();
+            w.contours.back().push_back(pointOf(double(to->x), double(to->y), true));
+            w.at = *to;
+        });
     };
     funcs.line_to = [](const FT_Vector* to, void* user) {
-        auto& w = *static_cast<ContourWalk*>(user);
-        w.contours.back().push_back(pointOf(double(to->x), double(to->y), true));
-        w.at = *to;
-        return 0;
+        return walkStep([&] {
+            auto& w = *static_cast<ContourWalk*>(user);
+            w.contours.back().push_back(pointOf(double(to->x), double(to->y), true));
+            w.at = *to;
+        });
     };
     funcs.conic_to = [](const FT_Vector* control, const FT_Vector* to, void* user) {
-        auto& w = *static_cast<ContourWalk*>(user);
-        quadraticTo(w, double(control->x), double(control->y), double(to->x), double(to->y));
-        w.at = *to;
-        return 0;
+        return walkStep([&] {
+            auto& w = *static_cast<ContourWalk*>(user);
+            quadraticTo(w, double(control->x), double(control->y), double(to->x), double(to->y));
+            w.at = *to;
+        });
     };
     funcs.cubic_to = [](const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
-        auto& w = *static_cast<ContourWalk*>(user);
-        cubicToQuadratics(
-            double(w.at.x), double(w.at.y), double(c1->x), double(c1->y), double(c2->x),
-            double(c2->y), double(to->x), double(to->y), 1.0, 6,
-            [&w](double cx, double cy, double x, double y) { quadraticTo(w, cx, cy, x, y); });
-        w.at = *to;
-        return 0;
+        return walkStep([&] {
+            auto& w = *static_cast<ContourWalk*>(user);
+            cubicToQuadratics(
+                double(w.at.x), double(w.at.y), double(c1->x), double(c1->y), double(c2->x),
+                double(c2->y), double(to->x), double(to->y), 1.0, 6,
+                [&w](double cx, double cy, double x, double y) { quadraticTo(w, cx, cy, x, y); });
+            w.at = *to;
+        });
     };
     if (FT_Outline_Decompose(const_cast<FT_Outline*>(&outline), &funcs, &walk) != 0) {
         return {};
@@ -141,6 +156,18 @@ GlyphContours contoursOf(const FT_Outline& outline) {
     return std::move(walk.contours);
 }
 
+// MuPDF's FreeType lock for the life of the guard, given back however the scope ends.
+class FreeTypeLock {
+public:
+    explicit FreeTypeLock(fz_context* ctx) : m_ctx(ctx) { fz_lock(ctx, FZ_LOCK_FREETYPE); }
+    ~FreeTypeLock() { fz_unlock(m_ctx, FZ_LOCK_FREETYPE); }
+    FreeTypeLock(const FreeTypeLock&) = delete;
+    FreeTypeLock& operator=(const FreeTypeLock&) = delete;
+
+private:
+    fz_context* m_ctx;
+};
+
 // A CFF or Type 1 font's metrics in font units, as FreeType reads them (under MuPDF's FreeType
 // lock), and for Type 1 the glyphs' outlines.
 FontMetrics metricsOf(fz_context* ctx, fz_font* font, std::vector<GlyphContours>* outlines) {
@@ -149,7 +176,7 @@ FontMetrics metricsOf(fz_context* ctx, fz_font* font, std::vector<GlyphContours>
     if (!face) {
         return m;
     }
-    fz_lock(ctx, FZ_LOCK_FREETYPE);
+    const FreeTypeLock lock(ctx);
     m.unitsPerEm = face->units_per_EM ? face->units_per_EM : 1000;
     m.ascender = face->ascender;
     m.descender = face->descender;
@@ -169,7 +196,6 @@ FontMetrics metricsOf(fz_context* ctx, fz_font* font, std::vector<GlyphContours>
                                     : contoursOf(face->glyph->outline));
         }
     }
-    fz_unlock(ctx, FZ_LOCK_FREETYPE);
     return m;
 }
 
@@ -340,11 +366,13 @@ float baselineOf(fz_context* ctx, fz_font* font) {
     if (!face) {
         return UsualBaseline;
     }
-    fz_lock(ctx, FZ_LOCK_FREETYPE);
-    const float em = face->units_per_EM ? float(face->units_per_EM) : 1000.0f;
-    const float ascent = float(face->ascender) / em;
-    const float descent = -float(face->descender) / em;
-    fz_unlock(ctx, FZ_LOCK_FREETYPE);
+    float ascent = 0, descent = 0;
+    {
+        const FreeTypeLock lock(ctx);
+        const float em = face->units_per_EM ? float(face->units_per_EM) : 1000.0f;
+        ascent = float(face->ascender) / em;
+        descent = -float(face->descender) / em;
+    }
     if (ascent <= 0 || ascent > 2 || descent < 0 || descent > 1) {
         return UsualBaseline;
     }

@@ -103,7 +103,7 @@ void paint(fz_device* dev) {
 // Forms draw their rules as filled rectangles a tenth of a point thin. Smoothed at the
 // background's resolution such a rule comes out a faint grey that a browser, scaling the
 // picture down, loses altogether, where PDF readers show it as a line of one screen pixel.
-// A rectangle thinner than this many pixels is drawn this thick about its middle.
+// A rectangle thinner than this many pixels, and long, is drawn this thick about its middle.
 constexpr float ThinnestRule = 1.5f;
 
 void fillRectangle(fz_context* ctx, fz_device* dev, fz_rect box, fz_colorspace* cs,
@@ -124,9 +124,13 @@ void fillRectangle(fz_context* ctx, fz_device* dev, fz_rect box, fz_colorspace* 
 void fillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int evenOdd, fz_matrix ctm,
               fz_colorspace* cs, const float* color, float alpha, fz_color_params params) {
     paint(dev);
+    // Only a rule: thin one way and long the other (a dot or a small square stays as it is).
     const std::optional<fz_rect> rectangle = uprightRectangle(ctx, path, ctm);
-    if (!rectangle || (rectangle->x1 - rectangle->x0 >= ThinnestRule &&
-                       rectangle->y1 - rectangle->y0 >= ThinnestRule)) {
+    const float thin =
+        rectangle ? std::min(rectangle->x1 - rectangle->x0, rectangle->y1 - rectangle->y0) : 0;
+    const float length =
+        rectangle ? std::max(rectangle->x1 - rectangle->x0, rectangle->y1 - rectangle->y0) : 0;
+    if (!rectangle || thin >= ThinnestRule || length < 4 * ThinnestRule) {
         fz_fill_path(ctx, target(dev), path, evenOdd, ctm, cs, color, alpha, params);
         return;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 namespace tools {
@@ -351,7 +352,20 @@ std::string glyphEntry(const GlyphContours& contours, int16_t& xMin) {
         }
         points += contour.size();
     }
-    if (points == 0 || contours.size() > 0x7FFF || points > 0xFFFF) {
+    // Each point is stored as a 16-bit step from the one before: a glyph whose points lie
+    // further apart than such a step reaches is left out rather than stored wrong.
+    bool reachable = true;
+    for (const bool alongX : {true, false}) {
+        int previous = 0;
+        for (const auto& contour : contours) {
+            for (const OutlinePoint& p : contour) {
+                const int v = alongX ? p.x : p.y;
+                reachable = reachable && std::abs(v - previous) <= 0x7FFF;
+                previous = v;
+            }
+        }
+    }
+    if (points == 0 || contours.size() > 0x7FFF || points > 0xFFFF || !reachable) {
         xMin = 0;
         return out;
     }
