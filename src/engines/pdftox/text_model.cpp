@@ -370,7 +370,9 @@ SymbolFontsOfPage symbolFontsOf(fz_context* ctx, const std::vector<const fz_stex
                 if (added) {
                     it->second.family = symbolFamilyOf(fz_font_name(ctx, ch->font));
                 }
-                it->second.ownLatin = it->second.ownLatin || (ch->c < 0x80 && std::isalpha(ch->c));
+                const bool letter =
+                    (ch->c >= 'A' && ch->c <= 'Z') || (ch->c >= 'a' && ch->c <= 'z');
+                it->second.ownLatin = it->second.ownLatin || letter;
             }
         }
     }
@@ -1385,8 +1387,8 @@ bool leaderBefore(const std::vector<Glyph>& glyphs) {
     return dots >= 4;
 }
 
-// A line cut where its words stand far apart: a table's row gives the text of each cell.
-// Words of a justified line are never spaced that widely.
+// A line cut where its words stand far apart: a table's row gives the text of each cell. Words
+// of a justified line are seldom spaced that widely, and a table must line up row by row.
 std::vector<TextLine> cutAtGaps(const TextLine& line) {
     std::vector<TextLine> pieces;
     TextLine piece;
