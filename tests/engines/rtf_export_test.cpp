@@ -243,6 +243,18 @@ TEST(RtfCorpus, TextOfEachPageMatchesAnIndependentExtractor) {
     }
 }
 
+// Exports the first `pages` pages of `pdf` as `name` (an RTF file under any extension) in
+// `dir`, and has LibreOffice convert it there `to` another format ("txt:Text", "pdf").
+bool throughLibreOffice(const TempFolder& dir, const std::string& pdf, int pages,
+                        const std::string& name, const std::string& to) {
+    const int h = OpenPDF(pdf.c_str(), "");
+    const int written = ExportRTF(h, dir.file(name).c_str(), 1, pages, nullptr);
+    ClosePDF(h);
+    return written == pages &&
+           run("cd '" + dir.path() + "' && soffice -env:UserInstallation=file://" + dir.path() +
+               "/profile --headless --convert-to " + to + " '" + name + "' >/dev/null 2>&1") == 0;
+}
+
 TEST(RtfCorpus, WordProcessorReadsTheOutput) {
     if (run("command -v soffice >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "LibreOffice is not installed";
@@ -250,12 +262,7 @@ TEST(RtfCorpus, WordProcessorReadsTheOutput) {
     TempFolder dir;
     const std::string pdf = dir.file("styled.pdf");
     ASSERT_TRUE(testing_support::writeFixturePdf(pdf, styledPages()));
-    const int h = OpenPDF(pdf.c_str(), "");
-    ASSERT_EQ(ExportRTF(h, dir.file("styled.doc").c_str(), 1, 3, nullptr), 3);
-    ClosePDF(h);
-    ASSERT_EQ(run("cd '" + dir.path() + "' && soffice -env:UserInstallation=file://" + dir.path() +
-                  "/profile --headless --convert-to txt:Text styled.doc >/dev/null 2>&1"),
-              0);
+    ASSERT_TRUE(throughLibreOffice(dir, pdf, 3, "styled.doc", "txt:Text"));
     const std::string text = readFile(dir.file("styled.txt"));
     for (const char* words :
          {"Heading Bold", "Café naïve façade € 5", "After the picture", "Rotated page words"}) {
@@ -654,12 +661,7 @@ TEST(RtfCorpus, WordProcessorLaysOutTablesAndColumns) {
     }
     const std::string pdf = dir.file("laid out.pdf");
     ASSERT_TRUE(testing_support::writeFixturePdf(pdf, {tablePage(), headed}));
-    const int h = OpenPDF(pdf.c_str(), "");
-    ASSERT_EQ(ExportRTF(h, dir.file("laid.rtf").c_str(), 1, 2, nullptr), 2);
-    ClosePDF(h);
-    ASSERT_EQ(run("cd '" + dir.path() + "' && soffice -env:UserInstallation=file://" + dir.path() +
-                  "/profile --headless --convert-to pdf laid.rtf >/dev/null 2>&1"),
-              0);
+    ASSERT_TRUE(throughLibreOffice(dir, pdf, 2, "laid.rtf", "pdf"));
     ASSERT_EQ(
         run("pdftotext -layout '" + dir.file("laid.pdf") + "' '" + dir.file("laid.txt") + "'"), 0);
     const std::string text = readFile(dir.file("laid.txt"));
