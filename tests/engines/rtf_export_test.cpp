@@ -599,6 +599,7 @@ TEST(RtfTypesetting, ATableWhoseCellsLineUpBecomesATable) {
 
 // Running text set in narrow columns side by side, or beside a sidebar, lines up row by row
 // as a table would; its lines go on with their sentences from row to row, and it stays text.
+// So does a list of references, whose labels stand apart like a column.
 TEST(RtfTypesetting, RunningTextSideBySideIsNoTable) {
     TempFolder dir;
     using testing_support::textLine;
@@ -637,7 +638,14 @@ TEST(RtfTypesetting, RunningTextSideBySideIsNoTable) {
         sidebar.content += textLine("F3", 10, 40, 750 - 13 * i, main[size_t(i)]);
         sidebar.content += textLine("F3", 10, 430, 750 - 13 * i, side[size_t(i)]);
     }
-    const Exported exported = exportFixture(dir, {columns, sidebar});
+    // A list of references, their labels standing apart from the entries.
+    testing_support::FixturePage references;
+    for (int i = 0; i < 12; ++i) {
+        references.content +=
+            textLine("F3", 10, 40, 750 - 13 * i, "[" + std::to_string(i + 1) + "]") +
+            textLine("F3", 10, 70, 750 - 13 * i, "A. Author. A paper about tracing, 2009.");
+    }
+    const Exported exported = exportFixture(dir, {columns, sidebar, references});
     EXPECT_EQ(exported.raw.find("\\trowd"), std::string::npos) << exported.raw.substr(0, 3000);
     EXPECT_NE(exported.doc.pages[0].text.find("the quick brown fox"), std::string::npos);
 }

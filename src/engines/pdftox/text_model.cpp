@@ -1733,10 +1733,13 @@ std::vector<FlowItem> findTables(fz_context* ctx,
                 for (const size_t p : rows[r].pieces) {
                     const TextLine& piece = pieces[p];
                     if (columnOf(columns, piece) == 0) {
+                        // A bullet, "1." or "a)", or a reference's "[12]".
+                        const char32_t first = firstVisible(piece);
                         const char32_t last = lastVisible(piece);
-                        marks =
-                            marks && (isBullet(firstVisible(piece)) ||
-                                      (piece.glyphs.size() <= 4 && (last == U'.' || last == U')')));
+                        const bool closed = last == U'.' || last == U')' || last == U']';
+                        marks = marks &&
+                                (isBullet(first) || (piece.glyphs.size() <= 6 && closed &&
+                                                     (first == U'[' || piece.glyphs.size() <= 4)));
                     }
                 }
             }
