@@ -29,6 +29,7 @@ struct Tesseract {
     decltype(&TessBaseAPICreate) create = nullptr;
     decltype(&TessBaseAPIDelete) destroy = nullptr;
     decltype(&TessBaseAPIInit2) init = nullptr;
+    decltype(&TessBaseAPISetVariable) setVariable = nullptr;
     decltype(&TessBaseAPIGetAvailableLanguagesAsVector) languages = nullptr;
     decltype(&TessDeleteTextArray) deleteTextArray = nullptr;
     decltype(&TessDeleteText) deleteText = nullptr;
@@ -76,6 +77,7 @@ const Tesseract* tesseract() {
             resolve(library, "TessBaseAPICreate", &t->create) &&
             resolve(library, "TessBaseAPIDelete", &t->destroy) &&
             resolve(library, "TessBaseAPIInit2", &t->init) &&
+            resolve(library, "TessBaseAPISetVariable", &t->setVariable) &&
             resolve(library, "TessBaseAPIGetAvailableLanguagesAsVector", &t->languages) &&
             resolve(library, "TessDeleteTextArray", &t->deleteTextArray) &&
             resolve(library, "TessDeleteText", &t->deleteText) &&
@@ -145,6 +147,9 @@ public:
             m_api->destroy(handle);
             return nullptr;
         }
+        // Tesseract's notes on its work ("Detected 122 diacritics") are not for the user's
+        // terminal or the tools' error output.
+        m_api->setVariable(handle, "debug_file", "/dev/null");
         return handle;
     }
     // Ends the recognisers, before Tesseract's own caches go at the end of the process (they
