@@ -156,11 +156,15 @@ GlyphContours contoursOf(const FT_Outline& outline) {
     return std::move(walk.contours);
 }
 
-// MuPDF's FreeType lock for the life of the guard, given back however the scope ends.
+// MuPDF's FreeType lock for the life of the guard, given back however the scope ends. The
+// context's lock functions are called as fz_lock() calls them: a build without NDEBUG would
+// have fz_lock() keep lock bookkeeping that the system's MuPDF, built with NDEBUG, lacks.
 class FreeTypeLock {
 public:
-    explicit FreeTypeLock(fz_context* ctx) : m_ctx(ctx) { fz_lock(ctx, FZ_LOCK_FREETYPE); }
-    ~FreeTypeLock() { fz_unlock(m_ctx, FZ_LOCK_FREETYPE); }
+    explicit FreeTypeLock(fz_context* ctx) : m_ctx(ctx) {
+        ctx->locks.lock(ctx->locks.user, FZ_LOCK_FREETYPE);
+    }
+    ~FreeTypeLock() { m_ctx->locks.unlock(m_ctx->locks.user, FZ_LOCK_FREETYPE); }
     FreeTypeLock(const FreeTypeLock&) = delete;
     FreeTypeLock& operator=(const FreeTypeLock&) = delete;
 
