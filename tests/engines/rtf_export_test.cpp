@@ -720,6 +720,15 @@ TEST(RtfTypesetting, AChartWithManyShortLabelsBecomesOnePicture) {
 
 // A typeface that is rarely installed is named by the common family of its class, so that a
 // word processor does not fall back to one of its own choice; common families keep their name.
+// The RTF that the writer makes of one page.
+std::string written(const TempFolder& dir, const pdftox::PageModel& page) {
+    pdftox::RtfWriter writer;
+    writer.addPage(page);
+    const std::string path = dir.file("page.rtf");
+    writer.finish(path);
+    return readFile(path);
+}
+
 TEST(RtfText, RareTypefacesAreNamedByACommonFamily) {
     TempFolder dir;
     pdftox::PageModel page;
@@ -732,11 +741,7 @@ TEST(RtfText, RareTypefacesAreNamedByACommonFamily) {
         para.runs.push_back(run);
     }
     page.items.emplace_back(para);
-    pdftox::RtfWriter writer;
-    writer.addPage(page);
-    const std::string path = dir.file("fonts.rtf");
-    writer.finish(path);
-    const std::string raw = readFile(path);
+    const std::string raw = written(dir, page);
     const std::string table = raw.substr(0, raw.find("{\\colortbl"));
     EXPECT_NE(table.find("\\froman\\fcharset0\\fprq2 Times New Roman;"), std::string::npos)
         << table;
@@ -762,11 +767,7 @@ TEST(RtfText, TablesStayBetweenTheMarginsAndEndWithAParagraph) {
     cell.runs.push_back(run);
     table.rows.push_back({{{cell}, {}, {cell}}});
     page.items.emplace_back(table);
-    pdftox::RtfWriter writer;
-    writer.addPage(page);
-    const std::string path = dir.file("table.rtf");
-    writer.finish(path);
-    const std::string raw = readFile(path);
+    const std::string raw = written(dir, page);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(
         raw, m, std::regex(R"(\\trleft(-?\d+)\\cellx(\d+)\\cellx(\d+)\\cellx(\d+)\n)")))

@@ -1676,9 +1676,12 @@ std::vector<FlowItem> findTables(fz_context* ctx,
                 continue;
             }
             size_t to = from + 1;
-            while (to < rows.size() && rows[to].y0 - rows[to - 1].y1 < 1.5f * rows[to].size &&
-                   columnsOf(pieces, rows, from, to + 1, gap).size() >= columnCount) {
-                columnCount = columnsOf(pieces, rows, from, to + 1, gap).size();
+            while (to < rows.size() && rows[to].y0 - rows[to - 1].y1 < 1.5f * rows[to].size) {
+                const size_t withNext = columnsOf(pieces, rows, from, to + 1, gap).size();
+                if (withNext < columnCount) {
+                    break;
+                }
+                columnCount = withNext;
                 ++to;
             }
             auto columns = columnsOf(pieces, rows, from, to, gap);

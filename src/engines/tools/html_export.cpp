@@ -311,6 +311,7 @@ struct FontLook {
     std::string family; // CSS font-family list
     bool bold = false;
     bool italic = false;
+    float webBaseline = 0; // baselineOf() the font, for text in its web font; 0: not yet known
 };
 
 FontLook lookOf(fz_context* ctx, fz_font* font) {
@@ -441,9 +442,15 @@ void collectText(fz_context* ctx, fz_stext_page* raw, bool recognised, const Gly
                     const float up =
                         std::hypot(ch->quad.ul.x - ch->quad.ll.x, ch->quad.ul.y - ch->quad.ll.y);
                     if (!recognised && up > 0) {
-                        const float k =
-                            (style.webFont.empty() ? UsualBaseline : baselineOf(ctx, ch->font)) *
-                            size / up;
+                        float baseline = UsualBaseline;
+                        if (!style.webFont.empty()) {
+                            FontLook& own = look->second;
+                            if (own.webBaseline == 0) {
+                                own.webBaseline = baselineOf(ctx, ch->font);
+                            }
+                            baseline = own.webBaseline;
+                        }
+                        const float k = baseline * size / up;
                         top = {ch->origin.x + (ch->quad.ul.x - ch->quad.ll.x) * k,
                                ch->origin.y + (ch->quad.ul.y - ch->quad.ll.y) * k};
                     }

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cmath>
 #include <string>
-#include <vector>
 
 namespace tools {
 
@@ -30,22 +29,30 @@ GlyphShow showOf(fz_context* ctx, fz_font* font, int character) {
 }
 
 std::optional<fz_rect> uprightRectangle(fz_context* ctx, const fz_path* path, fz_matrix ctm) {
+    // Every filled path comes here: its corners are kept without allocating, and a path of
+    // more than five points is no rectangle.
     struct Corners {
-        std::vector<fz_point> points;
+        fz_point points[5];
+        size_t count = 0;
         int subpaths = 0;
-        bool curved = false;
+        bool other = false; // curved, or too many points
+        void add(float x, float y) {
+            if (count < 5) {
+                points[count++] = {x, y};
+            } else {
+                other = true;
+            }
+        }
     } corners;
     static const fz_path_walker walker = {
         [](fz_context*, void* arg, float x, float y) {
             auto* c = static_cast<Corners*>(arg);
             ++c->subpaths;
-            c->points.push_back({x, y});
+            c->add(x, y);
         },
-        [](fz_context*, void* arg, float x, float y) {
-            static_cast<Corners*>(arg)->points.push_back({x, y});
-        },
+        [](fz_context*, void* arg, float x, float y) { static_cast<Corners*>(arg)->add(x, y); },
         [](fz_context*, void* arg, float, float, float, float, float, float) {
-            static_cast<Corners*>(arg)->curved = true;
+            static_cast<Corners*>(arg)->other = true;
         },
         [](fz_context*, void*) {},
         nullptr,
@@ -54,22 +61,27 @@ std::optional<fz_rect> uprightRectangle(fz_context* ctx, const fz_path* path, fz
         [](fz_context*, void* arg, float x0, float y0, float x1, float y1) {
             auto* c = static_cast<Corners*>(arg);
             ++c->subpaths;
-            c->points.insert(c->points.end(), {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
+            c->add(x0, y0);
+            c->add(x1, y0);
+            c->add(x1, y1);
+            c->add(x0, y1);
         },
     };
     fz_walk_path(ctx, path, &walker, &corners);
-    std::vector<fz_point>& p = corners.points;
-    if (corners.curved || corners.subpaths != 1) {
+    fz_point* p = corners.points;
+    if (corners.other || corners.subpaths != 1) {
         return std::nullopt;
     }
-    if (p.size() == 5 && std::fabs(p[4].x - p[0].x) < 0.01f && std::fabs(p[4].y - p[0].y) < 0.01f) {
-        p.pop_back();
+    if (corners.count == 5 && std::fabs(p[4].x - p[0].x) < 0.01f &&
+        std::fabs(p[4].y - p[0].y) < 0.01f) {
+        corners.count = 4;
     }
-    if (p.size() != 4) {
+    if (corners.count != 4) {
         return std::nullopt;
     }
     fz_rect box = fz_empty_rect;
-    for (fz_point& q : p) {
+    for (size_t i = 0; i < 4; ++i) {
+        fz_point& q = p[i];
         q = fz_transform_point(q, ctm);
         box = fz_include_point_in_rect(box, q);
     }
